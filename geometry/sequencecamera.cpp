@@ -1,0 +1,5 @@
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+
+void CZelVideoSequence::BuildIntrinsicMatrices() {}
+void CZelVideoSequence::InvertCameraPoses() {}

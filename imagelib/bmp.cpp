@@ -1,0 +1,1 @@
+#include "imagelib/codecs.h"

@@ -1,0 +1,2 @@
+// Internal: the file codecs behind CxImage.
+#pragma once

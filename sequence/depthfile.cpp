@@ -1,0 +1,6 @@
+#include "sequence/videoframe.h"
+
+void CZelVideoFrame::SaveDepthFile() {}
+bool CZelVideoFrame::LoadDepthFile() {
+    return false;
+}

@@ -1,0 +1,61 @@
+// CZelVideoSequence: the video being processed, an ordered list of frames with the image
+// sequence's description, the camera intrinsics and the processing stages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CZelVideoFrame;
+class CTrackFileParser;
+
+class CZelVideoSequence {
+  public:
+    CZelVideoSequence();
+    // Deletes every frame.
+    ~CZelVideoSequence();
+
+    CZelVideoSequence(const CZelVideoSequence&) = delete;
+    CZelVideoSequence& operator=(const CZelVideoSequence&) = delete;
+
+    int GetFrameCount() const { return frameCount; }
+
+    // Frame i (0-based), owned by the sequence; throws std::out_of_range outside the list.
+    CZelVideoFrame* GetFrame(int i) const;
+
+    // Deletes every frame, then makes n default frames. A negative n makes none.
+    void SetFrameCount(int n);
+
+    // Creates and names the frames from imagePath, start, step and end, reads the reference
+    // image for the size and makes "TMP/" and "DATA/" beside it. Prints
+    // "Total frame count:%d\n\n". Returns false with an "ERROR..." line when the reference image
+    // cannot be loaded or the frame count is negative or too large.
+    bool LoadImageSequence();
+
+    // Runs InitStage and then BOStage over frames first .. endExclusive - 1.
+    void Run(int first, int endExclusive);
+    void InitStage(int first, int last);
+    void BOStage(int first, int last);
+
+    // Gives every frame's camera K and ScaledK built from f, fy, cx, cy and skew.
+    void BuildIntrinsicMatrices();
+    // Turns every frame's pose from world-to-camera into camera-to-world, once.
+    void InvertCameraPoses();
+
+    // The largest disparity of the scene estimated from the parser's tracks, or -1.0 when no
+    // usable depth exists. Changes nothing.
+    double EstimateMaxDisparity(const CTrackFileParser& parser) const;
+
+    std::vector<CZelVideoFrame*> frames;
+    int frameCount;
+    std::string imagePath;
+    std::string projectPath;
+    int start;
+    int step;
+    int end;
+    float f;
+    float fy;
+    float cx;
+    float cy;
+    float skew;
+    float aspect;
+};

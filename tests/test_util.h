@@ -1,0 +1,46 @@
+// Helpers shared by the tests: a scratch directory per test program and whole-file I/O.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testutil {
+
+// A directory for this test program's files, created on first use and emptied of the given
+// test's leftovers by the caller as needed.
+inline std::string TempDir() {
+    const std::string dir = ZEL_TEST_TMP_DIR;
+    std::filesystem::create_directories(dir);
+    return dir + "/";
+}
+
+inline std::string TempPath(const std::string& name) {
+    return TempDir() + name;
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Captures what a callable prints on standard output (through printf and friends).
+template <class F>
+std::string CaptureStdout(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace testutil
