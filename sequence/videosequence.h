@@ -8,6 +8,10 @@
 class CZelVideoFrame;
 class CTrackFileParser;
 
+// The largest frame count a sequence accepts. A range that gives more frames (or fewer than
+// zero) is refused with an "ERROR..." line by LoadImageSequence.
+constexpr int kMaxFrameCount = 1 << 20;
+
 class CZelVideoSequence {
   public:
     CZelVideoSequence();
