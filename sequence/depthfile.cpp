@@ -1,6 +1,125 @@
+// Depth files: a frame's disparity map stored as raw floats in the data directory.
+//
+// File layout: no header; width x height IEEE-754 single-precision values in little-endian byte
+// order, row 0 first and, within a row, column 0 first. Nothing records the size: the reader
+// uses the working size of the run. A 1-channel float grid has no row padding, so the file is
+// the grid's buffer byte for byte (on a little-endian host).
+//
+// Every depth file is named dataDir + "_depth<index>.raw". A reduced-size variant of the name
+// is not used: no reduced working size is ever configured, so one name per frame suffices.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/platform.h"
 #include "sequence/videoframe.h"
 
-void CZelVideoFrame::SaveDepthFile() {}
+namespace {
+
+// The path of the depth file of frame `index`: dataDir + "_depth" + index + ".raw", the index
+// in decimal without zero fill. Composed without a length limit.
+std::string DepthFilePath(const std::string& dataDir, int index) {
+    return dataDir + "_depth" + std::to_string(index) + ".raw";
+}
+
+bool HostIsLittleEndian() {
+    const uint32_t one = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+// Reverses the bytes of each 4-byte element in place (the first count / 4 elements).
+void SwapFloatBytes(unsigned char* bytes, size_t count) {
+    for (size_t i = 0; i + 4 <= count; i += 4) {
+        unsigned char* e = bytes + i;
+        unsigned char t = e[0];
+        e[0] = e[3];
+        e[3] = t;
+        t = e[1];
+        e[1] = e[2];
+        e[2] = t;
+    }
+}
+
+}  // namespace
+
+void CZelVideoFrame::SaveDepthFile() {
+    if (dspImg == nullptr) {
+        std::printf("ERROR! No dspImg is saved!!\n");
+        return;
+    }
+    const std::string path = DepthFilePath(dataDir, index);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        // No line break: the key prompt follows on the same line.
+        std::printf("ERROR: Can not create depth file: %s", path.c_str());
+        std::fflush(stdout);
+        WaitForKey();
+        return;
+    }
+    const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
+    if (HostIsLittleEndian()) {
+        std::fwrite(dspImg->GetData(), 1, byteSize, file);
+    } else {
+        std::string bytes(reinterpret_cast<const char*>(dspImg->GetData()), byteSize);
+        SwapFloatBytes(reinterpret_cast<unsigned char*>(&bytes[0]), byteSize);
+        std::fwrite(bytes.data(), 1, byteSize, file);
+    }
+    std::fclose(file);
+}
+
 bool CZelVideoFrame::LoadDepthFile() {
-    return false;
+    delete dspImg;
+    dspImg = nullptr;
+
+    const int W = GetWorkingWidth();
+    const int H = GetWorkingHeight();
+    ZImage<float>* map = nullptr;
+    try {
+        map = new ZImage<float>(W, H, 1);
+    } catch (const std::bad_alloc&) {
+        map = nullptr;
+    }
+    // The grid falls back to 0 x 0 for a negative or oversized request; such a map would not
+    // have the working size, so the frame is left without one.
+    if (map == nullptr || map->GetWidth() != W || map->GetHeight() != H) {
+        delete map;
+        std::printf("ERROR: Can not allocate a depth map of %d x %d\n", W, H);
+        return false;
+    }
+    dspImg = map;
+    unsigned char* data = dspImg->GetData();
+    const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
+    // Elements the file does not provide read as 0.
+    if (byteSize > 0) {
+        std::memset(data, 0, byteSize);
+    }
+
+    const std::string path = DepthFilePath(dataDir, index);
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        std::printf("Warning : No depth file: %s\n", path.c_str());
+        return false;
+    }
+    if (std::fgetc(file) == EOF) {
+        std::printf("Warning : No depth file: %s\n", path.c_str());
+        std::fclose(file);
+        return false;
+    }
+    std::rewind(file);
+    const size_t got = byteSize > 0 ? std::fread(data, 1, byteSize, file) : 0;
+    std::fclose(file);
+    // A file shorter than the map fills only its leading whole elements; the bytes of a final
+    // partial element are cleared again so that no element is half read.
+    const size_t whole = got / 4 * 4;
+    if (whole < got) {
+        std::memset(data + whole, 0, got - whole);
+    }
+    if (!HostIsLittleEndian()) {
+        SwapFloatBytes(data, whole);
+    }
+    return true;
 }
