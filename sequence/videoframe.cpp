@@ -1,5 +1,9 @@
 #include "sequence/videoframe.h"
 
+#include <cstdio>
+
+#include "imagelib/ximage.h"
+
 int CZelVideoFrame::imageWidth = 0;
 float CZelVideoFrame::reduceScale = 0.0f;
 bool CZelVideoFrame::reduced = false;
@@ -9,25 +13,97 @@ std::string CZelVideoFrame::tmpDir;
 
 CZelVideoFrame::CZelVideoFrame()
     : index(0), focalScale(0.0f), colorImg(nullptr), dspImg(nullptr), camera(new CCamera) {}
+
+// The camera goes first, then the colour image, then the disparity map; the match-point list and
+// the strings are released afterwards by their own destructors, in that order.
 CZelVideoFrame::~CZelVideoFrame() {
     delete camera;
+    camera = nullptr;
     delete colorImg;
+    colorImg = nullptr;
     delete dspImg;
+    dspImg = nullptr;
 }
+
 void CZelVideoFrame::SetImageSize(int w, int h) {
     imageWidth = w;
     imageHeight = h;
 }
+
 void CZelVideoFrame::SetReduced(bool reduce) {
     reduced = reduce;
 }
+
+namespace {
+
+// size * reduceScale (a float product) + 0.5, truncated toward zero.
+int ReducedSize(int size) {
+    const float scaled = static_cast<float>(size) * CZelVideoFrame::reduceScale;
+    return static_cast<int>(static_cast<double>(scaled) + 0.5);
+}
+
+}  // namespace
+
 int CZelVideoFrame::GetWorkingWidth() {
-    return imageWidth;
+    return reduced ? ReducedSize(imageWidth) : imageWidth;
 }
+
 int CZelVideoFrame::GetWorkingHeight() {
-    return imageHeight;
+    return reduced ? ReducedSize(imageHeight) : imageHeight;
 }
-void CZelVideoFrame::PrintCamera() const {}
-void CZelVideoFrame::GetCameraParameters(float*) const {}
-void CZelVideoFrame::LoadColorImage() {}
-void CZelVideoFrame::ReleaseMaps() {}
+
+void CZelVideoFrame::PrintCamera() const {
+    printf("Frame %d\n", index);
+    const Matrix3d* matrices[2] = {&camera->K, &camera->R};
+    for (const Matrix3d* m : matrices) {
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++) {
+                printf("%.7f\t", (*m)(r, c));
+            }
+            printf("\n");
+        }
+    }
+    for (int i = 0; i < 3; i++) {
+        printf("%f\t", camera->T[i]);
+    }
+    printf("\n\n");
+}
+
+void CZelVideoFrame::GetCameraParameters(float* out) const {
+    const Matrix3d& k = reduced ? camera->ScaledK : camera->K;
+    const Matrix3d* matrices[2] = {&k, &camera->R};
+    int n = 0;
+    for (const Matrix3d* m : matrices) {
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++) {
+                out[n++] = static_cast<float>((*m)(r, c));
+            }
+        }
+    }
+    for (int i = 0; i < 3; i++) {
+        out[n++] = static_cast<float>(camera->T[i]);
+    }
+}
+
+void CZelVideoFrame::LoadColorImage() {
+    if (colorImg != nullptr) {
+        return;
+    }
+    CxImage picture(CXIMAGE_FORMAT_UNKNOWN);
+    // A file that cannot be read leaves an empty picture and so a 0 x 0 grid; nothing is reported.
+    picture.Load(imageFile.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    // Only the widths are compared: a picture of the working width keeps its own height.
+    if (static_cast<long>(GetWorkingWidth()) != static_cast<long>(picture.GetWidth())) {
+        picture.Resample(GetWorkingWidth(), GetWorkingHeight(), 1, nullptr);
+    }
+    colorImg = new ZImage<unsigned char>(static_cast<int>(picture.GetWidth()),
+                                         static_cast<int>(picture.GetHeight()), 3);
+    CxImageToZImage(picture, colorImg, 1.0f);
+}
+
+void CZelVideoFrame::ReleaseMaps() {
+    delete dspImg;
+    dspImg = nullptr;
+    delete colorImg;
+    colorImg = nullptr;
+}

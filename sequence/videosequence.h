@@ -14,6 +14,8 @@ constexpr int kMaxFrameCount = 1 << 20;
 
 class CZelVideoSequence {
   public:
+    // An empty sequence: no frames, empty paths, start 0, step 1, end 0, the intrinsic
+    // parameters 0 and aspect 1. A project file overwrites these before anything reads them.
     CZelVideoSequence();
     // Deletes every frame.
     ~CZelVideoSequence();
@@ -26,13 +28,20 @@ class CZelVideoSequence {
     // Frame i (0-based), owned by the sequence; throws std::out_of_range outside the list.
     CZelVideoFrame* GetFrame(int i) const;
 
-    // Deletes every frame, then makes n default frames. A negative n makes none.
+    // Deletes every frame (earlier GetFrame pointers become invalid), then makes n default
+    // frames. A negative n makes none.
     void SetFrameCount(int n);
 
-    // Creates and names the frames from imagePath, start, step and end, reads the reference
-    // image for the size and makes "TMP/" and "DATA/" beside it. Prints
-    // "Total frame count:%d\n\n". Returns false with an "ERROR..." line when the reference image
-    // cannot be loaded or the frame count is negative or too large.
+    // Creates and names the frames from imagePath, start, step and end (a step below 1 is
+    // stored as 1): frame i gets index i and the image file numbered start + i * step past
+    // imagePath's number. Prints "Total frame count:%d\n\n". When there is at least one frame it
+    // reads the reference image imagePath for the size only, clears the reduced switch and
+    // makes "TMP/" then "DATA/" beside it (one level, result ignored).
+    // Returns true on success. Returns false after printing
+    // - "ERROR: Can not load imag file: %s\n" when the reference image cannot be loaded (the
+    //   frames then exist with default contents), or
+    // - "ERROR: Invalid frame range (...)" instead of the count line when the count is negative
+    //   or above kMaxFrameCount (no frames are made).
     bool LoadImageSequence();
 
     // Runs InitStage and then BOStage over frames first .. endExclusive - 1.
