@@ -26,14 +26,20 @@ class CFileParser {
     // Ignores its argument and returns 1.
     virtual int Hook(void* arg);
 
-    // Reads the whole file at path into `buffer` and sets `length` and `fileName`. Returns 1 on
-    // success, 0 on failure (the cause is traced on the diagnostic channel). A file of 2 GiB or
-    // more is refused. A previously loaded buffer is released first. `position` is not touched.
+    // Reads the whole file at path into `buffer` (owned by the reader) and sets `length` and
+    // `fileName`. Returns 1 on success, 0 on failure; the progress and the failure cause (the
+    // operating system's error number) go to the diagnostic channel, nothing to standard output.
+    // A file that cannot be opened leaves the reader as it was. Once the file is open, an earlier
+    // buffer is released; then a file of 2 GiB or more is refused and a failed allocation leaves
+    // `buffer` null with `length` 0. A failed or short read returns 0 with `buffer` allocated and
+    // `length` set. `position` is not touched.
     virtual int LoadFile(const char* path);
 
     // Copies the line at `position` into `lineBuffer` (at most 9999 characters, without its
-    // '\n') and moves `position` to the start of the next line. Always returns 1; on an empty
-    // buffer or at the end it gives an empty line and reads nothing.
+    // '\n') and moves `position` to the start of the next line. A longer line keeps its first
+    // 9999 characters and loses the 10000th; a last line without '\n' is kept whole. Always
+    // returns 1; on an empty buffer or at the end it gives an empty line and reads nothing. A
+    // negative `position` reads from 0.
     int ReadLine();
 
     // Reads the line after the current one into `lineBuffer` and leaves `position` at its first
@@ -42,16 +48,19 @@ class CFileParser {
     int PeekNextLine();
 
     // Skips white space and copies the next token (at most 999 characters) into `wordBuffer`,
-    // consuming the one white-space character that ends it. Returns 1 when a token was read, 0
-    // when only white space was left (`wordBuffer` is then empty).
+    // consuming the one white-space character that ends it. A longer token keeps its first 999
+    // characters and loses the 1000th; a token that ends the buffer is kept whole. Returns 1 when
+    // a token was read, 0 when only white space was left (`wordBuffer` is then empty).
     int ReadWord();
 
-    // Reads lines from `position` until one holds text. Returns 1 with `position` on the first
-    // character of the occurrence, or 0 with `position` at or past `length`.
+    // Reads lines from `position` until one holds text (a case-sensitive byte search of the line
+    // as a C string). Returns 1 with `position` on the buffer index of the occurrence's first
+    // character, or 0 with `position` at `length`. An empty text matches the first line read.
     int FindLine(const char* text);
 
-    // As FindLine, from `from`, examining only lines that start at or before `limit`. On failure
-    // `position` is left after the last line read (or at `from` when no line was examined).
+    // As FindLine, from `from` (a negative one counts as 0), examining only lines that start at
+    // or before `limit`; such a line is searched whole. On failure `position` is left after the
+    // last line read (or at `from` when no line was examined).
     int FindLineInRange(const char* text, int from, int limit);
 
     // Finds "<name>" and then "</name>" from `position`. `first` becomes the index just after the
@@ -62,7 +71,7 @@ class CFileParser {
     // As FindTag, with both searches done by FindLineInRange(tag, from, limit).
     void FindTagInRange(const std::string& name, int from, int limit, int& first, int& last);
 
-    // Frees the buffer, leaves it null and sets `position` to 0.
+    // Frees the buffer, leaves it null and sets `length` and `position` to 0.
     void ReleaseBuffer();
 
     int32_t length;
