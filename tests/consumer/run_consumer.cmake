@@ -1,0 +1,19 @@
+# Installs the build tree into a prefix inside it, then configures, builds and runs the consumer
+# project against that prefix. Variables: BUILD_DIR, SOURCE_DIR, CXX_FLAGS, CXX_COMPILER.
+set(prefix ${BUILD_DIR}/consumer-install)
+set(work ${BUILD_DIR}/consumer-build)
+file(REMOVE_RECURSE ${prefix} ${work})
+
+function(run_step)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "step failed (${result}): ${ARGV}")
+  endif()
+endfunction()
+
+run_step(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run_step(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${work}
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+  "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${CXX_FLAGS}")
+run_step(${CMAKE_COMMAND} --build ${work})
+run_step(${work}/consumer)
