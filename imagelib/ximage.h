@@ -7,10 +7,14 @@
 //   reserved byte carries alpha when alpha is requested and the picture has an alpha plane.
 // - Image type codes: 0 = unknown/any, 1 = BMP, 2 = PNG, 3 = JPEG. Load recognises the format
 //   from the file's first bytes whatever code it is given.
+// - Storage: 3 bytes per pixel in the order blue, green, red, rows bottom-up and packed (no row
+//   padding), plus an optional alpha plane of 1 byte per pixel in the same order.
+// - No operation prints anything; the reason of the last failure is kept (GetLastError).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 struct RGBQUAD {
     uint8_t rgbBlue;
@@ -26,6 +30,34 @@ enum {
     CXIMAGE_FORMAT_JPG = 3,
 };
 
+// Why the last Load, Create, Resample or Save failed.
+enum class ImageError {
+    kNone = 0,
+    kOpenFailed,       // the file cannot be opened
+    kReadFailed,       // reading the file failed, or it is too big to hold
+    kWriteFailed,      // the output file cannot be created or written
+    kUnknownFormat,    // the first bytes are neither BMP, PNG nor JPEG
+    kBadMagic,         // a BMP without the "BM" signature
+    kTruncatedHeader,  // the file ends inside the headers, bit masks or palette
+    kBadHeaderSize,    // an info-header length no reader knows
+    kBadPlanes,        // a plane count other than 1
+    kBadSize,          // zero or negative width, zero height, or the most negative height
+    kTooLarge,         // more than 2^28 pixels
+    kBadOffset,        // the pixel data would start inside the headers or beyond the file
+    kBadBitCount,      // a bit count the format does not define
+    kBadCompression,   // an unknown compression, or one that does not fit the bit count
+    kBadBitfields,     // a colour mask that is not one run of set bits
+    kBadPaletteIndex,  // a pixel refers to a palette entry beyond the palette
+    kTruncatedPixels,  // the file ends inside the pixel data
+    kBadPixelData,     // a PNG or JPEG stream the decoder rejects
+    kOutOfMemory,      // the pixel buffer cannot be allocated
+    kEmptyPicture,     // the operation needs a picture and there is none
+    kBadArgument,      // a size or bit count the operation does not accept
+};
+
+// A short English name of the reason, for test failures and developer traces.
+const char* ImageErrorText(ImageError error);
+
 class CxImage {
   public:
     // An empty picture (0 x 0).
@@ -35,24 +67,32 @@ class CxImage {
     CxImage(const CxImage&) = delete;
     CxImage& operator=(const CxImage&) = delete;
 
-    // Loads the file at path. Returns true on success; on failure returns false and leaves an
-    // empty picture. Never reads outside its buffers or allocates a size taken unchecked from
-    // the file.
+    // Loads the file at path. The format is recognised from the file's first bytes whatever
+    // imageType says. Returns true on success; on failure returns false, leaves an empty picture
+    // and records the reason (GetLastError). Never reads outside its buffers and never allocates
+    // for more than 2^28 pixels.
     bool Load(const char* path, int imageType);
+
+    // Same as Load, from size bytes in memory (the caller keeps ownership of data).
+    bool Decode(const uint8_t* data, size_t size);
 
     unsigned GetWidth() const;
     unsigned GetHeight() const;
 
-    // Resizes to newWidth x newHeight; mode 1 averages areas when shrinking and interpolates
-    // bilinearly when enlarging. With dst null the picture itself takes the new size; otherwise
-    // dst receives the result. Returns false for a non-positive size or an empty picture.
+    // Resizes to newWidth x newHeight; mode 1 (the only mode) averages areas along an axis that
+    // shrinks and interpolates bilinearly along one that grows. The alpha plane is resampled
+    // too. With dst null (or this) the picture itself takes the new size; otherwise dst receives
+    // the result and this picture is unchanged. Returns false (and changes nothing) for a
+    // non-positive size, more than 2^28 pixels, an unknown mode or an empty picture.
     bool Resample(long newWidth, long newHeight, int mode = 1, CxImage* dst = nullptr);
 
-    // Replaces the picture by a blank (black) one of width x height at bitsPerPixel (24). Returns
-    // true on success.
+    // Replaces the picture by a black one of width x height. bitsPerPixel 24 gives no alpha
+    // plane, 32 an opaque one. Returns true on success; false (and an empty picture) for a zero
+    // size, more than 2^28 pixels or another bit count.
     bool Create(unsigned width, unsigned height, unsigned bitsPerPixel, int imageType);
 
-    // Adds an alpha plane (fully opaque); returns true on success.
+    // Adds an opaque alpha plane (keeps an existing one); returns true on success, false for an
+    // empty picture.
     bool AlphaCreate();
     bool AlphaIsValid() const;
 
@@ -65,12 +105,28 @@ class CxImage {
     void SetPixelColor(long x, long y, RGBQUAD c, bool setAlpha = false);
 
     // Writes the picture as a BMP file (imageType 1; any other code also writes BMP): 24 bits,
-    // or 32 bits with alpha when the picture has an alpha plane. Returns true on success.
+    // bottom-up rows padded to 4 bytes; a picture with an alpha plane is written with 32 bits in
+    // a 108-byte header with bit masks, keeping its alpha. Returns true on success, false for an
+    // empty picture or a file that cannot be written.
     bool Save(const char* path, int imageType);
 
+    // Reason of the last failure; kNone after a success.
+    ImageError GetLastError() const { return lastError_; }
+
+    // Direct access to the pixel rows (3 bytes per pixel, blue green red, bottom row first,
+    // packed) and the alpha plane (null without one). Null for an empty picture.
+    const uint8_t* GetBits() const { return bgr_; }
+    const uint8_t* GetAlphaBits() const { return alpha_.get(); }
+
   private:
+    void Clear();
+    // Decodes a whole file held in file; the BMP decoder may keep the buffer as storage.
+    bool DecodeBuffer(std::unique_ptr<uint8_t[]> file, size_t size);
+
     unsigned width_ = 0;
     unsigned height_ = 0;
-    std::vector<uint8_t> bgr_;    // 3 bytes per pixel, row 0 (bottom) first, packed
-    std::vector<uint8_t> alpha_;  // 1 byte per pixel, same order; empty when there is no plane
+    std::unique_ptr<uint8_t[]> block_;  // owns the storage bgr_ points into
+    uint8_t* bgr_ = nullptr;            // width_ * height_ * 3 bytes inside block_
+    std::unique_ptr<uint8_t[]> alpha_;  // width_ * height_ bytes; null when there is no plane
+    ImageError lastError_ = ImageError::kNone;
 };
