@@ -76,24 +76,3 @@ inline std::vector<Rgb> DistinctPixels(int width, int height) {
 }
 
 }  // namespace testutil
-
-#include "imagelib/ximage.h"
-#include "util/filename.h"
-
-namespace testutil {
-
-// True when the image layer reads a BMP and frame names can be numbered. Tests that need both
-// skip (and say why) while either piece is still missing from the tree.
-inline bool ImageLayerReady() {
-    const std::string path = TempPath("probe_1x1.bmp");
-    WriteBmp24(path, 1, 1, {Rgb{1, 2, 3}});
-    CxImage probe;
-    return probe.Load(path.c_str(), CXIMAGE_FORMAT_BMP) && probe.GetWidth() == 1 &&
-           IncrementFileName("a9.bmp", 1) == "a10.bmp";
-}
-
-}  // namespace testutil
-
-#define SKIP_UNLESS_IMAGE_LAYER()     \
-    if (!testutil::ImageLayerReady()) \
-    GTEST_SKIP() << "the BMP loader or the frame-name helpers are not in the tree yet"

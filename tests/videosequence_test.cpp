@@ -83,7 +83,6 @@ TEST(CZelVideoSequenceBasics, ConstructionAndFrameList) {
 }
 
 TEST_F(SequenceTest, NumbersNamesAndDirectoriesFollowStartAndStep) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference("seq/img0000.bmp");
     CZelVideoFrame::SetImageSize(1, 1);
     CZelVideoFrame::SetReduced(true);
@@ -114,7 +113,6 @@ TEST_F(SequenceTest, NumbersNamesAndDirectoriesFollowStartAndStep) {
 }
 
 TEST_F(SequenceTest, StepBelowOneIsStoredAsOneAndRangesTruncate) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference("img0000.bmp");
     bool ok = false;
     EXPECT_EQ(Load("img0000.bmp", 0, 0, 4, &ok), "Total frame count:5\n\n");
@@ -152,7 +150,6 @@ TEST_F(SequenceTest, EmptyRangeReadsNoImageAndMakesNoDirectory) {
 }
 
 TEST_F(SequenceTest, NumbersWidenPastTheirPaddedWidth) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference("img9998.bmp");
     bool ok = false;
     Load("img9998.bmp", 0, 1, 3, &ok);
@@ -164,7 +161,6 @@ TEST_F(SequenceTest, NumbersWidenPastTheirPaddedWidth) {
 }
 
 TEST_F(SequenceTest, MissingReferenceImageFailsEvenWhenFrameFilesExist) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference("seq/img0001.bmp");
     WriteReference("seq/img0002.bmp");
     CZelVideoFrame::SetImageSize(77, 55);
@@ -181,7 +177,6 @@ TEST_F(SequenceTest, MissingReferenceImageFailsEvenWhenFrameFilesExist) {
 }
 
 TEST_F(SequenceTest, ImagePathWithoutDirectoryMakesWorkingDirectoriesHere) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference("img0000.bmp");
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
