@@ -1,4 +1,101 @@
+// Label images: grey 24-bit BMP pictures of a label grid or of the frame's disparity map, written
+// to tmpDir as "1_Init_<name>.bmp" (label type 0, initialisation) or "2_BO_<name>.bmp" (label
+// type 1, bundle optimisation). Grid row 0 is the picture's top row.
+#include <cstdio>
+#include <string>
+
+#include "imagelib/ximage.h"
 #include "sequence/videoframe.h"
 
-void CZelVideoFrame::SaveLabelImage(ZImage<int>*, int, int) {}
-void CZelVideoFrame::SaveDisparityImage(int, double, double) {}
+namespace {
+
+// Composes tmpDir + prefix of the label type + name + ".bmp" into goalPath. Returns false, with
+// the error line, for a label type other than 0 or 1.
+bool LabelImagePath(int labelType, const std::string& tmpDir, const std::string& name,
+                    std::string& goalPath) {
+    const std::string str = name + ".bmp";
+    if (labelType == 0) {
+        goalPath = tmpDir + "1_Init_" + str;
+        return true;
+    }
+    if (labelType == 1) {
+        goalPath = tmpDir + "2_BO_" + str;
+        return true;
+    }
+    std::printf("ERROR:Can not find save labelImg because the label type is unkown!\n");
+    return false;
+}
+
+// Maps a disparity onto a grey byte: (d - minD) / (maxD - minD) * 255, clamped to 0..255 and
+// truncated. A result that is not a number (NaN in the map or the bounds) gives 0.
+unsigned char DisparityGrey(double d, double minD, double maxD) {
+    double v = (d - minD) / (maxD - minD) * 255.0;
+    if (v > 255.0) {
+        v = 255.0;
+    }
+    if (!(v >= 0.0)) {
+        v = 0.0;
+    }
+    return static_cast<unsigned char>(static_cast<int>(v));
+}
+
+}  // namespace
+
+void CZelVideoFrame::SaveLabelImage(ZImage<int>* labelImg, int labelType, int levels) {
+    std::string goalPath;
+    if (!LabelImagePath(labelType, tmpDir, name, goalPath)) {
+        return;
+    }
+    if (labelImg == nullptr) {
+        std::printf("ERROR:Can not save labelImg because there is no label image!\n");
+        return;
+    }
+    if (levels < 2) {
+        std::printf("ERROR:Can not save labelImg because the number of levels %d is below 2!\n",
+                    levels);
+        return;
+    }
+    // The scale is rounded to single precision, so that for 8 levels label 7 gives 254.
+    const float scale = static_cast<float>(255.0 / (levels - 1));
+    CxImage picture(0);
+    ZImageToCxImage(labelImg, &picture, scale);
+    picture.Save(goalPath.c_str(), CXIMAGE_FORMAT_BMP);
+}
+
+void CZelVideoFrame::SaveDisparityImage(int labelType, double minDisparity, double maxDisparity) {
+    std::string goalPath;
+    if (!LabelImagePath(labelType, tmpDir, name, goalPath)) {
+        return;
+    }
+    const int W = GetWorkingWidth();
+    const int H = GetWorkingHeight();
+    if (dspImg == nullptr) {
+        std::printf("ERROR:Can not save disparity image because there is no dspImg!\n");
+        return;
+    }
+    if (dspImg->GetWidth() != W || dspImg->GetHeight() != H || dspImg->GetChannels() < 1) {
+        std::printf("ERROR:Can not save disparity image because dspImg is not a %d x %d map!\n", W,
+                    H);
+        return;
+    }
+    if (maxDisparity == minDisparity) {
+        std::printf(
+            "ERROR:Can not save disparity image because the largest and smallest "
+            "disparity are equal!\n");
+        return;
+    }
+    CxImage picture(0);
+    picture.Create(static_cast<unsigned>(W), static_cast<unsigned>(H), 24, 0);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            const unsigned char g = DisparityGrey(GetDisparity(x, y), minDisparity, maxDisparity);
+            RGBQUAD c;
+            c.rgbBlue = g;
+            c.rgbGreen = g;
+            c.rgbRed = g;
+            c.rgbReserved = 0;
+            picture.SetPixelColor(x, H - 1 - y, c);
+        }
+    }
+    picture.Save(goalPath.c_str(), CXIMAGE_FORMAT_BMP);
+}
