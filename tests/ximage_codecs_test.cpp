@@ -1,0 +1,358 @@
+// CxImage loading PNG and JPEG: every colour type the decoders convert, and broken streams.
+// The files are made here with libpng and libjpeg themselves.
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imagelib/ximage.h"
+#include "tests/test_util.h"
+
+// jpeglib.h needs FILE and size_t first.
+#include <jpeglib.h>
+
+namespace {
+
+constexpr int kW = 13;
+constexpr int kH = 9;
+
+// The reference picture: a smooth gradient with an alpha ramp.
+struct Rgba {
+    int r, g, b, a;
+};
+Rgba Reference(int x, int y) {
+    return {x * 19, y * 28, 120 + (x - y) * 5, 255 - x * 9 - y * 3};
+}
+int Grey(int x, int y) {
+    return (x * 19 + y * 3) % 256;
+}
+
+void PngWriteToString(png_structp png, png_bytep data, size_t n) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), n);
+}
+void PngFlush(png_structp) {}
+
+// Writes a PNG of kW x kH. sample(x, y) gives the samples of one pixel in the file's channel
+// order at the given bit depth.
+std::string EncodePng(int colorType, int bitDepth, bool interlace,
+                      const std::function<std::vector<int>(int, int)>& sample,
+                      const std::vector<png_color>& palette = {},
+                      const std::vector<png_byte>& trns = {}) {
+    std::string out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        ADD_FAILURE() << "libpng could not write the test picture";
+        png_destroy_write_struct(&png, &info);
+        return out;
+    }
+    png_set_write_fn(png, &out, PngWriteToString, PngFlush);
+    png_set_IHDR(png, info, kW, kH, bitDepth, colorType,
+                 interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) {
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    }
+    if (!trns.empty()) {
+        png_set_tRNS(png, info, trns.data(), int(trns.size()), nullptr);
+    }
+    png_write_info(png, info);
+    std::vector<std::vector<png_byte>> rows(kH);
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < kH; ++y) {
+        std::vector<png_byte>& row = rows[y];
+        row.assign(png_get_rowbytes(png, info), 0);
+        for (int x = 0; x < kW; ++x) {
+            const std::vector<int> s = sample(x, y);
+            for (size_t c = 0; c < s.size(); ++c) {
+                const size_t i = size_t(x) * s.size() + c;  // sample index within the row
+                if (bitDepth == 16) {
+                    row[2 * i] = png_byte(s[c] >> 8);
+                    row[2 * i + 1] = png_byte(s[c]);
+                } else if (bitDepth == 8) {
+                    row[i] = png_byte(s[c]);
+                } else {
+                    const size_t bit = i * size_t(bitDepth);
+                    row[bit / 8] |= png_byte(s[c] << (8 - bitDepth - bit % 8));
+                }
+            }
+        }
+        pointers.push_back(row.data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// Writes a JPEG of kW x kH from 1, 3 or 4 samples per pixel.
+std::string EncodeJpeg(J_COLOR_SPACE space, int components, bool progressive,
+                       const std::function<std::vector<int>(int, int)>& sample) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = kW;
+    cinfo.image_height = kH;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(size_t(kW) * components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = int(cinfo.next_scanline);
+        for (int x = 0; x < kW; ++x) {
+            const std::vector<int> s = sample(x, y);
+            for (int c = 0; c < components; ++c) {
+                row[size_t(x) * components + c] = JSAMPLE(s[c]);
+            }
+        }
+        JSAMPROW p = row.data();
+        jpeg_write_scanlines(&cinfo, &p, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string out(reinterpret_cast<char*>(buffer), size);
+    std::free(buffer);
+    return out;
+}
+
+struct FormatCase {
+    const char* name;
+    std::string file;
+    bool lossy;                              // JPEG: compare within a tolerance
+    std::function<Rgba(int, int)> expected;  // top row is y = 0
+    bool alpha;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<int> RgbOf(int x, int y) {
+    const Rgba p = Reference(x, y);
+    return {p.r, p.g, p.b};
+}
+Rgba Opaque(int x, int y) {
+    Rgba p = Reference(x, y);
+    p.a = -1;
+    return p;
+}
+Rgba GreyPixel(int x, int y) {
+    const int v = Grey(x, y);
+    return {v, v, v, -1};
+}
+
+std::vector<FormatCase> FormatCases() {
+    std::vector<FormatCase> cases;
+    cases.push_back(
+        {"PngRgb8", EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf), false, Opaque, false});
+    cases.push_back({"PngRgba8",
+                     EncodePng(PNG_COLOR_TYPE_RGB_ALPHA, 8, false,
+                               [](int x, int y) {
+                                   const Rgba p = Reference(x, y);
+                                   return std::vector<int>{p.r, p.g, p.b, p.a};
+                               }),
+                     false, Reference, true});
+    cases.push_back({"PngRgb16Interlaced",
+                     EncodePng(PNG_COLOR_TYPE_RGB, 16, true,
+                               [](int x, int y) {
+                                   const Rgba p = Reference(x, y);
+                                   return std::vector<int>{p.r * 257, p.g * 257, p.b * 257};
+                               }),
+                     false, Opaque, false});
+    cases.push_back({"PngGrey8",
+                     EncodePng(PNG_COLOR_TYPE_GRAY, 8, false,
+                               [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
+                     false, GreyPixel, false});
+    cases.push_back({"PngGrey1",
+                     EncodePng(PNG_COLOR_TYPE_GRAY, 1, false,
+                               [](int x, int y) { return std::vector<int>{(x + y) & 1}; }),
+                     false,
+                     [](int x, int y) {
+                         const int v = ((x + y) & 1) * 255;
+                         return Rgba{v, v, v, -1};
+                     },
+                     false});
+    cases.push_back(
+        {"PngGreyAlpha16",
+         EncodePng(PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
+                   [](int x, int y) {
+                       return std::vector<int>{Grey(x, y) * 257, Reference(x, y).a * 257};
+                   }),
+         false,
+         [](int x, int y) {
+             const int v = Grey(x, y);
+             return Rgba{v, v, v, Reference(x, y).a};
+         },
+         true});
+    // Four-bit palette of five colours; the last two entries are partly transparent.
+    const std::vector<png_color> palette = {
+        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}, {200, 100, 50}};
+    const std::vector<png_byte> trns = {255, 255, 255, 128, 0};
+    cases.push_back(
+        {"PngPalette4Transparency",
+         EncodePng(
+             PNG_COLOR_TYPE_PALETTE, 4, false,
+             [](int x, int y) { return std::vector<int>{(x + 2 * y) % 5}; }, palette, trns),
+         false,
+         [palette, trns](int x, int y) {
+             const int i = (x + 2 * y) % 5;
+             return Rgba{palette[i].red, palette[i].green, palette[i].blue, trns[i]};
+         },
+         true});
+
+    cases.push_back({"JpegBaseline", EncodeJpeg(JCS_RGB, 3, false, RgbOf), true, Opaque, false});
+    cases.push_back({"JpegProgressive", EncodeJpeg(JCS_RGB, 3, true, RgbOf), true, Opaque, false});
+    cases.push_back({"JpegGrey",
+                     EncodeJpeg(JCS_GRAYSCALE, 1, false,
+                                [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
+                     true, GreyPixel, false});
+    // libjpeg marks CMYK files as Adobe's, whose samples are stored inverted (255 = no ink): the
+    // samples (r, g, b, 255) therefore mean the colour (r, g, b).
+    cases.push_back({"JpegAdobeCmyk",
+                     EncodeJpeg(JCS_CMYK, 4, false,
+                                [](int x, int y) {
+                                    const Rgba p = Reference(x, y);
+                                    return std::vector<int>{p.r, p.g, p.b, 255};
+                                }),
+                     true, Opaque, false});
+    return cases;
+}
+
+class CxImageFormats : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(CxImageFormats, LoadsWhateverTheTypeCode) {
+    const FormatCase& c = GetParam();
+    ASSERT_FALSE(c.file.empty());
+    const std::string path = testutil::TempPath(std::string(c.name) + ".img");
+    testutil::WriteFile(path, c.file);
+    for (int typeCode : {0, 1}) {
+        CxImage img;
+        ASSERT_TRUE(img.Load(path.c_str(), typeCode)) << ImageErrorText(img.GetLastError());
+        ASSERT_EQ(img.GetWidth(), unsigned(kW));
+        ASSERT_EQ(img.GetHeight(), unsigned(kH));
+        ASSERT_EQ(img.AlphaIsValid(), c.alpha);
+        const int tolerance = c.lossy ? 16 : 0;  // chroma subsampling blurs the edges
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const Rgba want = c.expected(x, y);
+                const RGBQUAD got = img.GetPixelColor(x, kH - 1 - y, true);
+                const int diff =
+                    std::max({std::abs(got.rgbRed - want.r), std::abs(got.rgbGreen - want.g),
+                              std::abs(got.rgbBlue - want.b)});
+                EXPECT_LE(diff, tolerance) << "pixel " << x << "," << y << " (top row 0)";
+                if (c.alpha) {
+                    EXPECT_EQ(got.rgbReserved, want.a) << "alpha at " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PngAndJpeg, CxImageFormats, testing::ValuesIn(FormatCases()),
+                         [](const testing::TestParamInfo<FormatCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+// Big-endian 32-bit value at a position of a string.
+void PutBe32(std::string& s, size_t at, uint32_t v) {
+    s[at] = char(v >> 24);
+    s[at + 1] = char(v >> 16);
+    s[at + 2] = char(v >> 8);
+    s[at + 3] = char(v);
+}
+uint32_t Crc32(const std::string& s, size_t from, size_t n) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = from; i < from + n; ++i) {
+        crc ^= uint8_t(s[i]);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+struct BrokenCase {
+    const char* name;
+    std::string file;
+    ImageError reason;
+};
+
+void PrintTo(const BrokenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<BrokenCase> BrokenCases() {
+    std::vector<BrokenCase> cases;
+    const std::string png = EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf);
+    const size_t idat = png.find("IDAT");
+    cases.push_back({"PngCutInHeader", png.substr(0, 20), ImageError::kTruncatedHeader});
+    cases.push_back({"PngCutInPixels", png.substr(0, idat + 30), ImageError::kTruncatedPixels});
+    cases.push_back(
+        {"PngWithoutEnd", png.substr(0, png.size() - 12), ImageError::kTruncatedPixels});
+    std::string flipped = png;
+    flipped[idat + 10] = char(flipped[idat + 10] ^ 0x55);
+    cases.push_back({"PngBadChecksum", flipped, ImageError::kBadPixelData});
+    // IHDR starts at byte 8: length, "IHDR", width, height, ..., CRC over type and data.
+    std::string huge = png;
+    PutBe32(huge, 16, 20000);
+    PutBe32(huge, 20, 20000);
+    PutBe32(huge, 29, Crc32(huge, 12, 17));
+    cases.push_back({"PngOverLimit", huge, ImageError::kTooLarge});
+
+    const std::string jpeg = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
+    const size_t sos = jpeg.find("\xFF\xDA");
+    cases.push_back({"JpegCutInHeader", jpeg.substr(0, 100), ImageError::kTruncatedHeader});
+    cases.push_back({"JpegCutInPixels", jpeg.substr(0, sos + 40), ImageError::kTruncatedPixels});
+    const std::string progressive = EncodeJpeg(JCS_RGB, 3, true, RgbOf);
+    cases.push_back({"JpegProgressiveCut", progressive.substr(0, progressive.size() * 2 / 3),
+                     ImageError::kTruncatedPixels});
+    // The start-of-frame segment: FF C0, length, precision, height, width.
+    std::string big = jpeg;
+    const size_t sof = big.find("\xFF\xC0");
+    big[sof + 5] = big[sof + 7] = 0x7F;  // 32767 x 32767: within libjpeg's limit, not ours
+    big[sof + 6] = big[sof + 8] = char(0xFF);
+    cases.push_back({"JpegOverLimit", big, ImageError::kTooLarge});
+    std::string zero = jpeg;
+    zero[sof + 5] = zero[sof + 6] = 0;
+    cases.push_back({"JpegZeroHeight", zero, ImageError::kBadPixelData});
+    return cases;
+}
+
+class CxImageBrokenStream : public testing::TestWithParam<BrokenCase> {};
+
+TEST_P(CxImageBrokenStream, FailsWithReasonAndEmptyPicture) {
+    const BrokenCase& c = GetParam();
+    const std::string path = testutil::TempPath(std::string(c.name) + ".img");
+    testutil::WriteFile(path, c.file);
+    CxImage img;
+    ASSERT_TRUE(img.Create(3, 3, 32, 0));
+    EXPECT_FALSE(img.Load(path.c_str(), 0));
+    EXPECT_EQ(img.GetLastError(), c.reason) << "got " << ImageErrorText(img.GetLastError());
+    EXPECT_EQ(img.GetWidth(), 0u);
+    EXPECT_EQ(img.GetHeight(), 0u);
+    EXPECT_EQ(img.GetBits(), nullptr);
+    EXPECT_FALSE(img.AlphaIsValid());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CxImageBrokenStream, testing::ValuesIn(BrokenCases()),
+                         [](const testing::TestParamInfo<BrokenCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
