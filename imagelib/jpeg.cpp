@@ -6,13 +6,15 @@
 // jumped. A stream that ends early is only a warning to libjpeg (it pads the data with an end
 // marker and goes on), so that warning, and those for corrupt entropy-coded data, end the
 // decoding as failures too.
-#include <jerror.h>
-#include <jpeglib.h>
-#include <cstddef>
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-
 #include <csetjmp>
+#include <cstddef>
+#include <cstdio>
 #include <new>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jpeglib.h>
+// jerror.h after jpeglib.h
+#include <jerror.h>
 
 #include "imagelib/codecs.h"
 
