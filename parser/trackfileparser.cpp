@@ -1,17 +1,417 @@
 #include "parser/trackfileparser.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "util/filename.h"
+#include "util/numparse.h"
+
+namespace {
+
+const char kHeader[] = "#camera track project file";
+const size_t kHeaderLength = 26;
+static_assert(sizeof(kHeader) - 1 == kHeaderLength, "the header is 26 characters");
+
+// The largest value a keyed line may carry: what wordBuffer holds.
+const size_t kMaxValueLength = sizeof(CFileParser::wordBuffer) - 1;
+
+// The fewest bytes that n words can occupy: one character and one separator each, except that
+// the last word may end the file. Used to refuse counts that the rest of a file cannot hold.
+int64_t MinBytesOfWords(int64_t n) {
+    return n > 0 ? 2 * n - 1 : 0;
+}
+
+bool IsWordSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsTrimSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+void PrintLine(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 CTrackFileParser::CTrackFileParser(CZelVideoSequence* seq) : sequence(seq) {}
+
 CTrackFileParser::~CTrackFileParser() {
     tracks.clear();
     frameMatchPoints.clear();
 }
-bool CTrackFileParser::Parse(const char*) {
-    return false;
+
+bool CTrackFileParser::Parse(const char* path) {
+    if (!LoadFile(path)) {
+        std::printf("ERROR:Can not find the OVK project file: %s \n", path);
+        std::fflush(stdout);
+        return false;
+    }
+    sequence->projectPath = path;
+    position = 0;
+
+    ReadLine();
+    if (std::strncmp(lineBuffer, kHeader, kHeaderLength) != 0) {
+        PrintLine("This is not camera track Project File!\n");
+        return false;
+    }
+
+    if (!ReadImageSequence()) {
+        return false;
+    }
+    if (!ReadIntrinsicsChecked()) {
+        return false;
+    }
+    if (!ReadCameraTrackChecked()) {
+        return false;
+    }
+    ReadFeatureTracks();
+
+    sequence->BuildIntrinsicMatrices();
+    sequence->InvertCameraPoses();
+    return true;
 }
+
+int CTrackFileParser::ReadKeyValue(const char* key, int first, int last) {
+    if (!FindLineInRange(key, first, last)) {
+        return 0;
+    }
+    // The value starts as many characters into the line as the key has, wherever the key
+    // stands in the line: a key must begin its line.
+    const size_t keyLength = std::strlen(key);
+    const size_t lineLength = std::strlen(lineBuffer);
+    const size_t valueLength = lineLength > keyLength ? lineLength - keyLength : 0;
+    if (valueLength > kMaxValueLength) {
+        std::printf(
+            "ERROR:The value of \"%s\" is longer than %d characters in the project file: %s\n", key,
+            static_cast<int>(kMaxValueLength), sequence->projectPath.c_str());
+        std::fflush(stdout);
+        return -1;
+    }
+    std::memcpy(wordBuffer, lineBuffer + (lineLength - valueLength), valueLength);
+    wordBuffer[valueLength] = '\0';
+    return 1;
+}
+
 bool CTrackFileParser::ReadImageSequence() {
-    return false;
+    // The search starts where the header line ended.
+    int first = -1;
+    int last = -1;
+    FindTag("Image Sequence", first, last);
+    if (first < 0 || last < 0) {
+        std::printf("ERROR:Can not find the Image Sequence section in the project file: %s\n",
+                    sequence->projectPath.c_str());
+        std::fflush(stdout);
+        return false;
+    }
+
+    int found = ReadKeyValue("Sequence:", first, last);
+    if (found < 0) {
+        return false;
+    }
+    if (found > 0) {
+        std::string value(wordBuffer);
+        size_t begin = 0;
+        size_t end = value.size();
+        while (begin < end && IsTrimSpace(value[begin])) {
+            begin++;
+        }
+        while (end > begin && IsTrimSpace(value[end - 1])) {
+            end--;
+        }
+        value = value.substr(begin, end - begin);
+        if (!value.empty() && value[0] == '.') {
+            // "./name" is relative to the project file's folder. The first two characters go
+            // whatever they are, so "../x" becomes folder + "/x".
+            value.erase(0, 2);
+            sequence->imagePath = Directory(sequence->projectPath) + value;
+        } else {
+            sequence->imagePath = value;
+        }
+    }
+
+    found = ReadKeyValue("start:", first, last);
+    if (found < 0) {
+        return false;
+    }
+    if (found > 0) {
+        sequence->start = ParseInt(wordBuffer);
+    }
+
+    found = ReadKeyValue("step:", first, last);
+    if (found < 0) {
+        return false;
+    }
+    if (found > 0) {
+        const int step = ParseInt(wordBuffer);
+        sequence->step = step < 1 ? 1 : step;
+    }
+
+    found = ReadKeyValue("end:", first, last);
+    if (found < 0) {
+        return false;
+    }
+    if (found > 0) {
+        sequence->end = ParseInt(wordBuffer);
+    }
+
+    // The frame count in 64 bits: end - start may not fit an int. A count that the sequence
+    // will refuse does not size the per-frame arrays.
+    const int64_t s = sequence->step >= 1 ? sequence->step : 1;
+    const int64_t count = (static_cast<int64_t>(sequence->end) - sequence->start) / s + 1;
+    frameMatchPoints.clear();
+    if (count >= 0 && count <= kMaxFrameCount) {
+        frameMatchPoints.resize(static_cast<size_t>(count));
+    }
+
+    return sequence->LoadImageSequence();
 }
-void CTrackFileParser::ReadIntrinsics() {}
-void CTrackFileParser::ReadFeatureTracks() {}
-void CTrackFileParser::ReadCameraTrack() {}
-void CTrackFileParser::ReadFrameCamera(CZelVideoFrame*, int, int) {}
+
+void CTrackFileParser::ReadIntrinsics() {
+    ReadIntrinsicsChecked();
+}
+
+bool CTrackFileParser::ReadIntrinsicsChecked() {
+    position = 0;
+    int first = -1;
+    int last = -1;
+    FindTag("intrinsic parameter", first, last);
+    if (first < 0 || last < 0) {
+        std::printf("ERROR:Can not find the intrinsic parameter section in the project file: %s\n",
+                    sequence->projectPath.c_str());
+        std::fflush(stdout);
+        return false;
+    }
+    position = first;
+    float* const values[] = {&sequence->f, &sequence->fy, &sequence->cx, &sequence->cy,
+                             &sequence->skew};
+    for (float* value : values) {
+        ReadWord();
+        *value = static_cast<float>(ParseDouble(wordBuffer));
+    }
+    // The aspect ratio counts only when at least one more character of the section follows the
+    // white space that ended it.
+    ReadWord();
+    if (position <= last) {
+        sequence->aspect = static_cast<float>(ParseDouble(wordBuffer));
+        sequence->fy = sequence->aspect * sequence->f;
+    }
+    return true;
+}
+
+void CTrackFileParser::ReadFeatureTracks() {
+    int first = -1;
+    int last = -1;
+    position = 0;
+    FindTag("Feature Tracks", first, last);
+    if (first < 0 || last < 0) {
+        return;
+    }
+    position = first;
+
+    int extraWords = 0;
+    bool marker = false;
+    ReadWord();
+    int recordCount = 0;
+    if (std::strcmp(wordBuffer, "kpts:") == 0) {
+        ReadWord();
+        extraWords = ParseInt(wordBuffer);
+        marker = true;
+        ReadWord();
+        recordCount = ParseInt(wordBuffer);
+    } else {
+        recordCount = ParseInt(wordBuffer);
+    }
+
+    tracks.clear();
+    if (recordCount <= 0) {
+        return;
+    }
+
+    bool warned = false;
+    // A record is at least six words. More records than the rest of the file could hold means a
+    // damaged count: read only the records that stand inside the section.
+    const bool countTooLarge =
+        MinBytesOfWords(6 * static_cast<int64_t>(recordCount)) > length - position;
+    if (countTooLarge) {
+        std::printf(
+            "Warning: the project file announces %d feature tracks, more than it can hold; "
+            "reading the tracks up to </Feature Tracks>\n",
+            recordCount);
+        std::fflush(stdout);
+        warned = true;
+    } else {
+        tracks.reserve(static_cast<size_t>(recordCount));
+    }
+
+    // Pass 1: the tracks. Each observation's index in its frame's array is counted here, so the
+    // frame arrays can then be allocated at their exact size.
+    const size_t frameEntries = frameMatchPoints.size();
+    std::vector<uint32_t> frameCounts(frameEntries);
+    for (size_t i = 0; i < frameEntries; i++) {
+        frameCounts[i] =
+            frameMatchPoints[i] ? static_cast<uint32_t>(frameMatchPoints[i]->size()) : 0u;
+    }
+    const std::vector<uint32_t> frameBase = frameCounts;
+    int outsideFrames = 0;
+
+    for (int record = 0; record < recordCount; record++) {
+        if (countTooLarge) {
+            int next = position;
+            while (next < length && IsWordSpace(buffer[next])) {
+                next++;
+            }
+            if (next > last) {
+                break;
+            }
+        }
+
+        ReadWord();
+        int observationCount = ParseInt(wordBuffer);
+        ReadWord();
+        const int id = ParseInt(wordBuffer);
+        ReadWord();
+        const int status = ParseInt(wordBuffer);
+        Vector3d point;
+        for (int k = 0; k < 3; k++) {
+            ReadWord();
+            point[k] = ParseDouble(wordBuffer);
+        }
+        if (observationCount < 0) {
+            observationCount = 0;
+        }
+        // Three words per observation.
+        if (MinBytesOfWords(3 * static_cast<int64_t>(observationCount)) > length - position) {
+            if (!warned) {
+                std::printf(
+                    "Warning: feature track %d announces %d observations, more than the project "
+                    "file can hold; the feature tracks end before it\n",
+                    static_cast<int>(tracks.size()), observationCount);
+                std::fflush(stdout);
+            }
+            break;
+        }
+
+        auto linker = std::make_shared<CMatchLinker>();
+        linker->id = id;
+        linker->status = status;
+        linker->point = point;
+        linker->SetTrackPointCount(static_cast<unsigned>(observationCount));
+        CTrackPoint* points = linker->trackPoints.data();
+        for (int j = 0; j < observationCount; j++) {
+            CTrackPoint& p = points[j];
+            ReadWord();
+            p.frame = ParseInt(wordBuffer);
+            if (p.frame >= 0 && static_cast<size_t>(p.frame) < frameEntries) {
+                p.index = static_cast<int>(frameCounts[static_cast<size_t>(p.frame)]++);
+            } else {
+                p.index = -1;
+                outsideFrames++;
+            }
+            ReadWord();
+            p.x = ParseDouble(wordBuffer);
+            ReadWord();
+            p.y = ParseDouble(wordBuffer);
+        }
+        linker->index = static_cast<int>(tracks.size());
+        tracks.push_back(std::move(linker));
+
+        if (marker) {
+            // Past the end every word is empty: stop discarding there.
+            for (int k = 0; k < extraWords; k++) {
+                if (!ReadWord()) {
+                    break;
+                }
+            }
+        }
+    }
+
+    // Pass 2: the frame arrays, each allocated once at its final size and filled in reading
+    // order, which gives every observation the index counted above.
+    for (size_t i = 0; i < frameEntries; i++) {
+        if (frameCounts[i] == frameBase[i]) {
+            continue;
+        }
+        if (!frameMatchPoints[i]) {
+            frameMatchPoints[i] = std::make_shared<std::vector<CMatchPoint>>();
+        }
+        frameMatchPoints[i]->reserve(frameCounts[i]);
+    }
+    for (const std::shared_ptr<CMatchLinker>& linker : tracks) {
+        for (const CTrackPoint& p : linker->trackPoints) {
+            if (p.index >= 0) {
+                frameMatchPoints[static_cast<size_t>(p.frame)]->emplace_back(p.x, p.y, linker);
+            }
+        }
+    }
+
+    if (outsideFrames > 0) {
+        std::printf(
+            "Warning: %d feature observations name a frame outside 0..%d; they are kept in "
+            "their tracks but in no frame\n",
+            outsideFrames, static_cast<int>(frameEntries) - 1);
+        std::fflush(stdout);
+    }
+}
+
+void CTrackFileParser::ReadCameraTrack() {
+    ReadCameraTrackChecked();
+}
+
+bool CTrackFileParser::ReadCameraTrackChecked() {
+    position = 0;
+    int first = -1;
+    int last = -1;
+    FindTag("Camera Track", first, last);
+    if (first < 0 || last < 0) {
+        std::printf("ERROR:Can not find the Camera Track section in the project file: %s\n",
+                    sequence->projectPath.c_str());
+        std::fflush(stdout);
+        return false;
+    }
+    // The block of frame i is searched after the end of the block of frame i - 1; a frame whose
+    // block is not found reuses the block found last.
+    int searchStart = first;
+    int blockFirst = -1;
+    int blockLast = -1;
+    for (int i = 0; i < sequence->GetFrameCount(); i++) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "FRAME%d", i);
+        FindTagInRange(name, searchStart, last, blockFirst, blockLast);
+        if (i == 0 && (blockFirst < 0 || blockLast < 0)) {
+            std::printf(
+                "ERROR:Can not find the FRAME0 block in the Camera Track section of the "
+                "project file: %s\n",
+                sequence->projectPath.c_str());
+            std::fflush(stdout);
+            return false;
+        }
+        ReadFrameCamera(sequence->GetFrame(i), blockFirst, blockLast);
+        searchStart = blockLast;
+    }
+    return true;
+}
+
+void CTrackFileParser::ReadFrameCamera(CZelVideoFrame* frame, int first, int /*last*/) {
+    position = first;
+    ReadWord();
+    frame->focalScale =
+        static_cast<float>(ParseDouble(wordBuffer) / static_cast<double>(sequence->f));
+    for (int row = 0; row < 3; row++) {
+        for (int col = 0; col < 4; col++) {
+            ReadWord();
+            const double value = ParseDouble(wordBuffer);
+            if (col < 3) {
+                frame->SetRotation(row, col, value);
+            } else {
+                frame->SetTranslation(row, value);
+            }
+        }
+    }
+}

@@ -24,21 +24,53 @@ class CTrackFileParser : public CFileParser {
     ~CTrackFileParser() override;
 
     // Parses the project file at path into the sequence. Returns true when the file was loaded,
-    // carries the header, has its required sections and its images could be loaded. Prints
-    // "ERROR:Can not find the OVK project file: %s \n" when the file cannot be loaded and
-    // "This is not camera track Project File!" when the header is wrong.
+    // carries the header, has its required sections ("Image Sequence", "intrinsic parameter",
+    // "Camera Track" with a FRAME0 block when there is a frame) and its images could be loaded.
+    // Prints "ERROR:Can not find the OVK project file: %s \n" when the file cannot be loaded,
+    // "This is not camera track Project File!" when the header is wrong, and an "ERROR..." line
+    // naming the section or block that is missing.
+    //
+    // Order: header, "Image Sequence" (its tags are checked before any image is loaded), the
+    // intrinsics, the camera track (the section and FRAME0 are checked before any frame is
+    // written), and the feature tracks last, so that a file without cameras fails before its
+    // largest section is read. The cameras and the tracks do not depend on each other.
     bool Parse(const char* path);
 
     // Reads the "Image Sequence" section into the sequence and loads the image sequence;
-    // returns the result of LoadImageSequence (false also when the section is unusable).
+    // returns the result of LoadImageSequence. Returns false with an "ERROR..." line, before any
+    // image is loaded, when the section's tags are missing or a keyed value is longer than 999
+    // characters. Sizes frameMatchPoints to the frame count (null entries) only when that count
+    // is between 0 and kMaxFrameCount; otherwise it is left empty and LoadImageSequence refuses
+    // the count with its own message.
     bool ReadImageSequence();
+    // Reads f, fy, cx, cy, skew and the optional aspect ratio into the sequence. Prints an
+    // "ERROR..." line and reads nothing when the section is missing.
     void ReadIntrinsics();
+    // Reads the "Feature Tracks" section (optional: without it the store is unchanged) into
+    // `tracks` and `frameMatchPoints`. An observation whose frame index is outside
+    // frameMatchPoints stays in its track with index -1 and enters no frame array; one
+    // "Warning..." line counts them. A negative observation count reads as 0. A record or
+    // observation count that the rest of the file could not hold prints one "Warning..." line and
+    // ends the reading, keeping the whole records read so far.
     void ReadFeatureTracks();
+    // Reads one camera block per frame from the "Camera Track" section; a frame whose block is
+    // missing gets the camera of the block found last. Prints an "ERROR..." line and writes no
+    // frame when the section, or the FRAME0 block of a non-empty sequence, is missing.
     void ReadCameraTrack();
-    // Reads the 13 words of one camera block starting at `first` into the frame.
+    // Reads the 13 words of one camera block starting at `first` into the frame: the focal
+    // length (focalScale = value / f) and the 3 x 4 world-to-camera pose, row by row.
     void ReadFrameCamera(CZelVideoFrame* frame, int first, int last);
 
     CZelVideoSequence* sequence;
     std::vector<std::shared_ptr<std::vector<CMatchPoint>>> frameMatchPoints;
     std::vector<std::shared_ptr<CMatchLinker>> tracks;
+
+  private:
+    // The readers with their outcome: false when a required section or block is missing (the
+    // "ERROR..." line is printed then).
+    bool ReadIntrinsicsChecked();
+    bool ReadCameraTrackChecked();
+    // Copies the value of the first line of [first, last] holding key into wordBuffer. Returns
+    // 1 when found, 0 when absent, -1 (with an "ERROR..." line) when the value is too long.
+    int ReadKeyValue(const char* key, int first, int last);
 };
