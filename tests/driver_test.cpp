@@ -20,7 +20,7 @@ struct RunResult {
 
 // Runs the program with standard input at its end (so the wait goes on at once) and standard
 // error discarded; returns standard output and the exit status.
-RunResult Run(const std::string& exe) {
+RunResult RunProgram(const std::string& exe) {
     RunResult result;
     const std::string command = "'" + exe + "' </dev/null 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
@@ -49,7 +49,7 @@ size_t CountOf(const std::string& text, const std::string& part) {
 TEST(Driver, MissingProjectPrintsTheParserLineWaitsOnceAndExitsOne) {
     const std::string project = ZEL_DRIVER_TEST_DIR "/missing/project.txt";
     std::filesystem::remove(project);
-    const RunResult run = Run(ZEL_MISSING_EXE);
+    const RunResult run = RunProgram(ZEL_MISSING_EXE);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
               "ERROR:Can not find the OVK project file: " + project + " \n" + kPrompt + "\n");
@@ -63,14 +63,14 @@ TEST(Driver, ZeroFrameProjectRunsTheEmptyRangeAndExitsZero) {
                         "<intrinsic parameter>\n500 500 160 120 0\n</intrinsic parameter>\n"
                         "<Feature Tracks>\n0\n</Feature Tracks>\n"
                         "<Camera Track>\n</Camera Track>\n");
-    const RunResult run = Run(ZEL_ZERO_EXE);
+    const RunResult run = RunProgram(ZEL_ZERO_EXE);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("Total frame count:0\n\n") + kPrompt + "\n");
 }
 
 TEST(Driver, SampleProjectRunsAndExitsZero) {
     ASSERT_TRUE(std::filesystem::exists(ZEL_SAMPLE_PROJECT)) << ZEL_SAMPLE_PROJECT;
-    const RunResult run = Run(ZEL_SAMPLE_EXE);
+    const RunResult run = RunProgram(ZEL_SAMPLE_EXE);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.rfind("Total frame count:30\n\n", 0), 0u) << run.out;
     EXPECT_EQ(CountOf(run.out, kPrompt), 1u) << run.out;

@@ -119,6 +119,7 @@ struct Hit {
     int surface = -1;
     double s = 0.0;
     double q = 0.0;
+    double light = 1.0;  // a fixed brightness per face direction, so box faces stand apart
 };
 
 void HitBox(const Box& box, int surface, Vec o, Vec d, Hit& hit) {
@@ -156,12 +157,15 @@ void HitBox(const Box& box, int surface, Vec o, Vec d, Hit& hit) {
     if (axis == 0) {
         hit.s = p.z;
         hit.q = p.y;
+        hit.light = 0.75;
     } else if (axis == 1) {
         hit.s = p.x;
         hit.q = p.z;
+        hit.light = 1.15;
     } else {
         hit.s = p.x;
         hit.q = p.y;
+        hit.light = 0.95;
     }
 }
 
@@ -171,14 +175,14 @@ Hit CastRay(Vec o, Vec d) {
         const double t = (kGroundY - o.y) / d.y;
         if (t > 1e-9 && t < hit.t) {
             const Vec p = o + t * d;
-            hit = Hit{t, 0, p.x, p.z};
+            hit = Hit{t, 0, p.x, p.z, 1.0};
         }
     }
     if (d.z > 1e-12) {
         const double t = (kWallZ - o.z) / d.z;
         if (t > 1e-9 && t < hit.t) {
             const Vec p = o + t * d;
-            hit = Hit{t, 1, p.x, p.y};
+            hit = Hit{t, 1, p.x, p.y, 1.0};
         }
     }
     int surface = 2;
@@ -246,7 +250,7 @@ RGBQUAD SurfaceColor(const Hit& hit) {
     const bool checker =
         ((static_cast<int64_t>(std::floor(hit.s)) + static_cast<int64_t>(std::floor(hit.q))) & 1) !=
         0;
-    const double light = (0.3 + 1.0 * n) * (checker ? 0.85 : 1.0);
+    const double light = hit.light * (0.3 + 1.0 * n) * (checker ? 0.85 : 1.0);
     RGBQUAD c;
     c.rgbRed = Shade(base[0], light);
     c.rgbGreen = Shade(base[1], light);
