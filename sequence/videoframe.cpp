@@ -34,24 +34,6 @@ void CZelVideoFrame::SetReduced(bool reduce) {
     reduced = reduce;
 }
 
-namespace {
-
-// size * reduceScale (a float product) + 0.5, truncated toward zero.
-int ReducedSize(int size) {
-    const float scaled = static_cast<float>(size) * CZelVideoFrame::reduceScale;
-    return static_cast<int>(static_cast<double>(scaled) + 0.5);
-}
-
-}  // namespace
-
-int CZelVideoFrame::GetWorkingWidth() {
-    return reduced ? ReducedSize(imageWidth) : imageWidth;
-}
-
-int CZelVideoFrame::GetWorkingHeight() {
-    return reduced ? ReducedSize(imageHeight) : imageHeight;
-}
-
 void CZelVideoFrame::PrintCamera() const {
     printf("Frame %d\n", index);
     const Matrix3d* matrices[2] = {&camera->K, &camera->R};

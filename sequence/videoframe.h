@@ -32,9 +32,10 @@ class CZelVideoFrame {
     // Class-wide settings.
     static void SetImageSize(int w, int h);
     static void SetReduced(bool reduce);
-    // imageWidth, or imageWidth * reduceScale + 0.5 truncated when reduced is set.
-    static int GetWorkingWidth();
-    static int GetWorkingHeight();
+    // imageWidth, or imageWidth * reduceScale + 0.5 truncated when reduced is set. Inline: the
+    // samplers below ask for the working size on every call.
+    static int GetWorkingWidth() { return reduced ? ReducedSize(imageWidth) : imageWidth; }
+    static int GetWorkingHeight() { return reduced ? ReducedSize(imageHeight) : imageHeight; }
 
     // Camera pass-throughs.
     void SetRotation(int row, int col, double v) { camera->R(row, col) = v; }
@@ -65,14 +66,12 @@ class CZelVideoFrame {
         const int W = GetWorkingWidth();
         const int H = GetWorkingHeight();
         assert(colorImg != nullptr && x >= 0 && y >= 0 && x < W && y < H);
-        const double fx = std::floor(x);
-        const double fy = std::floor(y);
-        const double cx = std::ceil(x);
-        const double cy = std::ceil(y);
-        const int x0 = static_cast<int>(fx);
-        const int y0 = static_cast<int>(fy);
-        const int x1 = cx >= W ? x0 : static_cast<int>(cx);
-        const int y1 = cy >= H ? y0 : static_cast<int>(cy);
+        // On the valid range truncation is floor, and ceil is the next integer unless the
+        // position is integral; computed this way, without calls into the maths library.
+        const int x0 = static_cast<int>(x);
+        const int y0 = static_cast<int>(y);
+        const int x1 = x > x0 && x0 + 1 < W ? x0 + 1 : x0;
+        const int y1 = y > y0 && y0 + 1 < H ? y0 + 1 : y0;
         const double dx = x - x0;
         const double dy = y - y0;
         const unsigned char* row0 = colorImg->data + static_cast<ptrdiff_t>(y0) * colorImg->stride;
@@ -147,4 +146,11 @@ class CZelVideoFrame {
     static int imageHeight;
     static std::string dataDir;
     static std::string tmpDir;
+
+  private:
+    // size * reduceScale (a float product) + 0.5, truncated toward zero.
+    static int ReducedSize(int size) {
+        const float scaled = static_cast<float>(size) * reduceScale;
+        return static_cast<int>(static_cast<double>(scaled) + 0.5);
+    }
 };
