@@ -1,18 +1,19 @@
 // Helpers shared by the benchmark programs: the large synthetic project, a way to silence the
-// program's own standard-output lines while timing, and best-of-N timings that later benchmarks
-// of the same run turn into ratios.
+// program's own standard-output lines while timing, and interleaved timings of a subject and its
+// baselines, turned into ratios.
 #pragma once
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <limits>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tools/projectgen.h"
@@ -75,42 +76,65 @@ inline double ThreadSeconds() {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// Best (smallest) time per iteration of each named measurement in this run.
-inline std::map<std::string, double>& BestTimes() {
-    static std::map<std::string, double> times;
-    return times;
-}
-
-// Records the best time of a measurement and reports it as a counter in milliseconds.
-inline void RecordBest(benchmark::State& state, const std::string& name, double best) {
-    BestTimes()[name] = best;
-    state.counters["best_ms"] = best * 1e3;
-}
-
-// Sets counter `counter` to best / the best time of `baseline`, when that baseline ran.
-inline void ReportRatio(benchmark::State& state, const std::string& counter, double best,
-                        const std::string& baseline) {
-    const auto found = BestTimes().find(baseline);
-    if (found != BestTimes().end() && found->second > 0) {
-        state.counters[counter] = best / found->second;
-    }
-}
-
-// Times one iteration's work as thread CPU time and keeps the best.
-class BestOf {
+// Compares several variants of the same work. Every iteration of a benchmark runs each variant
+// once, one after the other, so that they all see the same machine load; the figures are the
+// best time of each variant and the median over iterations of each variant's time divided by
+// the baseline's (variant 0) time in the same iteration.
+class Comparison {
   public:
-    void Start() { start_ = ThreadSeconds(); }
-    void Stop() {
-        const double elapsed = ThreadSeconds() - start_;
-        if (elapsed < best_) {
-            best_ = elapsed;
+    explicit Comparison(std::vector<std::string> names)
+        : names_(std::move(names)), times_(names_.size()) {}
+
+    // Runs work() as variant v of the current iteration, timing it in thread CPU time.
+    template <class Work>
+    void Time(size_t v, Work&& work) {
+        const double start = ThreadSeconds();
+        work();
+        times_[v].push_back(ThreadSeconds() - start);
+    }
+
+    // Sets, for every variant, "<name>_ms" (its best time) and, for every variant after the
+    // baseline, "<name>/<baseline name>" (MedianRatio against the baseline).
+    void Report(benchmark::State& state) const {
+        for (size_t v = 0; v < names_.size(); v++) {
+            if (times_[v].empty()) {
+                continue;
+            }
+            state.counters[names_[v] + "_ms"] =
+                1e3 * *std::min_element(times_[v].begin(), times_[v].end());
+        }
+        for (size_t v = 1; v < names_.size(); v++) {
+            ReportRatio(state, v, 0);
         }
     }
-    double Best() const { return best_; }
+
+    // Sets counter "<name v>/<name w>" to MedianRatio(v, w) when there is data.
+    void ReportRatio(benchmark::State& state, size_t v, size_t w) const {
+        const double ratio = MedianRatio(v, w);
+        if (ratio > 0) {
+            state.counters[names_[v] + "/" + names_[w]] = ratio;
+        }
+    }
+
+    // Median over iterations of time(v) / time(w); 0 without data.
+    double MedianRatio(size_t v, size_t w) const {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < times_[v].size() && i < times_[w].size(); i++) {
+            if (times_[w][i] > 0) {
+                ratios.push_back(times_[v][i] / times_[w][i]);
+            }
+        }
+        if (ratios.empty()) {
+            return 0;
+        }
+        std::sort(ratios.begin(), ratios.end());
+        const size_t n = ratios.size();
+        return n % 2 == 1 ? ratios[n / 2] : 0.5 * (ratios[n / 2 - 1] + ratios[n / 2]);
+    }
 
   private:
-    double start_ = 0;
-    double best_ = std::numeric_limits<double>::infinity();
+    std::vector<std::string> names_;
+    std::vector<std::vector<double>> times_;
 };
 
 }  // namespace bench

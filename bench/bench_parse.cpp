@@ -5,7 +5,9 @@
 // - a plain std::ifstream reader that pulls the same values with operator>> into simple
 //   structures.
 // CTrackFileParser::Parse is timed from LoadFile to the inverted poses, on a fresh sequence every
-// iteration (destruction is not timed). Its peak memory is measured in a child process.
+// iteration (destruction is not timed). Each iteration runs all three, one after the other; the
+// counters "Parse/floor", "ifstream/floor" and "Parse/ifstream" are medians of the per-iteration
+// ratios. The peak memory of the parse is measured in a child process.
 #include <malloc.h>
 #include <sys/wait.h>
 
@@ -51,20 +53,11 @@ size_t CountWords(const char* bytes, size_t size) {
     return words;
 }
 
-void BM_Floor_ReadAndCountWords(benchmark::State& state) {
-    const std::string& path = bench::LargeProject().projectPath;
-    bench::BestOf best;
-    size_t words = 0;
-    for (auto _ : state) {
-        best.Start();
-        size_t size = 0;
-        std::unique_ptr<char[]> buffer = ReadWholeFile(path.c_str(), &size);
-        words = CountWords(buffer.get(), size);
-        benchmark::DoNotOptimize(words);
-        best.Stop();
-    }
-    state.counters["words"] = static_cast<double>(words);
-    bench::RecordBest(state, "floor", best.Best());
+// One read of the file plus a word count; returns the count.
+size_t ReadAndCountWords(const std::string& path) {
+    size_t size = 0;
+    std::unique_ptr<char[]> buffer = ReadWholeFile(path.c_str(), &size);
+    return buffer ? CountWords(buffer.get(), size) : 0;
 }
 
 // --- a plain std::ifstream reader -------------------------------------------------------------
@@ -143,54 +136,45 @@ bool ReadPlainProject(const std::string& path, PlainProject& project) {
     return true;
 }
 
-void BM_Ifstream_PlainReader(benchmark::State& state) {
+// --- the project reader -----------------------------------------------------------------------
+
+// Each iteration times the floor, the plain reader and Parse, one after the other.
+void BM_Parse(benchmark::State& state) {
     const std::string& path = bench::LargeProject().projectPath;
-    bench::BestOf best;
+    bench::Comparison comparison({"floor", "ifstream", "Parse"});
+    size_t words = 0;
+    size_t tracks = 0;
     for (auto _ : state) {
-        auto project = std::make_unique<PlainProject>();
-        best.Start();
-        const bool ok = ReadPlainProject(path, *project);
-        best.Stop();
-        if (!ok || project->cameras.empty()) {
+        comparison.Time(0, [&] { words = ReadAndCountWords(path); });
+        benchmark::DoNotOptimize(words);
+
+        auto plain = std::make_unique<PlainProject>();
+        bool ok = false;
+        comparison.Time(1, [&] { ok = ReadPlainProject(path, *plain); });
+        plain.reset();
+        if (!ok) {
             state.SkipWithError("the plain reader failed");
             break;
         }
-        benchmark::DoNotOptimize(project->tracks.data());
-    }
-    bench::RecordBest(state, "ifstream", best.Best());
-    bench::ReportRatio(state, "x_floor", best.Best(), "floor");
-}
 
-// --- the project reader -----------------------------------------------------------------------
-
-void BM_Parse(benchmark::State& state) {
-    const std::string& path = bench::LargeProject().projectPath;
-    bench::BestOf best;
-    size_t tracks = 0;
-    for (auto _ : state) {
         auto sequence = std::make_unique<CZelVideoSequence>();
         auto parser = std::make_unique<CTrackFileParser>(sequence.get());
-        bool ok = false;
         {
             bench::StdoutToNull quiet;
-            best.Start();
-            ok = parser->Parse(path.c_str());
-            best.Stop();
+            comparison.Time(2, [&] { ok = parser->Parse(path.c_str()); });
         }
         if (!ok) {
             state.SkipWithError("Parse failed on the benchmark project");
             break;
         }
         tracks = parser->tracks.size();
-        state.PauseTiming();
         parser.reset();
         sequence.reset();
-        state.ResumeTiming();
     }
+    state.counters["words"] = static_cast<double>(words);
     state.counters["tracks"] = static_cast<double>(tracks);
-    bench::RecordBest(state, "parse", best.Best());
-    bench::ReportRatio(state, "x_floor", best.Best(), "floor");
-    bench::ReportRatio(state, "x_ifstream", best.Best(), "ifstream");
+    comparison.Report(state);
+    comparison.ReportRatio(state, 2, 1);
 }
 
 // --- peak memory of the parse -----------------------------------------------------------------
@@ -278,11 +262,9 @@ void BM_ParsePeakMemory(benchmark::State& state) {
 
 }  // namespace
 
-// The memory measurement runs first, before earlier benchmarks have grown this process.
+// The memory measurement runs first, before the timed runs have grown this process.
 BENCHMARK(BM_ParsePeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Floor_ReadAndCountWords)->MinTime(1.0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Ifstream_PlainReader)->MinTime(2.0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Parse)->MinTime(2.0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Parse)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
