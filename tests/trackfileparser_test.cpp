@@ -197,7 +197,6 @@ TEST_F(TrackFileParserTest, MissingFileIsReportedAndChangesNothing) {
 }
 
 TEST_F(TrackFileParserTest, SectionsInReverseOrderReadAsInTheUsualOrder) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference();
     const std::string cameras = CameraTrack(SimpleFrame(0) + SimpleFrame(1) + SimpleFrame(2));
     const std::string usual =
@@ -226,7 +225,6 @@ TEST_F(TrackFileParserTest, SectionsInReverseOrderReadAsInTheUsualOrder) {
 }
 
 TEST_F(TrackFileParserTest, StepBelowOneIsStoredAsOneAndTheCountSizesTheFrameEntries) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference();
     struct Case {
         int start, step, end;
@@ -395,7 +393,6 @@ TEST_F(TrackFileParserTest, TwoTrackExampleFillsBothViews) {
 }
 
 TEST_F(TrackFileParserTest, FramesKeepTheirListsAndTracksAfterTheParserIsGone) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference();
     bool ok = false;
     ParseText(kHeader + ImageSequence(0, 1, 2) + kIntrinsics + FeatureTracks(kTwoTracks) +
@@ -462,7 +459,6 @@ TEST_F(TrackFileParserTest, MissingRequiredSectionsFailWithTheirName) {
 }
 
 TEST_F(TrackFileParserTest, MissingFrameZeroFailsBeforeAnyCameraIsWritten) {
-    SKIP_UNLESS_IMAGE_LAYER();
     WriteReference();
     bool ok = true;
     const std::string out = ParseText(
