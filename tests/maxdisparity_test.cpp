@@ -108,6 +108,24 @@ TEST_F(MaxDisparityTest, PercentilePositionIsTheTruncatedOnePointFivePercent) {
     }
 }
 
+TEST_F(MaxDisparityTest, TiedDepthsGiveTheValueAtThePosition) {
+    seq.SetFrameCount(1);
+    PlaceCamera(seq.GetFrame(0), Vec(0, 0, 0));
+    // 303 depths: three of 1 and 300 of 5; k = 4 lands on the first 5.
+    for (int i = 0; i < 300; i++) {
+        AddTrack(parser, 0, Vec(0, 0, 5), {0});
+    }
+    AddTrack(parser, 0, Vec(0, 0, 1), {0, 0, 0});
+    EXPECT_EQ(seq.EstimateMaxDisparity(parser), 1.0 / (5.0 * 0.7));
+    // One fewer 5: k = 4 still, m = 302.
+    parser.tracks.erase(parser.tracks.begin());
+    EXPECT_EQ(seq.EstimateMaxDisparity(parser), 1.0 / (5.0 * 0.7));
+    // 200 depths of 5 and four of 1: k = 3 lands on the last 1.
+    parser.tracks.resize(199);
+    AddTrack(parser, 0, Vec(0, 0, 1), {0, 0, 0, 0});
+    EXPECT_EQ(seq.EstimateMaxDisparity(parser), 1.0 / (1.0 * 0.7));
+}
+
 // A random rotation (from a unit quaternion) as camera-to-world R, and a random centre.
 void RandomPose(CZelVideoFrame* frame, std::mt19937& rng) {
     std::normal_distribution<double> normal(0.0, 1.0);
@@ -160,7 +178,7 @@ TEST_F(MaxDisparityTest, EachDepthIsBitIdenticalToTheFramesDepthOf) {
     std::normal_distribution<double> normal(0.0, 4.0);
     seq.SetFrameCount(1);
     int checked = 0;
-    for (int trial = 0; trial < 2000; trial++) {
+    for (int trial = 0; trial < 600; trial++) {
         RandomPose(seq.GetFrame(0), rng);
         parser.tracks.clear();
         AddTrack(parser, 0, Vec(normal(rng), normal(rng), normal(rng)), {0});
@@ -169,7 +187,7 @@ TEST_F(MaxDisparityTest, EachDepthIsBitIdenticalToTheFramesDepthOf) {
         ASSERT_EQ(seq.EstimateMaxDisparity(parser), expected) << "trial " << trial;
         checked += z > 1e-10;
     }
-    EXPECT_GT(checked, 500);
+    EXPECT_GT(checked, 150);
 }
 
 TEST_F(MaxDisparityTest, SelectionMatchesTheFullSortOnRandomScenes) {
