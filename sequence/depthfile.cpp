@@ -61,14 +61,19 @@ void CZelVideoFrame::SaveDepthFile() {
         return;
     }
     const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
+    size_t written = 0;
     if (HostIsLittleEndian()) {
-        std::fwrite(dspImg->GetData(), 1, byteSize, file);
+        written = std::fwrite(dspImg->GetData(), 1, byteSize, file);
     } else {
         std::string bytes(reinterpret_cast<const char*>(dspImg->GetData()), byteSize);
         SwapFloatBytes(reinterpret_cast<unsigned char*>(&bytes[0]), byteSize);
-        std::fwrite(bytes.data(), 1, byteSize, file);
+        written = std::fwrite(bytes.data(), 1, byteSize, file);
     }
-    std::fclose(file);
+    // A full disk or a failing device must not pass as a saved map.
+    const bool closed = std::fclose(file) == 0;
+    if (written != byteSize || !closed) {
+        std::printf("ERROR: Can not write depth file: %s\n", path.c_str());
+    }
 }
 
 bool CZelVideoFrame::LoadDepthFile() {

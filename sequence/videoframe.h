@@ -117,7 +117,8 @@ class CZelVideoFrame {
 
     // Writes dspImg to dataDir + "_depth<index>.raw" as raw little-endian floats, row 0 first.
     // Prints "ERROR! No dspImg is saved!!\n" without a map and
-    // "ERROR: Can not create depth file: %s" (then waits for a key) when the file cannot be made.
+    // "ERROR: Can not create depth file: %s" (then waits for a key) when the file cannot be made,
+    // and "ERROR: Can not write depth file: %s\n" when writing it fails (a full disk, say).
     void SaveDepthFile();
     // Replaces dspImg by a new map of the working size and fills it from the depth file. Returns
     // false with "Warning : No depth file: %s\n" when the file is missing or empty; elements the

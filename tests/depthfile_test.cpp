@@ -230,6 +230,17 @@ TEST_F(DepthFileTest, CreateFailureHasNoLineBreakAndWaitsForAKeyOnce) {
     EXPECT_NE(f.dspImg, nullptr);  // the map is kept
 }
 
+TEST_F(DepthFileTest, WriteFailureIsReportedNotPassedAsSaved) {
+    // A depth file that lands on a full device: the create succeeds, the write does not.
+    std::filesystem::create_symlink("/dev/full", dir + "_depth5.raw");
+    CZelVideoFrame f;
+    f.index = 5;
+    FillMap(f, {1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(testutil::CaptureStdout([&] { f.SaveDepthFile(); }),
+              "ERROR: Can not write depth file: " + dir + "_depth5.raw\n");
+    EXPECT_EQ(g_waits, 0);
+}
+
 TEST_F(DepthFileTest, DegenerateWorkingSizesDoNotCrash) {
     CZelVideoFrame f;
     f.index = 6;
