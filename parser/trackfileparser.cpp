@@ -1,5 +1,6 @@
 #include "parser/trackfileparser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -380,10 +381,18 @@ bool CTrackFileParser::ReadCameraTrackChecked() {
     int searchStart = first;
     int blockFirst = -1;
     int blockLast = -1;
-    for (int i = 0; i < sequence->GetFrameCount(); i++) {
+    const int frameCount = sequence->GetFrameCount();
+    // A search can only find a tag that occurs at or after its start. Knowing where each block
+    // tag occurs last lets the loop skip the searches that must fail, so that many missing blocks
+    // do not rescan the rest of the section once each.
+    std::vector<int> lastTag;
+    IndexFrameTags(first, last, frameCount, lastTag);
+    for (int i = 0; i < frameCount; i++) {
         char name[32];
         std::snprintf(name, sizeof(name), "FRAME%d", i);
-        FindTagInRange(name, searchStart, last, blockFirst, blockLast);
+        if (lastTag[static_cast<size_t>(i)] >= searchStart) {
+            FindTagInRange(name, searchStart, last, blockFirst, blockLast);
+        }
         if (i == 0 && (blockFirst < 0 || blockLast < 0)) {
             std::printf(
                 "ERROR:Can not find the FRAME0 block in the Camera Track section of the "
@@ -396,6 +405,45 @@ bool CTrackFileParser::ReadCameraTrackChecked() {
         searchStart = blockLast;
     }
     return true;
+}
+
+void CTrackFileParser::IndexFrameTags(int first, int last, int frameCount,
+                                      std::vector<int>& lastTag) const {
+    lastTag.assign(static_cast<size_t>(frameCount > 0 ? frameCount : 0), -1);
+    // Lines that start at or before last are searched whole, and a line holds at most
+    // sizeof(lineBuffer) - 1 characters: no occurrence that a search can find starts later.
+    const int64_t scanEnd =
+        std::min<int64_t>(length, static_cast<int64_t>(last) + 1 + sizeof(lineBuffer));
+    const char* const end = buffer + scanEnd;
+    const char* p = buffer + first;
+    while (p < end) {
+        const char* tag =
+            static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+        if (tag == nullptr) {
+            break;
+        }
+        p = tag + 1;
+        const char* q = p;
+        if (q < end && *q == '/') {
+            q++;
+        }
+        if (end - q < 7 || std::memcmp(q, "FRAME", 5) != 0) {
+            continue;
+        }
+        q += 5;
+        // The number as "%d" prints it: no sign, no leading zero.
+        if (*q < '0' || *q > '9' || (*q == '0' && q + 1 < end && q[1] >= '0' && q[1] <= '9')) {
+            continue;
+        }
+        int64_t number = 0;
+        while (q < end && *q >= '0' && *q <= '9' && number < frameCount) {
+            number = number * 10 + (*q - '0');
+            q++;
+        }
+        if (q < end && *q == '>' && number < frameCount) {
+            lastTag[static_cast<size_t>(number)] = static_cast<int>(tag - buffer);
+        }
+    }
 }
 
 void CTrackFileParser::ReadFrameCamera(CZelVideoFrame* frame, int first, int /*last*/) {

@@ -73,4 +73,7 @@ class CTrackFileParser : public CFileParser {
     // Copies the value of the first line of [first, last] holding key into wordBuffer. Returns
     // 1 when found, 0 when absent, -1 (with an "ERROR..." line) when the value is too long.
     int ReadKeyValue(const char* key, int first, int last);
+    // lastTag[i] = the buffer position of the last "<FRAMEi>" or "</FRAMEi>" that a block search
+    // over [first, last] could find, or -1 when there is none; i below frameCount.
+    void IndexFrameTags(int first, int last, int frameCount, std::vector<int>& lastTag) const;
 };

@@ -353,6 +353,28 @@ TEST_F(TrackFileParserTest, MissingOrMisplacedBlocksReuseTheBlockFoundLast) {
     EXPECT_EQ(seq.GetFrame(1)->camera->T[0], 1.0);
 }
 
+TEST_F(TrackFileParserTest, LookalikeAndStrayBlockTagsActAsTheLineSearchFindsThem) {
+    seq.f = 1000.0f;
+    // "<FRAME01>" and "<FRAME1x>" are not block 1. A stray "</FRAME1>" still ends "its" block:
+    // frame 1 reads FRAME0's words, and the search for FRAME2 starts after the stray tag, so
+    // the first FRAME2 block (T = 7) is passed over for the second (T = 3).
+    const double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const double T7[3] = {7, 7, 7};
+    Load(CameraTrack(SimpleFrame(0) + "<FRAME01> 5 <FRAME1x>\n" + FrameBlock(2, 1000, R, T7) +
+                     "</FRAME1>\n" + SimpleFrame(2)));
+    seq.SetFrameCount(3);
+    parser->ReadCameraTrack();
+    EXPECT_EQ(seq.GetFrame(1)->camera->T[0], 1.0);
+    EXPECT_EQ(seq.GetFrame(2)->camera->T[0], 3.0);
+
+    // Many frames, two blocks: every frame between reuses FRAME0, the last has its own.
+    Load(CameraTrack(SimpleFrame(0) + SimpleFrame(4999)));
+    seq.SetFrameCount(5000);
+    parser->ReadCameraTrack();
+    EXPECT_EQ(seq.GetFrame(2500)->camera->T[0], 1.0);
+    EXPECT_EQ(seq.GetFrame(4999)->camera->T[0], 5000.0);
+}
+
 TEST_F(TrackFileParserTest, TwoTrackExampleFillsBothViews) {
     for (const char* body : {kTwoTracks, kTwoTracksKpts}) {
         SCOPED_TRACE(body);
