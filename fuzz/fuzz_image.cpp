@@ -40,9 +40,12 @@ bool SamePixel(const RGBQUAD& a, const RGBQUAD& b, bool alpha) {
            (!alpha || a.rgbReserved == b.rgbReserved);
 }
 
-// Pictures up to this many pixels also go through the bridge and the BMP round trip; larger
-// ones only through the resample, to keep each run short.
+// Pictures up to this many pixels also go through the bridge and the BMP round trip, and up to
+// kResamplePixels through the resample. Both take time in proportion to the picture, which a
+// run-length BMP of a few bytes can make as large as the layer's limit (2^28 pixels); beyond
+// these sizes the fuzzer would spend its time on a few legitimately slow inputs.
 constexpr uint64_t kFullCheckPixels = uint64_t{1} << 18;
+constexpr uint64_t kResamplePixels = uint64_t{1} << 22;
 
 }  // namespace
 
@@ -100,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    if (uint64_t{width} * height > kResamplePixels) {
+        return 0;
+    }
     // A resample into another picture and in place, to a small size taken from the input:
     // shrinking or enlarging depending on the picture.
     const long newWidth = 1 + (size > 0 ? data[size - 1] % 40 : 0);
