@@ -6,12 +6,16 @@
 
 #include <climits>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parser/trackfileparser.h"
+#include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tests/bmp_writer.h"
@@ -76,11 +80,14 @@ struct Outcome {
 class BadProject : public testing::Test {
   protected:
     static void SetUpTestSuite() {
+        SetDiagnosticSink([](const char*) {});
         testutil::WriteBmp24(testutil::TempPath("ref0000.bmp"), 4, 3,
                              std::vector<testutil::Rgb>(12, testutil::Rgb{10, 20, 30}));
     }
 
     // Writes text as a project beside the reference picture and parses it as the program does.
+    static void TearDownTestSuite() { SetDiagnosticSink(nullptr); }
+
     static Outcome Parse(const std::string& name, const std::string& text) {
         const std::string path = testutil::TempPath(name + ".txt");
         testutil::WriteFile(path, text);
@@ -143,8 +150,7 @@ TEST_F(BadProjectTruncated, EveryCutFailsNamingItsSectionOrParsesWithoutTracks) 
                 << r.out;
         } else if (cut < camerasEnd) {
             EXPECT_FALSE(r.ok);
-            EXPECT_NE(r.out.find("ERROR:Can not find the Camera Track section"),
-                      std::string::npos)
+            EXPECT_NE(r.out.find("ERROR:Can not find the Camera Track section"), std::string::npos)
                 << r.out;
         } else {
             ASSERT_TRUE(r.ok) << r.out;
@@ -195,8 +201,8 @@ TEST_F(BadProject, NegativeCountsReadAsZero) {
     EXPECT_TRUE(r.tracks.empty());
     EXPECT_EQ(r.perFrame, (std::vector<size_t>{0, 0, 0}));
 
-    r = Parse("negative_observations",
-              Project(kSequence, kIntrinsics, kCameras, Tracks("2\n-5 1 0 0 0 4\n1 2 0 0 0 8 1 3 3")));
+    r = Parse("negative_observations", Project(kSequence, kIntrinsics, kCameras,
+                                               Tracks("2\n-5 1 0 0 0 4\n1 2 0 0 0 8 1 3 3")));
     ASSERT_TRUE(r.ok) << r.out;
     ASSERT_EQ(r.tracks.size(), 2u);
     EXPECT_TRUE(r.tracks[0]->trackPoints.empty());
@@ -320,20 +326,20 @@ TEST_F(BadProject, LinesOf20000Characters) {
     EXPECT_EQ(r.Lines("ERROR"), 1) << r.out.substr(0, 300);
     EXPECT_NE(r.out.find("longer than 999 characters"), std::string::npos);
 
-    r = Parse("long_header", std::string(kHeader, 26) + longText + "\n" +
-                                 Project().substr(sizeof(kHeader) - 1));
+    r = Parse("long_header",
+              std::string(kHeader, 26) + longText + "\n" + Project().substr(sizeof(kHeader) - 1));
     EXPECT_TRUE(r.ok) << r.out;
     EXPECT_EQ(r.tracks.size(), 2u);
 
-    r = Parse("long_line_between_sections", kHeader + longText + "\n" +
-                                                Project().substr(sizeof(kHeader) - 1));
+    r = Parse("long_line_between_sections",
+              kHeader + longText + "\n" + Project().substr(sizeof(kHeader) - 1));
     EXPECT_TRUE(r.ok) << r.out;
     EXPECT_EQ(r.tracks.size(), 2u);
 
     // A 20000-digit focal length reads its first 999 digits (infinite as a float); the rest of
     // the line becomes the next words.
-    r = Parse("long_word",
-              Project(kSequence, "<intrinsic parameter>\n" + longText + " 1 2 1.5 0\n</intrinsic parameter>\n"));
+    r = Parse("long_word", Project(kSequence, "<intrinsic parameter>\n" + longText +
+                                                  " 1 2 1.5 0\n</intrinsic parameter>\n"));
     EXPECT_TRUE(r.ok) << r.out;
 }
 
@@ -385,6 +391,56 @@ TEST_F(BadProject, FrameRanges) {
     EXPECT_TRUE(r.ok) << r.out;
     EXPECT_EQ(r.frames, 0);
     EXPECT_EQ(r.disparity, -1.0) << "observations of no frame give no depth";
+}
+
+// A reference picture that cannot be read: the sequence reports it with its path, the parse
+// fails and no later section is read. The frames exist with default contents.
+TEST_F(BadProject, DamagedReferencePictures) {
+    const std::string good = testutil::Bmp24Bytes(4, 3, testutil::DistinctPixels(4, 3));
+    // The good picture with 32-bit header fields replaced: (byte offset, value) pairs.
+    auto patched = [&good](std::initializer_list<std::pair<size_t, uint32_t>> fields) {
+        std::string bytes = good;
+        for (const auto& [at, value] : fields) {
+            for (size_t i = 0; i < 4; i++) {
+                bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+            }
+        }
+        return bytes;
+    };
+    auto seed = [](const char* name) {
+        return testutil::ReadFile(std::string(ZEL_SOURCE_DIR) + "/fuzz/corpus/fuzz_image/" + name);
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"NotAPicture", "#camera track project file\n"},
+        {"Empty", ""},
+        {"ZeroWidth", patched({{18, 0}})},
+        {"MostNegativeHeight", patched({{22, 0x80000000u}})},
+        {"SizeOverflows32Bits", patched({{18, 0x10000}, {22, 0x10000}})},
+        {"BogusBitCount", patched({{28, 13}})},
+        {"OffsetBeyondFile", patched({{10, 0x7FFFFFF0u}})},
+        {"TruncatedPixels", good.substr(0, good.size() - 5)},
+        {"PaletteIndexBeyondPalette", seed("bmp4_index_beyond_palette.bmp")},
+        {"TruncatedPng", seed("png_rgb8_truncated.png")},
+        {"TruncatedJpeg", seed("jpeg_truncated_pixels.jpg")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string picture = std::string("bad_") + c.name + ".bmp";
+        testutil::WriteFile(testutil::TempPath(picture), c.bytes);
+        const Outcome r = Parse(c.name, Project("<Image Sequence>\nSequence:./" + picture +
+                                                "\nstart:0\nend:2\n</Image Sequence>\n"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.Lines("ERROR"), 1) << r.out;
+        EXPECT_NE(r.out.find("ERROR: Can not load imag file: " + testutil::TempPath(picture)),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.frames, 3);
+        EXPECT_TRUE(r.tracks.empty());
+    }
 }
 
 }  // namespace
