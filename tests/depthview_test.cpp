@@ -1,0 +1,419 @@
+// The depth-file viewer: its range and colour code, and the tool run on a small project whose
+// depth files are written by SaveDepthFile.
+#include <png.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "parser/trackfileparser.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "tests/test_util.h"
+#include "tools/depthview_lib.h"
+
+namespace fs = std::filesystem;
+using zelview::Rgb;
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+bool SameColor(const Rgb& a, const Rgb& b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+void ExpectNear(const Rgb& c, int r, int g, int b, int tolerance, const char* what) {
+    EXPECT_NEAR(c.r, r, tolerance) << what;
+    EXPECT_NEAR(c.g, g, tolerance) << what;
+    EXPECT_NEAR(c.b, b, tolerance) << what;
+}
+
+double Luminance(const Rgb& c) {
+    return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
+}
+
+// A 24-bit BMP of the given size (rows bottom-up, padded to 4 bytes), all grey.
+std::string GreyBmp(int width, int height) {
+    const int rowBytes = (width * 3 + 3) / 4 * 4;
+    const uint32_t imageSize = static_cast<uint32_t>(rowBytes * height);
+    std::string b;
+    auto put16 = [&b](uint32_t v) {
+        b.push_back(static_cast<char>(v & 0xff));
+        b.push_back(static_cast<char>((v >> 8) & 0xff));
+    };
+    auto put32 = [&put16](uint32_t v) {
+        put16(v & 0xffff);
+        put16(v >> 16);
+    };
+    b += "BM";
+    put32(54 + imageSize);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(static_cast<uint32_t>(width));
+    put32(static_cast<uint32_t>(height));
+    put16(1);
+    put16(24);
+    put32(0);
+    put32(imageSize);
+    put32(2835);
+    put32(2835);
+    put32(0);
+    put32(0);
+    b.append(imageSize, '\x80');
+    return b;
+}
+
+// A project of `frames` frames over a width x height reference image, in its own directory.
+std::string WriteProject(const std::string& dir, int width, int height, int frames) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    testutil::WriteFile(dir + "/img0000.bmp", GreyBmp(width, height));
+    std::string text =
+        "#camera track project file\n"
+        "<Image Sequence>\n"
+        "Sequence:./img0000.bmp\n"
+        "start:0\n"
+        "step:1\n"
+        "end:" +
+        std::to_string(frames - 1) +
+        "\n"
+        "</Image Sequence>\n"
+        "<intrinsic parameter>\n"
+        "100 100 2 1 0\n"
+        "</intrinsic parameter>\n"
+        "<Camera Track>\n";
+    for (int i = 0; i < frames; i++) {
+        text += "<FRAME" + std::to_string(i) + ">\n100 1 0 0 0 0 1 0 0 0 0 1 " + std::to_string(i) +
+                "\n</FRAME" + std::to_string(i) + ">\n";
+    }
+    text += "</Camera Track>\n";
+    const std::string path = dir + "/project.txt";
+    testutil::WriteFile(path, text);
+    return path;
+}
+
+// Reads the project and saves, for each listed frame, the map value(x, y) with SaveDepthFile.
+template <class F>
+void SaveDepthFiles(const std::string& project, const std::vector<int>& frames, F value) {
+    CZelVideoSequence sequence;
+    CTrackFileParser parser(&sequence);
+    bool parsed = false;
+    testutil::CaptureStdout([&] { parsed = parser.Parse(project.c_str()); });
+    ASSERT_TRUE(parsed) << project;
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    for (int i : frames) {
+        CZelVideoFrame* frame = sequence.GetFrame(i);
+        delete frame->dspImg;
+        frame->dspImg = new ZImage<float>(W, H, 1);
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                frame->SetDisparity(x, y, value(i, x, y));
+            }
+        }
+        frame->SaveDepthFile();
+    }
+}
+
+struct ToolRun {
+    int status;
+    std::string out;
+};
+
+ToolRun View(const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"zel_depthview"};
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    ToolRun run{0, ""};
+    run.out = testutil::CaptureStdout(
+        [&] { run.status = zelview::DepthViewMain(static_cast<int>(argv.size()), argv.data()); });
+    return run;
+}
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    Rgb At(int x, int y) const {
+        const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3;
+        return Rgb{rgb[i], rgb[i + 1], rgb[i + 2]};
+    }
+};
+
+bool ReadPng(const std::string& path, Picture& pic) {
+    png_image image;
+    std::memset(&image, 0, sizeof(image));
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    pic.width = static_cast<int>(image.width);
+    pic.height = static_cast<int>(image.height);
+    pic.rgb.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
+}
+
+}  // namespace
+
+TEST(DepthViewRange, PercentilesInterpolateBetweenRanks) {
+    const std::vector<float> sorted{1.0f, 2.0f, 3.0f, 4.0f};
+    EXPECT_DOUBLE_EQ(zelview::Percentile(sorted, 0.0), 1.0);
+    EXPECT_DOUBLE_EQ(zelview::Percentile(sorted, 100.0), 4.0);
+    EXPECT_DOUBLE_EQ(zelview::Percentile(sorted, 50.0), 2.5);
+    EXPECT_DOUBLE_EQ(zelview::Percentile(sorted, 150.0), 4.0);
+    EXPECT_DOUBLE_EQ(zelview::Percentile(sorted, -5.0), 1.0);
+    EXPECT_DOUBLE_EQ(zelview::Percentile(std::vector<float>{7.0f}, 98.0), 7.0);
+}
+
+TEST(DepthViewRange, ClipsOutliersAndIgnoresNonFiniteValues) {
+    // 0.01 .. 1.00 in steps of 0.01, plus one huge outlier at each end and non-finite values.
+    std::vector<float> values;
+    for (int i = 1; i <= 100; i++) {
+        values.push_back(static_cast<float>(i) / 100.0f);
+    }
+    values.push_back(1e6f);
+    values.push_back(-1e6f);
+    values.push_back(kNaN);
+    values.push_back(kInf);
+    values.push_back(-kInf);
+    const zelview::DisparityRange range = zelview::RobustRange(values.data(), values.size());
+    EXPECT_EQ(range.finite, 102u);
+    EXPECT_EQ(range.missing, 3u);
+    // 102 finite values: the 2nd percentile lies at rank 2.02, the 98th at rank 98.98.
+    EXPECT_NEAR(range.low, 0.0202, 1e-6);
+    EXPECT_NEAR(range.high, 0.9898, 1e-6);
+
+    const zelview::DisparityRange swapped =
+        zelview::RobustRange(values.data(), values.size(), 98.0, 2.0);
+    EXPECT_DOUBLE_EQ(swapped.low, range.low);
+    EXPECT_DOUBLE_EQ(swapped.high, range.high);
+
+    const float none[3] = {kNaN, kInf, kNaN};
+    const zelview::DisparityRange empty = zelview::RobustRange(none, 3);
+    EXPECT_EQ(empty.finite, 0u);
+    EXPECT_EQ(empty.missing, 3u);
+}
+
+TEST(DepthViewColor, ViridisMatchesItsAnchorsAndBrightensSteadily) {
+    ExpectNear(zelview::Viridis(0.0), 68, 1, 84, 4, "t = 0");
+    ExpectNear(zelview::Viridis(0.25), 59, 82, 139, 4, "t = 0.25");
+    ExpectNear(zelview::Viridis(0.5), 33, 145, 140, 4, "t = 0.5");
+    ExpectNear(zelview::Viridis(0.75), 94, 201, 98, 4, "t = 0.75");
+    ExpectNear(zelview::Viridis(1.0), 253, 231, 37, 4, "t = 1");
+    double previous = -1.0;
+    for (int i = 0; i <= 32; i++) {
+        const Rgb c = zelview::Viridis(i / 32.0);
+        EXPECT_GT(Luminance(c), previous) << "step " << i;
+        EXPECT_FALSE(SameColor(c, Rgb{0, 0, 0})) << "step " << i;
+        previous = Luminance(c);
+    }
+    EXPECT_TRUE(SameColor(zelview::Viridis(-3.0), zelview::Viridis(0.0)));
+    EXPECT_TRUE(SameColor(zelview::Viridis(7.0), zelview::Viridis(1.0)));
+    EXPECT_TRUE(SameColor(zelview::Viridis(std::nan("")), zelview::Viridis(0.0)));
+}
+
+TEST(DepthViewColor, NonFiniteIsBlackAndValuesAreClippedToTheRange) {
+    const Rgb black{0, 0, 0};
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(kNaN, 1.0, 2.0), black));
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(kInf, 1.0, 2.0), black));
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(-kInf, 1.0, 2.0), black));
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(0.5f, 1.0, 2.0), zelview::Viridis(0.0)));
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(9.0f, 1.0, 2.0), zelview::Viridis(1.0)));
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(1.5f, 1.0, 2.0), zelview::Viridis(0.5)));
+    // A flat map (equal bounds) shows the middle colour rather than dividing by zero.
+    EXPECT_TRUE(SameColor(zelview::DisparityColor(3.0f, 3.0, 3.0), zelview::Viridis(0.5)));
+
+    const float values[4] = {1.0f, kNaN, 2.0f, 1.5f};
+    zelview::DisparityRange range;
+    range.low = 1.0;
+    range.high = 2.0;
+    const std::vector<unsigned char> rgb = zelview::ColorizeDisparity(values, 2, 2, range);
+    ASSERT_EQ(rgb.size(), 12u);
+    EXPECT_EQ(rgb[3] + rgb[4] + rgb[5], 0);
+    const Rgb last{rgb[9], rgb[10], rgb[11]};
+    EXPECT_TRUE(SameColor(last, zelview::Viridis(0.5)));
+}
+
+TEST(DepthViewPng, WritesRowsTopFirstAndRefusesBadInput) {
+    const std::string path = testutil::TempPath("png/rows.png");
+    fs::create_directories(fs::path(path).parent_path());
+    // 3 x 2: the top row red, green, blue; the bottom row white, black, grey.
+    const std::vector<unsigned char> rgb{255, 0,   0,   0, 255, 0, 0,   0,   255,
+                                         255, 255, 255, 0, 0,   0, 128, 128, 128};
+    std::string error;
+    ASSERT_TRUE(zelview::WriteRgbPng(path, 3, 2, rgb, &error)) << error;
+    Picture pic;
+    ASSERT_TRUE(ReadPng(path, pic));
+    ASSERT_EQ(pic.width, 3);
+    ASSERT_EQ(pic.height, 2);
+    EXPECT_EQ(pic.rgb, rgb);
+
+    EXPECT_FALSE(zelview::WriteRgbPng(path, 4, 2, rgb, &error));
+    EXPECT_FALSE(
+        zelview::WriteRgbPng(testutil::TempPath("png/no/such/dir/x.png"), 3, 2, rgb, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+class DepthViewTool : public testing::Test {
+  protected:
+    // 5 x 3 frames (a width that is not a multiple of 4), three of them.
+    static constexpr int kW = 5;
+    static constexpr int kH = 3;
+
+    void SetUp() override {
+        dir = testutil::TempPath(testing::UnitTest::GetInstance()->current_test_info()->name());
+        project = WriteProject(dir, kW, kH, 3);
+        data = dir + "/DATA/";
+    }
+
+    std::string dir;
+    std::string project;
+    std::string data;
+};
+
+TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
+    // Frame i holds 1 + x + 10 y, with a NaN at (1, 0), +inf at (2, 2) and a far outlier at
+    // (4, 2).
+    SaveDepthFiles(project, {0, 1, 2}, [](int, int x, int y) {
+        if (x == 1 && y == 0) {
+            return kNaN;
+        }
+        if (x == 2 && y == 2) {
+            return kInf;
+        }
+        if (x == 4 && y == 2) {
+            return 1e9f;
+        }
+        return static_cast<float>(1 + x + 10 * y);
+    });
+    ASSERT_EQ(fs::file_size(data + "_depth0.raw"), static_cast<uintmax_t>(kW * kH * 4));
+
+    const ToolRun run = View({project});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Working size 5 x 3"), std::string::npos) << run.out;
+    for (int i = 0; i < 3; i++) {
+        const std::string png = data + "_depth" + std::to_string(i) + ".png";
+        EXPECT_NE(run.out.find("Frame " + std::to_string(i) + ": " + png), std::string::npos)
+            << run.out;
+        Picture pic;
+        ASSERT_TRUE(ReadPng(png, pic)) << png;
+        ASSERT_EQ(pic.width, kW);
+        ASSERT_EQ(pic.height, kH);
+        EXPECT_TRUE(SameColor(pic.At(1, 0), Rgb{0, 0, 0})) << "NaN, frame " << i;
+        EXPECT_TRUE(SameColor(pic.At(2, 2), Rgb{0, 0, 0})) << "inf, frame " << i;
+        // Row 0 holds the smallest values (darkest), the last row the largest; the outlier is
+        // clipped to the brightest colour instead of squeezing everything else into the dark.
+        EXPECT_TRUE(SameColor(pic.At(0, 0), zelview::Viridis(0.0))) << "frame " << i;
+        EXPECT_TRUE(SameColor(pic.At(4, 2), zelview::Viridis(1.0))) << "frame " << i;
+        EXPECT_GT(Luminance(pic.At(0, 2)), Luminance(pic.At(0, 1)) + 20.0) << "frame " << i;
+        EXPECT_GT(Luminance(pic.At(0, 1)), Luminance(pic.At(0, 0)) + 20.0) << "frame " << i;
+    }
+    // 13 finite values 1..35 and the outlier; 2 missing.
+    EXPECT_NE(run.out.find("of 13 finite values; 2 missing"), std::string::npos) << run.out;
+}
+
+TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) {
+    SaveDepthFiles(project, {0}, [](int, int x, int y) { return static_cast<float>(x + y); });
+    // Frame 1: a map of another working size (4 x 3 floats); frame 2: no file at all.
+    testutil::WriteFile(data + "_depth1.raw", std::string(4 * 3 * 4, '\0'));
+
+    const ToolRun run = View({project, "2", "1", "0"});
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("ERROR: No depth file for frame 2: " + data + "_depth2.raw"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("ERROR: Depth file " + data +
+                           "_depth1.raw has 48 bytes, but the working size 5 x 3 needs 60"),
+              std::string::npos)
+        << run.out;
+    // The size is checked before the file is loaded, so the loader says nothing.
+    EXPECT_EQ(run.out.find("Warning"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 of 3 frames failed"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(data + "_depth1.png"));
+    EXPECT_FALSE(fs::exists(data + "_depth2.png"));
+    EXPECT_TRUE(fs::exists(data + "_depth0.png"));
+
+    // Only the good frame requested: success.
+    EXPECT_EQ(View({project, "0"}).status, 0);
+    // A longer file is refused as well.
+    testutil::WriteFile(data + "_depth1.raw", std::string(kW * kH * 4 + 4, '\0'));
+    EXPECT_EQ(View({project, "1"}).status, 1);
+}
+
+TEST_F(DepthViewTool, AllMissingValuesGiveABlackPicture) {
+    SaveDepthFiles(project, {1}, [](int, int, int) { return kNaN; });
+    const ToolRun run = View({project, "1"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("no finite disparity (15 missing"), std::string::npos) << run.out;
+    Picture pic;
+    ASSERT_TRUE(ReadPng(data + "_depth1.png", pic));
+    EXPECT_EQ(pic.rgb, std::vector<unsigned char>(kW * kH * 3, 0));
+}
+
+TEST_F(DepthViewTool, RefusesBadArgumentsAndProjects) {
+    ToolRun run = View({dir + "/nothing.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "ERROR: Can not find the project file: " + dir + "/nothing.txt\n");
+
+    testutil::WriteFile(dir + "/notaproject.txt", "hello\n");
+    run = View({dir + "/notaproject.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("ERROR: Can not read the project file: " + dir + "/notaproject.txt"),
+              std::string::npos)
+        << run.out;
+
+    run = View({});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("ERROR: No project file given"), std::string::npos) << run.out;
+
+    run = View({project, "1x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("ERROR: Not a frame number: 1x"), std::string::npos) << run.out;
+    EXPECT_EQ(View({project, "-1"}).status, 1);
+    EXPECT_EQ(View({project, "99999999999"}).status, 1);
+    EXPECT_EQ(View({"--frames", project}).status, 1);
+
+    run = View({project, "3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("ERROR: Frame 3 is not in the project (it has 3 frames, 0 to 2)"),
+              std::string::npos)
+        << run.out;
+
+    run = View({project, "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("Usage: zel_depthview <project file> [frame ...]\n", 0), 0u);
+}
+
+// The installed program itself: exit status and output of a process.
+TEST(DepthViewProcess, HelpAndMissingProject) {
+    const std::string exe = ZEL_DEPTHVIEW_EXE;
+    auto run = [](const std::string& command, std::string& out) {
+        out.clear();
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return -1;
+        }
+        char buffer[256];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+            out.append(buffer, got);
+        }
+        const int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string out;
+    EXPECT_EQ(run("'" + exe + "' --help", out), 0);
+    EXPECT_NE(out.find("Usage: zel_depthview"), std::string::npos) << out;
+    EXPECT_EQ(run("'" + exe + "' /no/such/project.txt 2>/dev/null", out), 1);
+    EXPECT_EQ(out, "ERROR: Can not find the project file: /no/such/project.txt\n");
+}
