@@ -266,9 +266,10 @@ TEST(DepthViewPng, WritesRowsTopFirstAndRefusesBadInput) {
 
 class DepthViewTool : public testing::Test {
   protected:
-    // 5 x 3 frames (a width that is not a multiple of 4), three of them.
-    static constexpr int kW = 5;
-    static constexpr int kH = 3;
+    // 21 x 10 frames (a width that is not a multiple of 4; enough values for the 2nd and 98th
+    // percentiles to leave a single outlier out), three of them.
+    static constexpr int kW = 21;
+    static constexpr int kH = 10;
 
     void SetUp() override {
         dir = testutil::TempPath(testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -282,8 +283,8 @@ class DepthViewTool : public testing::Test {
 };
 
 TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
-    // Frame i holds 1 + x + 10 y, with a NaN at (1, 0), +inf at (2, 2) and a far outlier at
-    // (4, 2).
+    // Frame i holds 1 + x + 30 y, with a NaN at (1, 0), +inf at (2, 2) and a far outlier in the
+    // last pixel.
     SaveDepthFiles(project, {0, 1, 2}, [](int, int x, int y) {
         if (x == 1 && y == 0) {
             return kNaN;
@@ -291,16 +292,16 @@ TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
         if (x == 2 && y == 2) {
             return kInf;
         }
-        if (x == 4 && y == 2) {
+        if (x == kW - 1 && y == kH - 1) {
             return 1e9f;
         }
-        return static_cast<float>(1 + x + 10 * y);
+        return static_cast<float>(1 + x + 30 * y);
     });
     ASSERT_EQ(fs::file_size(data + "_depth0.raw"), static_cast<uintmax_t>(kW * kH * 4));
 
     const ToolRun run = View({project});
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find("Working size 5 x 3"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Working size 21 x 10"), std::string::npos) << run.out;
     for (int i = 0; i < 3; i++) {
         const std::string png = data + "_depth" + std::to_string(i) + ".png";
         EXPECT_NE(run.out.find("Frame " + std::to_string(i) + ": " + png), std::string::npos)
@@ -314,18 +315,17 @@ TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
         // Row 0 holds the smallest values (darkest), the last row the largest; the outlier is
         // clipped to the brightest colour instead of squeezing everything else into the dark.
         EXPECT_TRUE(SameColor(pic.At(0, 0), zelview::Viridis(0.0))) << "frame " << i;
-        EXPECT_TRUE(SameColor(pic.At(4, 2), zelview::Viridis(1.0))) << "frame " << i;
-        EXPECT_GT(Luminance(pic.At(0, 2)), Luminance(pic.At(0, 1)) + 20.0) << "frame " << i;
-        EXPECT_GT(Luminance(pic.At(0, 1)), Luminance(pic.At(0, 0)) + 20.0) << "frame " << i;
+        EXPECT_TRUE(SameColor(pic.At(kW - 1, kH - 1), zelview::Viridis(1.0))) << "frame " << i;
+        EXPECT_GT(Luminance(pic.At(0, 9)), Luminance(pic.At(0, 5)) + 20.0) << "frame " << i;
+        EXPECT_GT(Luminance(pic.At(0, 5)), Luminance(pic.At(0, 0)) + 20.0) << "frame " << i;
     }
-    // 13 finite values 1..35 and the outlier; 2 missing.
-    EXPECT_NE(run.out.find("of 13 finite values; 2 missing"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("of 208 finite values; 2 missing"), std::string::npos) << run.out;
 }
 
 TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) {
     SaveDepthFiles(project, {0}, [](int, int x, int y) { return static_cast<float>(x + y); });
-    // Frame 1: a map of another working size (4 x 3 floats); frame 2: no file at all.
-    testutil::WriteFile(data + "_depth1.raw", std::string(4 * 3 * 4, '\0'));
+    // Frame 1: a map of another working size (20 x 10 floats); frame 2: no file at all.
+    testutil::WriteFile(data + "_depth1.raw", std::string(20 * 10 * 4, '\0'));
 
     const ToolRun run = View({project, "2", "1", "0"});
     EXPECT_EQ(run.status, 1) << run.out;
@@ -333,7 +333,7 @@ TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) 
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("ERROR: Depth file " + data +
-                           "_depth1.raw has 48 bytes, but the working size 5 x 3 needs 60"),
+                           "_depth1.raw has 800 bytes, but the working size 21 x 10 needs 840"),
               std::string::npos)
         << run.out;
     // The size is checked before the file is loaded, so the loader says nothing.
@@ -354,7 +354,7 @@ TEST_F(DepthViewTool, AllMissingValuesGiveABlackPicture) {
     SaveDepthFiles(project, {1}, [](int, int, int) { return kNaN; });
     const ToolRun run = View({project, "1"});
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find("no finite disparity (15 missing"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("no finite disparity (210 missing"), std::string::npos) << run.out;
     Picture pic;
     ASSERT_TRUE(ReadPng(data + "_depth1.png", pic));
     EXPECT_EQ(pic.rgb, std::vector<unsigned char>(kW * kH * 3, 0));
