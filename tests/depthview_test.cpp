@@ -2,6 +2,7 @@
 // depth files are written by SaveDepthFile.
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -416,4 +417,54 @@ TEST(DepthViewProcess, HelpAndMissingProject) {
     EXPECT_NE(out.find("Usage: zel_depthview"), std::string::npos) << out;
     EXPECT_EQ(run("'" + exe + "' /no/such/project.txt 2>/dev/null", out), 1);
     EXPECT_EQ(out, "ERROR: Can not find the project file: /no/such/project.txt\n");
+}
+
+// The bundled sample project: its true disparities, saved by SaveDepthFile into a copy of the
+// project, come out as pictures of the sample's size with ranges inside the true values.
+TEST(DepthViewSample, ViewsTheSampleGroundTruth) {
+    const fs::path sample = fs::path(ZEL_SAMPLE_PROJECT).parent_path();
+    ASSERT_TRUE(fs::exists(sample / "groundtruth" / "_depth0.raw")) << sample;
+    const std::string dir = testutil::TempPath("sample");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy_file(ZEL_SAMPLE_PROJECT, dir + "/project.txt");
+    fs::copy_file(sample / "img0000.bmp", dir + "/img0000.bmp");
+
+    const int frames[2] = {0, 29};
+    std::vector<std::vector<float>> truth;
+    for (int i : frames) {
+        const std::string bytes = testutil::ReadFile(
+            (sample / "groundtruth" / ("_depth" + std::to_string(i) + ".raw")).string());
+        std::vector<float> values(bytes.size() / 4);
+        std::memcpy(values.data(), bytes.data(), values.size() * 4);
+        truth.push_back(values);
+    }
+    SaveDepthFiles(dir + "/project.txt", {0, 29}, [&](int i, int x, int y) {
+        const std::vector<float>& values = truth[i == 0 ? 0 : 1];
+        const size_t k = static_cast<size_t>(y) * CZelVideoFrame::GetWorkingWidth() + x;
+        return k < values.size() ? values[k] : kNaN;
+    });
+
+    const ToolRun run = View({dir + "/project.txt", "0", "29"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (int slot = 0; slot < 2; slot++) {
+        const int i = frames[slot];
+        Picture pic;
+        ASSERT_TRUE(ReadPng(dir + "/DATA/_depth" + std::to_string(i) + ".png", pic));
+        EXPECT_EQ(static_cast<size_t>(pic.width) * pic.height, truth[slot].size()) << i;
+        // The printed range lies within the true disparities.
+        const std::string key = "Frame " + std::to_string(i) + ": ";
+        const size_t at = run.out.find(key);
+        ASSERT_NE(at, std::string::npos) << run.out;
+        double low = 0.0;
+        double high = 0.0;
+        ASSERT_EQ(std::sscanf(run.out.c_str() + run.out.find("disparity ", at),
+                              "disparity %lf to %lf", &low, &high),
+                  2)
+            << run.out;
+        const auto [lo, hi] = std::minmax_element(truth[slot].begin(), truth[slot].end());
+        EXPECT_LE(*lo, low) << i;
+        EXPECT_LT(low, high) << i;
+        EXPECT_LE(high, *hi) << i;
+    }
 }
