@@ -101,12 +101,53 @@ inline uint8_t ToByte(float v) {
     return v >= 254.5f ? uint8_t(255) : uint8_t(v + 0.5f);
 }
 
+// Resamples along y first, into a float buffer of sw x dh samples, then along x.
+bool ResamplePlaneColumnsFirst(const uint8_t* src, uint32_t sw, uint32_t n, uint8_t* dst,
+                               uint32_t dw, uint32_t dh, const AxisTaps& tx, const AxisTaps& ty) {
+    const size_t srcRow = size_t(sw) * n;
+    std::unique_ptr<float[]> down(new (std::nothrow) float[srcRow * dh]);
+    if (!down) {
+        return false;
+    }
+    for (uint32_t y = 0; y < dh; ++y) {
+        float* d = down.get() + size_t(y) * srcRow;
+        std::fill(d, d + srcRow, 0.0f);
+        for (uint32_t k = ty.first[y]; k < ty.first[y] + ty.count[y]; ++k) {
+            const float wgt = ty.weight[k];
+            const uint8_t* s = src + size_t(ty.index[k]) * srcRow;
+            for (size_t i = 0; i < srcRow; ++i) {
+                d[i] += wgt * float(s[i]);
+            }
+        }
+    }
+    for (uint32_t y = 0; y < dh; ++y) {
+        const float* s = down.get() + size_t(y) * srcRow;
+        uint8_t* d = dst + size_t(y) * dw * n;
+        for (uint32_t x = 0; x < dw; ++x) {
+            for (uint32_t c = 0; c < n; ++c) {
+                float sum = 0.0f;
+                for (uint32_t k = tx.first[x]; k < tx.first[x] + tx.count[x]; ++k) {
+                    sum += tx.weight[k] * s[size_t(tx.index[k]) * n + c];
+                }
+                d[size_t(x) * n + c] = ToByte(sum);
+            }
+        }
+    }
+    return true;
+}
+
 // Resamples a plane of interleaved byte samples (n per pixel) from sw x sh to dw x dh: first
-// along x into a float buffer, then along y. False when memory runs out.
+// along x into a float buffer of dw x sh samples, then along y. When going along y first needs
+// the smaller buffer (sw x dh; a tall, thin picture brought to a small square, say), that order
+// is taken instead, so the buffer never exceeds the larger of the source and the result. False
+// when memory runs out.
 bool ResamplePlane(const uint8_t* src, uint32_t sw, uint32_t sh, uint32_t n, uint8_t* dst,
                    uint32_t dw, uint32_t dh) {
     const AxisTaps tx = MakeTaps(sw, dw);
     const AxisTaps ty = MakeTaps(sh, dh);
+    if (uint64_t(dw) * sh > uint64_t(sw) * dh) {
+        return ResamplePlaneColumnsFirst(src, sw, n, dst, dw, dh, tx, ty);
+    }
     const size_t rowSize = size_t(dw) * n;
     std::unique_ptr<float[]> across(new (std::nothrow) float[rowSize * sh]);
     std::unique_ptr<float[]> row(new (std::nothrow) float[rowSize]);

@@ -531,6 +531,33 @@ TEST(CxImageResample, ShrinkAveragesAndGrowInterpolates) {
     }
 }
 
+// A tall, thin picture brought to a wider, shorter one is resampled along y first, so the
+// working buffer stays within the source's size (along x first it would be the new width times
+// the old height); the result is the same averaging and interpolation.
+TEST(CxImageResample, TallPictureGoesAlongColumnsFirst) {
+    CxImage img;
+    ASSERT_TRUE(img.Create(2, 4, 24, 0));
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 2; ++x) {
+            img.SetPixelColor(x, y, Quad(uint32_t(100 * x + 10 * y) << 16));
+        }
+    }
+    ASSERT_TRUE(img.Resample(4, 2));
+    // Rows averaged in pairs (5 and 25 above 100 x), columns interpolated as in the row case.
+    const int expected[2][4] = {{5, 30, 80, 105}, {25, 50, 100, 125}};
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(img.GetPixelColor(x, y).rgbRed, expected[y][x]) << x << ", " << y;
+        }
+    }
+
+    // One column of a million pixels to 40 x 40: a 480 MB buffer the other way round.
+    ASSERT_TRUE(img.Create(1, 1 << 20, 24, 0));
+    img.SetPixelColor(0, 0, Quad(0xFF0000));
+    ASSERT_TRUE(img.Resample(40, 40));
+    EXPECT_EQ(img.GetPixelColor(39, 39).rgbRed, 0);
+}
+
 TEST(CxImageResample, KeepsAlphaAndRejectsBadArguments) {
     CxImage img;
     ASSERT_TRUE(img.Create(2, 2, 32, 0));
