@@ -1,5 +1,6 @@
 #include "parser/fileparser.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstdint>
@@ -256,11 +257,72 @@ int CFileParser::ReadWord() {
     return 1;
 }
 
-int CFileParser::FindLine(const char* text) {
-    if (position < 0) {
-        position = 0;
+namespace {
+
+// Index of the last byte equal to c in [from, to), or -1.
+int32_t LastIndexOf(const char* buffer, int32_t from, int32_t to, char c) {
+    if (to <= from) {
+        return -1;
     }
-    while (position < length) {
+#if defined(__GLIBC__)
+    const void* found = memrchr(buffer + from, c, static_cast<size_t>(to - from));
+    return found != nullptr ? static_cast<int32_t>(static_cast<const char*>(found) - buffer) : -1;
+#else
+    for (int32_t i = to - 1; i >= from; i--) {
+        if (buffer[i] == c) {
+            return i;
+        }
+    }
+    return -1;
+#endif
+}
+
+// The lines of a buffer as ReadLine cuts them when reading from `from` on: a line starts at
+// from, after every '\n', and every 10000 characters into a line that has no '\n' by then.
+// Queries must come in increasing order; the buffer between them is scanned once.
+class LineMap {
+  public:
+    LineMap(const char* buffer, int32_t from)
+        : buffer_(buffer), scanned_(from), lineStart_(from), lastNul_(-1) {}
+
+    // The start of the line that holds index i (i >= the previous query).
+    int32_t LineStartOf(int32_t i) {
+        Advance(i);
+        return lineStart_ + (i - lineStart_) / kLineSize * kLineSize;
+    }
+
+    // Whether a NUL byte lies in [from, i), for from at or after the construction index and
+    // i the last query.
+    bool NulBetween(int32_t from) const { return lastNul_ >= from; }
+
+  private:
+    void Advance(int32_t i) {
+        if (i <= scanned_) {
+            return;
+        }
+        const int32_t newline = LastIndexOf(buffer_, scanned_, i, '\n');
+        if (newline >= 0) {
+            lineStart_ = newline + 1;
+        }
+        const int32_t nul = LastIndexOf(buffer_, scanned_, i, '\0');
+        if (nul >= 0) {
+            lastNul_ = nul;
+        }
+        scanned_ = i;
+    }
+
+    const char* buffer_;
+    int32_t scanned_;    // [construction index, scanned_) has been looked at
+    int32_t lineStart_;  // start of the physical line (after the last '\n') holding scanned_
+    int32_t lastNul_;    // index of the last NUL seen, or -1
+};
+
+}  // namespace
+
+// The line-by-line search, kept for the texts that the direct search below does not handle (the
+// empty text, which matches the first line at its start).
+int CFileParser::FindLineByLines(const char* text, int32_t limit) {
+    while (position < length && position <= limit) {
         const int32_t lineStart = position;
         ReadLine();
         if (const char* found = std::strstr(lineBuffer, text)) {
@@ -275,18 +337,71 @@ int CFileParser::FindLine(const char* text) {
     return 0;
 }
 
+// Finds, from `position`, the first line starting at or before limit that holds text, with the
+// result and the state (position, lineBuffer) that reading line by line gives, but without
+// copying every line: the buffer is searched for the text directly, and only an occurrence is
+// checked against the line cutting (it must lie within the 9999 characters a line keeps, with
+// no NUL byte before it in its line, where strstr would stop).
+int CFileParser::FindLineFrom(const char* text, int32_t limit) {
+    const size_t textLength = std::strlen(text);
+    if (textLength == 0) {
+        return FindLineByLines(text, limit);
+    }
+    const int32_t from = position;
+    const int32_t last = limit < length - 1 ? limit : length - 1;  // last possible line start
+    if (from > last) {
+        return 0;  // no line is examined; position stays
+    }
+    LineMap lines(buffer, from);
+    // Lines never hold '\n', so such a text is found nowhere.
+    const bool searchable = std::memchr(text, '\n', textLength) == nullptr &&
+                            textLength < static_cast<size_t>(kLineSize);
+    // An occurrence in a line starting at or before `last` starts before last + kLineSize.
+    const int64_t searchEnd = std::min<int64_t>(length, int64_t{last} + kLineSize);
+    int32_t at = from;
+    while (searchable && at < searchEnd) {
+        const void* hit = std::memchr(buffer + at, text[0], static_cast<size_t>(searchEnd - at));
+        if (hit == nullptr) {
+            break;
+        }
+        const int32_t c = static_cast<int32_t>(static_cast<const char*>(hit) - buffer);
+        at = c + 1;
+        if (static_cast<size_t>(length - c) < textLength ||
+            std::memcmp(buffer + c + 1, text + 1, textLength - 1) != 0) {
+            continue;
+        }
+        const int32_t lineStart = lines.LineStartOf(c);
+        if (lineStart > last) {
+            break;
+        }
+        if (c + static_cast<int64_t>(textLength) > lineStart + int64_t{kLineSize} - 1 ||
+            lines.NulBetween(lineStart)) {
+            continue;  // cut by the line end, or hidden behind a NUL
+        }
+        position = lineStart;
+        ReadLine();
+        position = c;
+        return 1;
+    }
+    // Not found: every line up to `last` was read; the last of them is in lineBuffer and
+    // position is where it ends.
+    const int32_t newline = LastIndexOf(buffer, from, last, '\n');
+    const int32_t physicalStart = newline >= 0 ? newline + 1 : from;
+    position = physicalStart + (last - physicalStart) / kLineSize * kLineSize;
+    ReadLine();
+    return 0;
+}
+
+int CFileParser::FindLine(const char* text) {
+    if (position < 0) {
+        position = 0;
+    }
+    return FindLineFrom(text, INT32_MAX);
+}
+
 int CFileParser::FindLineInRange(const char* text, int from, int limit) {
     position = from < 0 ? 0 : from;
-    while (position < length && position <= limit) {
-        const int32_t lineStart = position;
-        ReadLine();
-        if (const char* found = std::strstr(lineBuffer, text)) {
-            position = lineStart + static_cast<int32_t>(found - lineBuffer);
-            assert(position >= 0);
-            return 1;
-        }
-    }
-    return 0;
+    return FindLineFrom(text, limit);
 }
 
 namespace {

@@ -74,6 +74,13 @@ class CFileParser {
     // Frees the buffer, leaves it null and sets `length` and `position` to 0.
     void ReleaseBuffer();
 
+  private:
+    // The two halves of FindLine and FindLineInRange: both search from `position` through the
+    // lines that start at or before limit.
+    int FindLineFrom(const char* text, int32_t limit);
+    int FindLineByLines(const char* text, int32_t limit);
+
+  public:
     int32_t length;
     char* buffer;
     int32_t position;
