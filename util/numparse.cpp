@@ -42,26 +42,37 @@ int ParseInt(const char* text) {
 
 double ParseDouble(const char* text) {
     // Fast path: [-] digits [. digits] [e [sign] digits], with at most 19 mantissa digits and at
-    // most 4 exponent digits, converted by std::from_chars (correctly rounded, like glibc's
-    // strtod, and independent of the locale). Anything else -- white space, '+', hex, inf, nan,
-    // no digits, long mantissas, results out of range -- goes to strtod itself.
+    // most 4 exponent digits. When the mantissa as an integer is at most 2^53 and the decimal
+    // exponent at most 22 either way, one multiplication or division of two exact doubles gives
+    // the correctly rounded value; otherwise std::from_chars converts it (correctly rounded,
+    // like glibc's strtod, and independent of the locale). Anything else -- white space, '+',
+    // hex, inf, nan, no digits, long mantissas, results out of range -- goes to strtod itself.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const char* p = text;
-    if (*p == '-') {
+    const bool negative = *p == '-';
+    if (negative) {
         ++p;
     }
     if (*p == '0' && (p[1] == 'x' || p[1] == 'X')) {
         return std::strtod(text, nullptr);
     }
+    uint64_t mantissa = 0;
     int mantissaDigits = 0;
+    int exponent = 0;  // decimal exponent of the mantissa's last digit
     while (IsDigit(*p)) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
         ++p;
         ++mantissaDigits;
     }
     if (*p == '.') {
         ++p;
         while (IsDigit(*p)) {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
             ++p;
             ++mantissaDigits;
+            --exponent;
         }
     }
     if (mantissaDigits == 0 || mantissaDigits > 19) {
@@ -69,19 +80,29 @@ double ParseDouble(const char* text) {
     }
     if (*p == 'e' || *p == 'E') {
         const char* q = p + 1;
+        const bool negativeExponent = *q == '-';
         if (*q == '+' || *q == '-') {
             ++q;
         }
         if (IsDigit(*q)) {
-            const char* exponent = q;
+            const char* digits = q;
+            int written = 0;
             while (IsDigit(*q)) {
+                written = written * 10 + (*q - '0');
                 ++q;
+                if (q - digits > 4) {
+                    return std::strtod(text, nullptr);
+                }
             }
-            if (q - exponent > 4) {
-                return std::strtod(text, nullptr);
-            }
+            exponent += negativeExponent ? -written : written;
             p = q;
         }
+    }
+    if (mantissa <= (uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
+        const double m = static_cast<double>(mantissa);
+        const double magnitude =
+            exponent < 0 ? m / kPowersOfTen[-exponent] : m * kPowersOfTen[exponent];
+        return negative ? -magnitude : magnitude;
     }
     double value = 0.0;
     const std::from_chars_result result = std::from_chars(text, p, value);

@@ -8,3 +8,79 @@
 
 int ParseInt(const char* text);
 double ParseDouble(const char* text);
+
+// Word conversion for readers that hold the text in a buffer: each function converts the word
+// that starts at begin when it is a plain decimal number standing alone, that is, followed
+// within [begin, end) by one of the white-space characters ' ', '\t', '\r' or '\n'. It then
+// stores the value ParseInt / ParseDouble would give for the word and returns a pointer to that
+// white-space character. For any other word (other characters, a number the quick conversion
+// does not cover, no white space before end) it returns nullptr and stores nothing; the caller
+// then takes the general way. Reads nothing at or past end.
+//
+// ParseWordInt: '-'? and 1 to 9 digits. ParseWordDouble: '-'? digits ('.' digits?)? or
+// '-'? '.' digits, at most 19 digits, a value below 2^53 in units of the last digit and at most
+// 22 digits after the point: then the value is that integer divided by a power of ten, both
+// exact in double, so the one correctly rounded division gives the correctly rounded value, as
+// strtod does.
+inline bool IsWordSpaceChar(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+inline const char* ParseWordInt(const char* begin, const char* end, int* value) {
+    const char* p = begin;
+    const bool negative = p < end && *p == '-';
+    if (negative) {
+        ++p;
+    }
+    const char* digits = p;
+    int v = 0;
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10 && p - digits < 9) {
+        v = v * 10 + (*p - '0');
+        ++p;
+    }
+    if (p == digits || p >= end || !IsWordSpaceChar(*p)) {
+        return nullptr;
+    }
+    *value = negative ? -v : v;
+    return p;
+}
+
+inline const char* ParseWordDouble(const char* begin, const char* end, double* value) {
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = begin;
+    const bool negative = p < end && *p == '-';
+    if (negative) {
+        ++p;
+    }
+    unsigned long long w = 0;
+    int digits = 0;
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+        w = w * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+        ++digits;
+        if (digits > 19) {
+            return nullptr;
+        }
+    }
+    int fraction = 0;
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+            w = w * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+            ++fraction;
+            if (digits + fraction > 19) {
+                return nullptr;
+            }
+        }
+    }
+    if (digits + fraction == 0 || p >= end || !IsWordSpaceChar(*p) || fraction > 22 ||
+        w > (1ull << 53)) {
+        return nullptr;
+    }
+    const double magnitude = static_cast<double>(w) / kPowersOfTen[fraction];
+    *value = negative ? -magnitude : magnitude;
+    return p;
+}
