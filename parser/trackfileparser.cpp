@@ -39,6 +39,86 @@ void PrintLine(const char* text) {
     std::fflush(stdout);
 }
 
+// Reads words as ReadWord does and converts them as ParseInt and ParseDouble do, but takes a
+// plain number standing alone straight from the buffer, without copying it into wordBuffer
+// first; any other word goes through ReadWord and the general conversion. Position moves
+// exactly as with ReadWord. wordBuffer is brought up to date by Finish(): callers that look at
+// it call Finish() first.
+class WordNumberReader {
+  public:
+    explicit WordNumberReader(CFileParser& reader) : reader_(reader) {}
+    WordNumberReader(const WordNumberReader&) = delete;
+    WordNumberReader& operator=(const WordNumberReader&) = delete;
+
+    int Int() {
+        int value = 0;
+        if (const char* word = NextWord()) {
+            if (const char* stop = ParseWordInt(word, End(), &value)) {
+                Took(word, stop);
+                return value;
+            }
+        }
+        General();
+        return ParseInt(reader_.wordBuffer);
+    }
+
+    double Double() {
+        double value = 0;
+        if (const char* word = NextWord()) {
+            if (const char* stop = ParseWordDouble(word, End(), &value)) {
+                Took(word, stop);
+                return value;
+            }
+        }
+        General();
+        return ParseDouble(reader_.wordBuffer);
+    }
+
+    // ReadWord itself.
+    int Skip() {
+        last_ = nullptr;
+        return reader_.ReadWord();
+    }
+
+    // Copies the last word taken from the buffer into wordBuffer, as ReadWord would have.
+    void Finish() {
+        if (last_ != nullptr) {
+            const size_t size = static_cast<size_t>(lastEnd_ - last_);
+            std::memcpy(reader_.wordBuffer, last_, size);
+            reader_.wordBuffer[size] = '\0';
+            last_ = nullptr;
+        }
+    }
+
+  private:
+    const char* End() const { return reader_.buffer + reader_.length; }
+
+    // The first character of the next word, or nullptr at the end of the buffer.
+    const char* NextWord() const {
+        int32_t pos = reader_.position < 0 ? 0 : reader_.position;
+        while (pos < reader_.length && IsWordSpace(reader_.buffer[pos])) {
+            pos++;
+        }
+        return pos < reader_.length ? reader_.buffer + pos : nullptr;
+    }
+
+    // The word [word, stop) was converted; the white space at stop ends it and is consumed.
+    void Took(const char* word, const char* stop) {
+        reader_.position = static_cast<int32_t>(stop - reader_.buffer) + 1;
+        last_ = word;
+        lastEnd_ = stop;
+    }
+
+    void General() {
+        last_ = nullptr;
+        reader_.ReadWord();
+    }
+
+    CFileParser& reader_;
+    const char* last_ = nullptr;
+    const char* lastEnd_ = nullptr;
+};
+
 }  // namespace
 
 CTrackFileParser::CTrackFileParser(CZelVideoSequence* seq) : sequence(seq) {}
@@ -262,6 +342,7 @@ void CTrackFileParser::ReadFeatureTracks() {
     const std::vector<uint32_t> frameBase = frameCounts;
     int outsideFrames = 0;
 
+    WordNumberReader words(*this);
     for (int record = 0; record < recordCount; record++) {
         if (countTooLarge) {
             int next = position;
@@ -273,16 +354,12 @@ void CTrackFileParser::ReadFeatureTracks() {
             }
         }
 
-        ReadWord();
-        int observationCount = ParseInt(wordBuffer);
-        ReadWord();
-        const int id = ParseInt(wordBuffer);
-        ReadWord();
-        const int status = ParseInt(wordBuffer);
+        int observationCount = words.Int();
+        const int id = words.Int();
+        const int status = words.Int();
         Vector3d point;
         for (int k = 0; k < 3; k++) {
-            ReadWord();
-            point[k] = ParseDouble(wordBuffer);
+            point[k] = words.Double();
         }
         if (observationCount < 0) {
             observationCount = 0;
@@ -307,18 +384,15 @@ void CTrackFileParser::ReadFeatureTracks() {
         CTrackPoint* points = linker->trackPoints.data();
         for (int j = 0; j < observationCount; j++) {
             CTrackPoint& p = points[j];
-            ReadWord();
-            p.frame = ParseInt(wordBuffer);
+            p.frame = words.Int();
             if (p.frame >= 0 && static_cast<size_t>(p.frame) < frameEntries) {
                 p.index = static_cast<int>(frameCounts[static_cast<size_t>(p.frame)]++);
             } else {
                 p.index = -1;
                 outsideFrames++;
             }
-            ReadWord();
-            p.x = ParseDouble(wordBuffer);
-            ReadWord();
-            p.y = ParseDouble(wordBuffer);
+            p.x = words.Double();
+            p.y = words.Double();
         }
         linker->index = static_cast<int>(tracks.size());
         tracks.push_back(std::move(linker));
@@ -326,12 +400,14 @@ void CTrackFileParser::ReadFeatureTracks() {
         if (marker) {
             // Past the end every word is empty: stop discarding there.
             for (int k = 0; k < extraWords; k++) {
-                if (!ReadWord()) {
+                if (!words.Skip()) {
                     break;
                 }
             }
         }
     }
+
+    words.Finish();
 
     // Pass 2: the frame arrays, each allocated once at its final size and filled in reading
     // order, which gives every observation the index counted above.
