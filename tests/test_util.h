@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include <unistd.h>
+
 namespace testutil {
 
 // A directory for this test program's files, created on first use and emptied of the given
@@ -23,10 +25,16 @@ inline std::string TempPath(const std::string& name) {
     return TempDir() + name;
 }
 
+// Writes the file whole under a scratch name and renames it into place, so that a test program
+// running beside this one (ctest runs tests in parallel) never reads it half-written.
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const std::string scratch = path + ".part" + std::to_string(::getpid());
+    {
+        std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::filesystem::rename(scratch, path);
 }
 
 inline std::string ReadFile(const std::string& path) {
