@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
+#include "tests/frame_settings.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -46,26 +47,14 @@ std::string LeBytes(float f) {
 class DepthFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedW = CZelVideoFrame::imageWidth;
-        savedH = CZelVideoFrame::imageHeight;
-        savedData = CZelVideoFrame::dataDir;
-        savedTmp = CZelVideoFrame::tmpDir;
-        dir = testutil::TempPath(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-              "/DATA/";
-        std::filesystem::remove_all(dir);
+        dir = testutil::FreshTestDir() + "DATA/";
         std::filesystem::create_directories(dir);
         CZelVideoFrame::dataDir = dir;
         CZelVideoFrame::SetImageSize(4, 2);
         g_waits = 0;
         SetWaitForKeyFunction(CountingWait);
     }
-    void TearDown() override {
-        CZelVideoFrame::imageWidth = savedW;
-        CZelVideoFrame::imageHeight = savedH;
-        CZelVideoFrame::dataDir = savedData;
-        CZelVideoFrame::tmpDir = savedTmp;
-        SetWaitForKeyFunction(nullptr);
-    }
+    void TearDown() override { SetWaitForKeyFunction(nullptr); }
     // Gives the frame a map of the working size filled with values[k] at element k.
     static void FillMap(CZelVideoFrame& f, const std::vector<float>& values) {
         delete f.dspImg;
@@ -86,10 +75,7 @@ class DepthFileTest : public ::testing::Test {
         return true;
     }
 
-    int savedW = 0;
-    int savedH = 0;
-    std::string savedData;
-    std::string savedTmp;
+    testutil::FrameSettingsGuard settings;  // restores the class-wide settings afterwards
     std::string dir;
 };
 

@@ -9,6 +9,7 @@
 
 #include "imagelib/ximage.h"
 #include "sequence/videoframe.h"
+#include "tests/frame_settings.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -17,24 +18,11 @@ namespace {
 class LabelImageTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedW = CZelVideoFrame::imageWidth;
-        savedH = CZelVideoFrame::imageHeight;
-        savedData = CZelVideoFrame::dataDir;
-        savedTmp = CZelVideoFrame::tmpDir;
-        dir = testutil::TempPath(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-              "/TMP/";
-        std::filesystem::remove_all(dir);
+        dir = testutil::FreshTestDir() + "TMP/";
         std::filesystem::create_directories(dir);
         CZelVideoFrame::tmpDir = dir;
         frame.name = "img0005";
     }
-    void TearDown() override {
-        CZelVideoFrame::imageWidth = savedW;
-        CZelVideoFrame::imageHeight = savedH;
-        CZelVideoFrame::dataDir = savedData;
-        CZelVideoFrame::tmpDir = savedTmp;
-    }
-
     // Rows of grey values of a saved picture, top row first; fails the test when a pixel is not
     // grey.
     static std::vector<std::vector<int>> ReadGrey(const std::string& path) {
@@ -70,10 +58,7 @@ class LabelImageTest : public ::testing::Test {
     }
     bool DirEmpty() const { return std::filesystem::is_empty(dir); }
 
-    int savedW = 0;
-    int savedH = 0;
-    std::string savedData;
-    std::string savedTmp;
+    testutil::FrameSettingsGuard settings;  // restores the class-wide settings afterwards
     std::string dir;
     CZelVideoFrame frame;
 };
