@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "imagelib/ximage.h"
@@ -16,6 +17,7 @@
 
 namespace {
 
+std::string gScratchDir;  // removed at exit
 std::string gInputPath;
 std::string gSavedPath;
 
@@ -76,6 +78,8 @@ bool IsHugeRunLengthBmp(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/zel_fuzz_image_XXXXXX";
     Check(mkdtemp(dir) != nullptr, "cannot make a temporary directory");
+    gScratchDir = dir;
+    std::atexit([] { std::filesystem::remove_all(gScratchDir); });
     gInputPath = std::string(dir) + "/input";
     gSavedPath = std::string(dir) + "/saved.bmp";
     return 0;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "parser/trackfileparser.h"
@@ -25,6 +26,7 @@
 
 namespace {
 
+std::string gScratchDir;  // removed at exit
 std::string gProjectPath;
 std::string gPicturePath;
 
@@ -142,6 +144,8 @@ int64_t EstimatedFrameCount(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/zel_fuzz_project_XXXXXX";
     Check(mkdtemp(dir) != nullptr, "cannot make a temporary directory");
+    gScratchDir = dir;
+    std::atexit([] { std::filesystem::remove_all(gScratchDir); });
     // Relative image paths in the project resolve inside the scratch directory.
     Check(chdir(dir) == 0, "cannot enter the temporary directory");
     gProjectPath = std::string(dir) + "/project.txt";
