@@ -180,15 +180,22 @@ int CTrackFileParser::ReadKeyValue(const char* key, int first, int last) {
     return 1;
 }
 
+bool CTrackFileParser::FindRequiredSection(const char* name, int& first, int& last) {
+    FindTag(name, first, last);
+    if (first < 0 || last < 0) {
+        std::printf("ERROR:Can not find the %s section in the project file: %s\n", name,
+                    sequence->projectPath.c_str());
+        std::fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
 bool CTrackFileParser::ReadImageSequence() {
     // The search starts where the header line ended.
     int first = -1;
     int last = -1;
-    FindTag("Image Sequence", first, last);
-    if (first < 0 || last < 0) {
-        std::printf("ERROR:Can not find the Image Sequence section in the project file: %s\n",
-                    sequence->projectPath.c_str());
-        std::fflush(stdout);
+    if (!FindRequiredSection("Image Sequence", first, last)) {
         return false;
     }
 
@@ -262,11 +269,7 @@ bool CTrackFileParser::ReadIntrinsicsChecked() {
     position = 0;
     int first = -1;
     int last = -1;
-    FindTag("intrinsic parameter", first, last);
-    if (first < 0 || last < 0) {
-        std::printf("ERROR:Can not find the intrinsic parameter section in the project file: %s\n",
-                    sequence->projectPath.c_str());
-        std::fflush(stdout);
+    if (!FindRequiredSection("intrinsic parameter", first, last)) {
         return false;
     }
     position = first;
@@ -445,11 +448,7 @@ bool CTrackFileParser::ReadCameraTrackChecked() {
     position = 0;
     int first = -1;
     int last = -1;
-    FindTag("Camera Track", first, last);
-    if (first < 0 || last < 0) {
-        std::printf("ERROR:Can not find the Camera Track section in the project file: %s\n",
-                    sequence->projectPath.c_str());
-        std::fflush(stdout);
+    if (!FindRequiredSection("Camera Track", first, last)) {
         return false;
     }
     // The block of frame i is searched after the end of the block of frame i - 1; a frame whose

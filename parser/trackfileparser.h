@@ -70,6 +70,9 @@ class CTrackFileParser : public CFileParser {
     // "ERROR..." line is printed then).
     bool ReadIntrinsicsChecked();
     bool ReadCameraTrackChecked();
+    // Finds the section's tags from `position`; false with "ERROR:Can not find the <name>
+    // section in the project file: <path>" when either tag is missing.
+    bool FindRequiredSection(const char* name, int& first, int& last);
     // Copies the value of the first line of [first, last] holding key into wordBuffer. Returns
     // 1 when found, 0 when absent, -1 (with an "ERROR..." line) when the value is too long.
     int ReadKeyValue(const char* key, int first, int last);
