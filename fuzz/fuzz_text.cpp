@@ -8,7 +8,8 @@
 //
 // The file-name helpers run on names taken from the input and must keep their documented
 // relations (a path is its directory plus its file name, and so on); ParseInt and ParseDouble
-// must give exactly what (int) strtol and strtod give on every word read and on the whole text.
+// must give exactly what (int) strtol and strtod give on every word read and on the whole text,
+// and the conversions straight from the buffer must agree with them on every word they take.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -173,6 +174,26 @@ void CheckNumbers(const char* text) {
     Check(std::memcmp(&ours, &libc, sizeof(double)) == 0, "ParseDouble");
 }
 
+// The buffer conversions of the word at begin must agree with ParseInt / ParseDouble on that
+// word whenever they take it, and end on the white space that follows it.
+void CheckWordConversions(const char* begin, const char* end) {
+    int intValue = 0;
+    if (const char* stop = ParseWordInt(begin, end, &intValue)) {
+        Check(stop > begin && stop < end && IsReaderSpace(static_cast<unsigned char>(*stop)),
+              "ParseWordInt stop");
+        const std::string word(begin, stop);
+        Check(intValue == ParseInt(word.c_str()), "ParseWordInt value");
+    }
+    double doubleValue = 0.0;
+    if (const char* stop = ParseWordDouble(begin, end, &doubleValue)) {
+        Check(stop > begin && stop < end && IsReaderSpace(static_cast<unsigned char>(*stop)),
+              "ParseWordDouble stop");
+        const std::string word(begin, stop);
+        const double libc = std::strtod(word.c_str(), nullptr);
+        Check(std::memcmp(&doubleValue, &libc, sizeof(double)) == 0, "ParseWordDouble value");
+    }
+}
+
 void CheckSame(const CFileParser& reader, const ModelReader& model, int got, int want,
                const char* op) {
     Check(got == want, op);
@@ -279,7 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t a = i + 1 < script.size() ? script[i + 1] : 0;
         const uint8_t b = i + 2 < script.size() ? script[i + 2] : 0;
         const std::string& text = (op & 0x80) ? text2 : text1;
-        switch (op % 8) {
+        switch (op % 9) {
             case 0: {
                 const int want = model.ReadLine();
                 CheckSame(reader, model, reader.ReadLine(), want, "ReadLine");
@@ -292,8 +313,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 2: {
                 const int want = model.ReadWord();
+                int32_t before = reader.position < 0 ? 0 : reader.position;
+                while (before < length &&
+                       IsReaderSpace(static_cast<unsigned char>(reader.buffer[before]))) {
+                    ++before;
+                }
                 CheckSame(reader, model, reader.ReadWord(), want, "ReadWord");
                 CheckNumbers(reader.wordBuffer);
+                if (before < length) {
+                    CheckWordConversions(reader.buffer + before, reader.buffer + length);
+                }
                 break;
             }
             case 3: {
@@ -338,6 +367,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 reader.FindTagInRange(text, from, limit, first, last);
                 CheckSame(reader, model, first, modelFirst, "FindTagInRange first");
                 Check(last == modelLast, "FindTagInRange last");
+                break;
+            }
+            case 7: {
+                const int32_t at = PickBound(a, b, length);
+                if (at >= 0 && at < length) {
+                    CheckWordConversions(reader.buffer + at, reader.buffer + length);
+                }
                 break;
             }
             default: {
