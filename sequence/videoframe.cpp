@@ -74,8 +74,13 @@ void CZelVideoFrame::LoadColorImage() {
     CxImage picture(CXIMAGE_FORMAT_UNKNOWN);
     // A file that cannot be read leaves an empty picture and so a 0 x 0 grid; nothing is reported.
     picture.Load(imageFile.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-    // Only the widths are compared: a picture of the working width keeps its own height.
-    if (static_cast<long>(GetWorkingWidth()) != static_cast<long>(picture.GetWidth())) {
+    // A readable picture of another size is brought to the working size. Both sides are
+    // compared: a picture of the working width but another height would otherwise give a grid
+    // that sampling over the working size reads outside of.
+    const bool loaded = picture.GetWidth() > 0 && picture.GetHeight() > 0;
+    if (loaded &&
+        (static_cast<long>(GetWorkingWidth()) != static_cast<long>(picture.GetWidth()) ||
+         static_cast<long>(GetWorkingHeight()) != static_cast<long>(picture.GetHeight()))) {
         picture.Resample(GetWorkingWidth(), GetWorkingHeight(), 1, nullptr);
     }
     colorImg = new ZImage<unsigned char>(static_cast<int>(picture.GetWidth()),

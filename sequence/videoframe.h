@@ -56,7 +56,8 @@ class CZelVideoFrame {
     void GetCameraParameters(float* out) const;
 
     // Loads the colour image from imageFile once, resampled to the working size when its width
-    // differs. An unreadable file gives a 0 x 0 grid. Reports nothing.
+    // or height differs. An unreadable file gives a 0 x 0 grid (check colorImg's size before
+    // sampling). Reports nothing.
     void LoadColorImage();
 
     // Bilinear colour at (x, y), 0 <= x < W, 0 <= y < H; needs the colour image. rgb receives

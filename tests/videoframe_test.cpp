@@ -257,17 +257,20 @@ TEST_F(FrameTest, LoadColorImageReadsOnceTopRowFirst) {
     EXPECT_EQ(frame.colorImg->At(0, 0, 0), 0);
 }
 
-TEST_F(FrameTest, LoadColorImageResamplesOnlyWhenTheWidthDiffers) {
+TEST_F(FrameTest, LoadColorImageBringsAReadablePictureToTheWorkingSize) {
     const std::string dir = testutil::FreshTestDir();
     testutil::WriteBmp24(dir + "pic.bmp", 3, 2, testutil::DistinctPixels(3, 2));
     frame.imageFile = dir + "pic.bmp";
 
-    // Same width, different height: the picture keeps its own size.
+    // Same width, different height: resampled too, so that sampling over the working size
+    // never reads outside the grid.
     CZelVideoFrame::SetImageSize(3, 5);
     frame.LoadColorImage();
     ASSERT_NE(frame.colorImg, nullptr);
     EXPECT_EQ(frame.colorImg->GetWidth(), 3);
-    EXPECT_EQ(frame.colorImg->GetHeight(), 2);
+    EXPECT_EQ(frame.colorImg->GetHeight(), 5);
+    Vector3d rgb;
+    frame.GetColor(2.0, 4.0, rgb);  // the last working pixel lies inside the grid
     frame.ReleaseMaps();
 
     // A different width brings the picture to the whole working size.
@@ -276,6 +279,14 @@ TEST_F(FrameTest, LoadColorImageResamplesOnlyWhenTheWidthDiffers) {
     ASSERT_NE(frame.colorImg, nullptr);
     EXPECT_EQ(frame.colorImg->GetWidth(), 6);
     EXPECT_EQ(frame.colorImg->GetHeight(), 4);
+    frame.ReleaseMaps();
+
+    // The working size itself: the pixels are taken as they are.
+    CZelVideoFrame::SetImageSize(3, 2);
+    frame.LoadColorImage();
+    ASSERT_NE(frame.colorImg, nullptr);
+    EXPECT_EQ(frame.colorImg->GetWidth(), 3);
+    EXPECT_EQ(frame.colorImg->GetHeight(), 2);
 }
 
 TEST_F(FrameTest, UnreadableImageGivesAnEmptyGridSilently) {
