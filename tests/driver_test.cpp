@@ -1,41 +1,21 @@
 // The program as a process: exit status, its standard output and the one wait for a key per run,
 // on a missing project, a zero-frame project and the bundled sample.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "tests/test_util.h"
+#include "tests/process_util.h"
 
 namespace {
 
 const char kPrompt[] = "Press any key to continue . . . ";
 
-struct RunResult {
-    std::string out;
-    int status = -1;
-};
-
-// Runs the program with standard input at its end (so the wait goes on at once) and standard
-// error discarded; returns standard output and the exit status.
-RunResult RunProgram(const std::string& exe) {
-    RunResult result;
-    const std::string command = "'" + exe + "' </dev/null 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot start " << exe;
-        return result;
-    }
-    char chunk[4096];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
-        result.out.append(chunk, got);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+// Runs the program with standard input at its end (so the wait goes on at once); returns its
+// standard output and exit status.
+testutil::ProcessResult RunProgram(const std::string& exe) {
+    return testutil::RunProcess(exe, {});
 }
 
 size_t CountOf(const std::string& text, const std::string& part) {
@@ -49,7 +29,7 @@ size_t CountOf(const std::string& text, const std::string& part) {
 TEST(Driver, MissingProjectPrintsTheParserLineWaitsOnceAndExitsOne) {
     const std::string project = ZEL_DRIVER_TEST_DIR "/missing/project.txt";
     std::filesystem::remove(project);
-    const RunResult run = RunProgram(ZEL_MISSING_EXE);
+    const testutil::ProcessResult run = RunProgram(ZEL_MISSING_EXE);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
               "ERROR:Can not find the OVK project file: " + project + " \n" + kPrompt + "\n");
@@ -63,14 +43,14 @@ TEST(Driver, ZeroFrameProjectRunsTheEmptyRangeAndExitsZero) {
                         "<intrinsic parameter>\n500 500 160 120 0\n</intrinsic parameter>\n"
                         "<Feature Tracks>\n0\n</Feature Tracks>\n"
                         "<Camera Track>\n</Camera Track>\n");
-    const RunResult run = RunProgram(ZEL_ZERO_EXE);
+    const testutil::ProcessResult run = RunProgram(ZEL_ZERO_EXE);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("Total frame count:0\n\n") + kPrompt + "\n");
 }
 
 TEST(Driver, SampleProjectRunsAndExitsZero) {
     ASSERT_TRUE(std::filesystem::exists(ZEL_SAMPLE_PROJECT)) << ZEL_SAMPLE_PROJECT;
-    const RunResult run = RunProgram(ZEL_SAMPLE_EXE);
+    const testutil::ProcessResult run = RunProgram(ZEL_SAMPLE_EXE);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.rfind("Total frame count:30\n\n", 0), 0u) << run.out;
     EXPECT_EQ(CountOf(run.out, kPrompt), 1u) << run.out;
