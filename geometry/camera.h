@@ -14,6 +14,21 @@
 #include "wmlmatrix.h"
 #include "wmlvector.h"
 
+// The inverse of the rigid transform X -> R * X + T, which is X -> R^T * X - R^T * T. Every
+// inversion of a pose (the camera's own, its inverse pose matrix, the world-to-camera mapping,
+// 4 x 4 transforms and the disparity estimate) is formed here, in one order of operations, so
+// that they all give bit-identical results.
+struct RigidInverse {
+    Matrix3d R;  // R^T
+    Vector3d T;  // -R^T * T
+};
+inline RigidInverse InvertRigid(const Matrix3d& R, const Vector3d& T) {
+    RigidInverse inverse;
+    inverse.R = R.Transpose();
+    inverse.T = (-inverse.R) * T;
+    return inverse;
+}
+
 class CCamera {
   public:
     Matrix3d K;        // intrinsics of the full-size images
@@ -61,14 +76,13 @@ class CCamera {
 
     // Camera coordinates of world point X: rotate by R^T, then add the rotated translation.
     void WorldToCamera(Vector3d& out, const Vector3d& X) const {
-        const Matrix3d M = R.Transpose();
-        const Vector3d t = (-M) * T;
+        const RigidInverse toCamera = InvertRigid(R, T);
         for (int i = 0; i < 3; i++) {
             double sum = 0.0;
             for (int j = 0; j < 3; j++) {
-                sum += M(i, j) * X[j];
+                sum += toCamera.R(i, j) * X[j];
             }
-            out[i] = sum + t[i];
+            out[i] = sum + toCamera.T[i];
         }
     }
 
@@ -86,13 +100,12 @@ class CCamera {
 
     // The world-to-camera transform [R^T | -R^T T; 0 0 0 1].
     void GetInversePoseMatrix(Matrix4d& out) const {
-        const Matrix3d M = R.Transpose();
-        const Vector3d t = (-M) * T;
+        const RigidInverse toCamera = InvertRigid(R, T);
         for (int i = 0; i < 3; i++) {
             for (int j = 0; j < 3; j++) {
-                out(i, j) = M(i, j);
+                out(i, j) = toCamera.R(i, j);
             }
-            out(i, 3) = t[i];
+            out(i, 3) = toCamera.T[i];
             out(3, i) = 0.0;
         }
         out(3, 3) = 1.0;
@@ -100,9 +113,9 @@ class CCamera {
 
     // Replaces (R, T) by (R^T, -R^T * T).
     void InvertPose() {
-        const Matrix3d M = R.Transpose();
-        T = (-M) * T;
-        R = M;
+        const RigidInverse inverse = InvertRigid(R, T);
+        R = inverse.R;
+        T = inverse.T;
     }
 
   private:

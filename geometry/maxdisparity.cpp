@@ -16,16 +16,15 @@ const int kBucketShift = 15;
 const size_t kBuckets = size_t{1} << 16;
 
 // The third row of a frame's world-to-camera transform, formed exactly as
-// CCamera::WorldToCamera forms it (M = R^T, t = (-M) * T), so that DepthOfPoint below gives the
+// CCamera::WorldToCamera forms it (InvertRigid), so that DepthOfPoint below gives the
 // same float as CZelVideoFrame::DepthOf without rebuilding M and t for every observation.
 struct DepthRow {
     double m0, m1, m2, t;
 };
 
 DepthRow MakeDepthRow(const CCamera& camera) {
-    const Matrix3d M = camera.R.Transpose();
-    const Vector3d t = (-M) * camera.T;
-    return DepthRow{M(2, 0), M(2, 1), M(2, 2), t[2]};
+    const RigidInverse toCamera = InvertRigid(camera.R, camera.T);
+    return DepthRow{toCamera.R(2, 0), toCamera.R(2, 1), toCamera.R(2, 2), toCamera.T[2]};
 }
 
 // The same additions in the same order as CCamera::WorldToCamera's z.

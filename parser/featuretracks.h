@@ -23,6 +23,8 @@ struct CTrackPoint {
 class CMatchLinker;
 
 // One observation as seen from its frame. Copies share the linker.
+//
+// A default-constructed CMatchPoint has x and y undefined and no linker.
 class CMatchPoint {
   public:
     CMatchPoint() = default;
@@ -62,9 +64,11 @@ class CMatchLinker {
 
     unsigned GetTrackPointCount() const { return static_cast<unsigned>(trackPoints.size()); }
 
-    int id;
-    int index;
-    int status;  // tracks with status -1 or 3 are left out of the disparity estimate
-    Vector3d point;
+    // id, index, status and point start undefined (no initialiser, as the parser writes every
+    // one of them); a linker made elsewhere must set them before use. trackPoints starts empty.
+    int id;          // the track's id from the file
+    int index;       // position of the track in the parser's `tracks`
+    int status;      // tracks with status -1 or 3 are left out of the disparity estimate
+    Vector3d point;  // the 3D point in world coordinates
     std::vector<CTrackPoint> trackPoints;
 };

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "util/chars.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,14 +24,6 @@ namespace {
 // Sizes of the two fixed buffers, terminator included.
 constexpr int32_t kLineSize = 10000;
 constexpr int32_t kWordSize = 1000;
-
-// The four white-space characters of the reader: '\t' (9), '\n' (10), '\r' (13) and ' ' (32).
-constexpr uint64_t kSpaceMask =
-    (uint64_t{1} << '\t') | (uint64_t{1} << '\n') | (uint64_t{1} << '\r') | (uint64_t{1} << ' ');
-
-inline bool IsSpace(unsigned char c) {
-    return c <= ' ' && ((kSpaceMask >> c) & 1u) != 0;
-}
 
 // The file layer: open for binary reading, length, read, close. Failures carry the operating
 // system's error number.
@@ -229,7 +222,7 @@ int CFileParser::ReadWord() {
     const unsigned char* data = reinterpret_cast<const unsigned char*>(buffer);
     const int32_t end = length;
     int32_t pos = position < 0 ? 0 : position;
-    while (pos < end && IsSpace(data[pos])) {
+    while (pos < end && IsWordSpace(data[pos])) {
         ++pos;
     }
     if (pos >= end) {
@@ -238,7 +231,7 @@ int CFileParser::ReadWord() {
     }
     const int32_t stop = end - pos > kWordSize ? pos + kWordSize : end;
     int32_t i = pos;
-    while (i < stop && !IsSpace(data[i])) {
+    while (i < stop && !IsWordSpace(data[i])) {
         ++i;
     }
     int32_t count = i - pos;  // token characters seen

@@ -26,17 +26,8 @@ int64_t MinBytesOfWords(int64_t n) {
     return n > 0 ? 2 * n - 1 : 0;
 }
 
-bool IsWordSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool IsTrimSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-void PrintLine(const char* text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
 }
 
 // Reads words as ReadWord does and converts them as ParseInt and ParseDouble do, but takes a
@@ -119,6 +110,26 @@ class WordNumberReader {
     const char* lastEnd_ = nullptr;
 };
 
+// The "Sequence:" value: trimmed of blanks; "./name" is relative to the project file's folder.
+// The first two characters go whatever they are, so "../x" becomes folder + "/x".
+void SetImagePath(CZelVideoSequence& sequence, const std::string& raw) {
+    size_t begin = 0;
+    size_t end = raw.size();
+    while (begin < end && IsTrimSpace(raw[begin])) {
+        begin++;
+    }
+    while (end > begin && IsTrimSpace(raw[end - 1])) {
+        end--;
+    }
+    std::string value = raw.substr(begin, end - begin);
+    if (!value.empty() && value[0] == '.') {
+        value.erase(0, 2);
+        sequence.imagePath = Directory(sequence.projectPath) + value;
+    } else {
+        sequence.imagePath = value;
+    }
+}
+
 }  // namespace
 
 CTrackFileParser::CTrackFileParser(CZelVideoSequence* seq) : sequence(seq) {}
@@ -128,19 +139,84 @@ CTrackFileParser::~CTrackFileParser() {
     frameMatchPoints.clear();
 }
 
+const char* ProjectErrorText(ProjectError error) {
+    switch (error) {
+        case ProjectError::kNone:
+            return "no error";
+        case ProjectError::kCannotOpen:
+            return "cannot open the project file";
+        case ProjectError::kNotProjectFile:
+            return "not a camera track project file";
+        case ProjectError::kMissingSection:
+            return "missing section";
+        case ProjectError::kValueTooLong:
+            return "value too long";
+        case ProjectError::kFrameRange:
+            return "refused frame range";
+        case ProjectError::kReferenceImage:
+            return "cannot load the reference image";
+        case ProjectError::kMissingFrame0:
+            return "missing FRAME0 block";
+    }
+    return "unknown error";
+}
+
+std::string CTrackFileParser::DescribeError() const {
+    std::string text = ProjectErrorText(lastError);
+    if (!errorSubject.empty()) {
+        text += ": " + errorSubject;
+    }
+    return text;
+}
+
+bool CTrackFileParser::Fail(ProjectError error, const std::string& subject) {
+    lastError = error;
+    errorSubject = subject;
+    const char* project = sequence->projectPath.c_str();
+    switch (error) {
+        case ProjectError::kCannotOpen:
+            std::printf("ERROR:Can not find the OVK project file: %s \n", subject.c_str());
+            break;
+        case ProjectError::kNotProjectFile:
+            std::printf("This is not camera track Project File!\n");
+            break;
+        case ProjectError::kMissingSection:
+            std::printf("ERROR:Can not find the %s section in the project file: %s\n",
+                        subject.c_str(), project);
+            break;
+        case ProjectError::kValueTooLong:
+            std::printf(
+                "ERROR:The value of \"%s\" is longer than %d characters in the project file: %s\n",
+                subject.c_str(), static_cast<int>(kMaxValueLength), project);
+            break;
+        case ProjectError::kMissingFrame0:
+            std::printf(
+                "ERROR:Can not find the FRAME0 block in the Camera Track section of the project "
+                "file: %s\n",
+                project);
+            break;
+        case ProjectError::kNone:
+        case ProjectError::kFrameRange:
+        case ProjectError::kReferenceImage:
+            // The sequence has printed its own line.
+            break;
+    }
+    std::fflush(stdout);
+    return false;
+}
+
 bool CTrackFileParser::Parse(const char* path) {
+    lastError = ProjectError::kNone;
+    errorSubject.clear();
     if (!LoadFile(path)) {
-        std::printf("ERROR:Can not find the OVK project file: %s \n", path);
-        std::fflush(stdout);
-        return false;
+        return Fail(ProjectError::kCannotOpen, path);
     }
     sequence->projectPath = path;
     position = 0;
 
     ReadLine();
     if (std::strncmp(lineBuffer, kHeader, kHeaderLength) != 0) {
-        PrintLine("This is not camera track Project File!\n");
-        return false;
+        return Fail(ProjectError::kNotProjectFile);
     }
 
     if (!ReadImageSequence()) {
@@ -169,10 +245,7 @@ int CTrackFileParser::ReadKeyValue(const char* key, int first, int last) {
     const size_t lineLength = std::strlen(lineBuffer);
     const size_t valueLength = lineLength > keyLength ? lineLength - keyLength : 0;
     if (valueLength > kMaxValueLength) {
-        std::printf(
-            "ERROR:The value of \"%s\" is longer than %d characters in the project file: %s\n", key,
-            static_cast<int>(kMaxValueLength), sequence->projectPath.c_str());
-        std::fflush(stdout);
+        Fail(ProjectError::kValueTooLong, key);
         return -1;
     }
     std::memcpy(wordBuffer, lineBuffer + (lineLength - valueLength), valueLength);
@@ -183,10 +256,7 @@ int CTrackFileParser::ReadKeyValue(const char* key, int first, int last) {
 bool CTrackFileParser::FindRequiredSection(const char* name, int& first, int& last) {
     FindTag(name, first, last);
     if (first < 0 || last < 0) {
-        std::printf("ERROR:Can not find the %s section in the project file: %s\n", name,
-                    sequence->projectPath.c_str());
-        std::fflush(stdout);
-        return false;
+        return Fail(ProjectError::kMissingSection, name);
     }
     return true;
 }
@@ -199,54 +269,31 @@ bool CTrackFileParser::ReadImageSequence() {
         return false;
     }
 
-    int found = ReadKeyValue("Sequence:", first, last);
-    if (found < 0) {
-        return false;
-    }
-    if (found > 0) {
-        std::string value(wordBuffer);
-        size_t begin = 0;
-        size_t end = value.size();
-        while (begin < end && IsTrimSpace(value[begin])) {
-            begin++;
+    // The four keys, each looked up as the first line of the section that holds it.
+    struct Key {
+        const char* name;
+        void (*apply)(CZelVideoSequence& sequence, const std::string& value);
+    };
+    static const Key kKeys[] = {
+        {"Sequence:", SetImagePath},
+        {"start:",
+         [](CZelVideoSequence& seq, const std::string& v) { seq.start = ParseInt(v.c_str()); }},
+        {"step:",
+         [](CZelVideoSequence& seq, const std::string& v) {
+             const int step = ParseInt(v.c_str());
+             seq.step = step < 1 ? 1 : step;
+         }},
+        {"end:",
+         [](CZelVideoSequence& seq, const std::string& v) { seq.end = ParseInt(v.c_str()); }},
+    };
+    for (const Key& key : kKeys) {
+        const int found = ReadKeyValue(key.name, first, last);
+        if (found < 0) {
+            return false;
         }
-        while (end > begin && IsTrimSpace(value[end - 1])) {
-            end--;
+        if (found > 0) {
+            key.apply(*sequence, wordBuffer);
         }
-        value = value.substr(begin, end - begin);
-        if (!value.empty() && value[0] == '.') {
-            // "./name" is relative to the project file's folder. The first two characters go
-            // whatever they are, so "../x" becomes folder + "/x".
-            value.erase(0, 2);
-            sequence->imagePath = Directory(sequence->projectPath) + value;
-        } else {
-            sequence->imagePath = value;
-        }
-    }
-
-    found = ReadKeyValue("start:", first, last);
-    if (found < 0) {
-        return false;
-    }
-    if (found > 0) {
-        sequence->start = ParseInt(wordBuffer);
-    }
-
-    found = ReadKeyValue("step:", first, last);
-    if (found < 0) {
-        return false;
-    }
-    if (found > 0) {
-        const int step = ParseInt(wordBuffer);
-        sequence->step = step < 1 ? 1 : step;
-    }
-
-    found = ReadKeyValue("end:", first, last);
-    if (found < 0) {
-        return false;
-    }
-    if (found > 0) {
-        sequence->end = ParseInt(wordBuffer);
     }
 
     // The frame count in 64 bits: end - start may not fit an int. A count that the sequence
@@ -258,7 +305,12 @@ bool CTrackFileParser::ReadImageSequence() {
         frameMatchPoints.resize(static_cast<size_t>(count));
     }
 
-    return sequence->LoadImageSequence();
+    if (!sequence->LoadImageSequence()) {
+        const bool refused = count < 0 || count > kMaxFrameCount;
+        return Fail(refused ? ProjectError::kFrameRange : ProjectError::kReferenceImage,
+                    refused ? std::string() : sequence->imagePath);
+    }
+    return true;
 }
 
 void CTrackFileParser::ReadIntrinsics() {
@@ -299,55 +351,65 @@ void CTrackFileParser::ReadFeatureTracks() {
     }
     position = first;
 
-    int extraWords = 0;
-    bool marker = false;
-    ReadWord();
-    int recordCount = 0;
-    if (std::strcmp(wordBuffer, "kpts:") == 0) {
-        ReadWord();
-        extraWords = ParseInt(wordBuffer);
-        marker = true;
-        ReadWord();
-        recordCount = ParseInt(wordBuffer);
-    } else {
-        recordCount = ParseInt(wordBuffer);
-    }
-
+    TrackHeader header = ReadTrackHeader();
     tracks.clear();
-    if (recordCount <= 0) {
+    if (header.recordCount <= 0) {
         return;
     }
-
-    bool warned = false;
     // A record is at least six words. More records than the rest of the file could hold means a
     // damaged count: read only the records that stand inside the section.
-    const bool countTooLarge =
-        MinBytesOfWords(6 * static_cast<int64_t>(recordCount)) > length - position;
-    if (countTooLarge) {
+    header.countTooLarge =
+        MinBytesOfWords(6 * static_cast<int64_t>(header.recordCount)) > length - position;
+    if (header.countTooLarge) {
         std::printf(
             "Warning: the project file announces %d feature tracks, more than it can hold; "
             "reading the tracks up to </Feature Tracks>\n",
-            recordCount);
+            header.recordCount);
         std::fflush(stdout);
-        warned = true;
     } else {
-        tracks.reserve(static_cast<size_t>(recordCount));
+        tracks.reserve(static_cast<size_t>(header.recordCount));
     }
 
-    // Pass 1: the tracks. Each observation's index in its frame's array is counted here, so the
-    // frame arrays can then be allocated at their exact size.
-    const size_t frameEntries = frameMatchPoints.size();
-    std::vector<uint32_t> frameCounts(frameEntries);
-    for (size_t i = 0; i < frameEntries; i++) {
+    // Each observation's index in its frame's array is counted while the tracks are read, so
+    // that the frame arrays can then be allocated at their exact size.
+    std::vector<uint32_t> frameCounts(frameMatchPoints.size());
+    for (size_t i = 0; i < frameCounts.size(); i++) {
         frameCounts[i] =
             frameMatchPoints[i] ? static_cast<uint32_t>(frameMatchPoints[i]->size()) : 0u;
     }
     const std::vector<uint32_t> frameBase = frameCounts;
-    int outsideFrames = 0;
+    const int outsideFrames = ReadTrackRecords(header, last, frameCounts);
+    FillFrameArrays(frameBase, frameCounts);
 
+    if (outsideFrames > 0) {
+        std::printf(
+            "Warning: %d feature observations name a frame outside 0..%d; they are kept in "
+            "their tracks but in no frame\n",
+            outsideFrames, static_cast<int>(frameMatchPoints.size()) - 1);
+        std::fflush(stdout);
+    }
+}
+
+CTrackFileParser::TrackHeader CTrackFileParser::ReadTrackHeader() {
+    TrackHeader header;
+    ReadWord();
+    if (std::strcmp(wordBuffer, "kpts:") == 0) {
+        ReadWord();
+        header.extraWords = ParseInt(wordBuffer);
+        header.marker = true;
+        ReadWord();
+    }
+    header.recordCount = ParseInt(wordBuffer);
+    return header;
+}
+
+int CTrackFileParser::ReadTrackRecords(const TrackHeader& header, int last,
+                                       std::vector<uint32_t>& frameCounts) {
+    const size_t frameEntries = frameCounts.size();
+    int outsideFrames = 0;
     WordNumberReader words(*this);
-    for (int record = 0; record < recordCount; record++) {
-        if (countTooLarge) {
+    for (int record = 0; record < header.recordCount; record++) {
+        if (header.countTooLarge) {
             int next = position;
             while (next < length && IsWordSpace(buffer[next])) {
                 next++;
@@ -369,7 +431,7 @@ void CTrackFileParser::ReadFeatureTracks() {
         }
         // Three words per observation.
         if (MinBytesOfWords(3 * static_cast<int64_t>(observationCount)) > length - position) {
-            if (!warned) {
+            if (!header.countTooLarge) {
                 std::printf(
                     "Warning: feature track %d announces %d observations, more than the project "
                     "file can hold; the feature tracks end before it\n",
@@ -400,21 +462,24 @@ void CTrackFileParser::ReadFeatureTracks() {
         linker->index = static_cast<int>(tracks.size());
         tracks.push_back(std::move(linker));
 
-        if (marker) {
+        if (header.marker) {
             // Past the end every word is empty: stop discarding there.
-            for (int k = 0; k < extraWords; k++) {
+            for (int k = 0; k < header.extraWords; k++) {
                 if (!words.Skip()) {
                     break;
                 }
             }
         }
     }
-
     words.Finish();
+    return outsideFrames;
+}
 
-    // Pass 2: the frame arrays, each allocated once at its final size and filled in reading
-    // order, which gives every observation the index counted above.
-    for (size_t i = 0; i < frameEntries; i++) {
+void CTrackFileParser::FillFrameArrays(const std::vector<uint32_t>& frameBase,
+                                       const std::vector<uint32_t>& frameCounts) {
+    // Each array is allocated once at its final size and filled in reading order, which gives
+    // every observation the index counted while reading.
+    for (size_t i = 0; i < frameCounts.size(); i++) {
         if (frameCounts[i] == frameBase[i]) {
             continue;
         }
@@ -429,14 +494,6 @@ void CTrackFileParser::ReadFeatureTracks() {
                 frameMatchPoints[static_cast<size_t>(p.frame)]->emplace_back(p.x, p.y, linker);
             }
         }
-    }
-
-    if (outsideFrames > 0) {
-        std::printf(
-            "Warning: %d feature observations name a frame outside 0..%d; they are kept in "
-            "their tracks but in no frame\n",
-            outsideFrames, static_cast<int>(frameEntries) - 1);
-        std::fflush(stdout);
     }
 }
 
@@ -469,12 +526,7 @@ bool CTrackFileParser::ReadCameraTrackChecked() {
             FindTagInRange(name, searchStart, last, blockFirst, blockLast);
         }
         if (i == 0 && (blockFirst < 0 || blockLast < 0)) {
-            std::printf(
-                "ERROR:Can not find the FRAME0 block in the Camera Track section of the "
-                "project file: %s\n",
-                sequence->projectPath.c_str());
-            std::fflush(stdout);
-            return false;
+            return Fail(ProjectError::kMissingFrame0);
         }
         ReadFrameCamera(sequence->GetFrame(i), blockFirst, blockLast);
         searchStart = blockLast;

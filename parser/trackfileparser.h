@@ -7,7 +7,9 @@
 // shared array of observations per frame (null for a frame that no observation names).
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "parser/featuretracks.h"
@@ -15,6 +17,21 @@
 
 class CZelVideoSequence;
 class CZelVideoFrame;
+
+// Why Parse failed, for library callers that want more than true or false.
+enum class ProjectError {
+    kNone,            // no failure (yet)
+    kCannotOpen,      // the file cannot be opened or read
+    kNotProjectFile,  // the first line lacks the header
+    kMissingSection,  // a required section's tags are missing (GetErrorSubject names it)
+    kValueTooLong,    // a keyed value is longer than 999 characters (GetErrorSubject: the key)
+    kFrameRange,      // the frame range gives a negative or too large frame count
+    kReferenceImage,  // the reference image cannot be loaded
+    kMissingFrame0,   // the camera track has no FRAME0 block for a non-empty sequence
+};
+
+// A short text for the reason: "cannot open the project file", "missing section", ...
+const char* ProjectErrorText(ProjectError error);
 
 class CTrackFileParser : public CFileParser {
   public:
@@ -35,6 +52,13 @@ class CTrackFileParser : public CFileParser {
     // written), and the feature tracks last, so that a file without cameras fails before its
     // largest section is read. The cameras and the tracks do not depend on each other.
     bool Parse(const char* path);
+
+    // The reason of the last failed Parse (kNone after a successful one), the section or key it
+    // names (empty for the other reasons), and both in one line ("missing section: Camera
+    // Track").
+    ProjectError GetLastError() const { return lastError; }
+    const std::string& GetErrorSubject() const { return errorSubject; }
+    std::string DescribeError() const;
 
     // Reads the "Image Sequence" section into the sequence and loads the image sequence;
     // returns the result of LoadImageSequence. Returns false with an "ERROR..." line, before any
@@ -66,6 +90,13 @@ class CTrackFileParser : public CFileParser {
     std::vector<std::shared_ptr<CMatchLinker>> tracks;
 
   private:
+    // Records the reason and prints its "ERROR..." line (every line of the parser's own comes
+    // from here; the sequence prints those of kFrameRange and kReferenceImage). Returns false.
+    bool Fail(ProjectError error, const std::string& subject = std::string());
+
+    ProjectError lastError = ProjectError::kNone;
+    std::string errorSubject;
+
     // The readers with their outcome: false when a required section or block is missing (the
     // "ERROR..." line is printed then).
     bool ReadIntrinsicsChecked();
@@ -76,6 +107,25 @@ class CTrackFileParser : public CFileParser {
     // Copies the value of the first line of [first, last] holding key into wordBuffer. Returns
     // 1 when found, 0 when absent, -1 (with an "ERROR..." line) when the value is too long.
     int ReadKeyValue(const char* key, int first, int last);
+    // The head of the "Feature Tracks" section: the optional "kpts:" marker with the number of
+    // extra words per record, and the record count. countTooLarge is set by the caller when the
+    // rest of the file cannot hold that many records.
+    struct TrackHeader {
+        int extraWords = 0;
+        bool marker = false;
+        int recordCount = 0;
+        bool countTooLarge = false;
+    };
+    TrackHeader ReadTrackHeader();
+    // Reads the records into `tracks`, giving each observation of a frame below
+    // frameCounts.size() the next index of that frame (counted in frameCounts); returns the
+    // number of observations that name no such frame. Stops at `last` when the count is too
+    // large, and before a record whose observation count the file cannot hold.
+    int ReadTrackRecords(const TrackHeader& header, int last, std::vector<uint32_t>& frameCounts);
+    // Appends every track's observations to their frames' arrays, allocated once at their final
+    // sizes.
+    void FillFrameArrays(const std::vector<uint32_t>& frameBase,
+                         const std::vector<uint32_t>& frameCounts);
     // lastTag[i] = the buffer position of the last "<FRAMEi>" or "</FRAMEi>" that a block search
     // over [first, last] could find, or -1 when there is none; i below frameCount.
     void IndexFrameTags(int first, int last, int frameCount, std::vector<int>& lastTag) const;

@@ -5,8 +5,9 @@
 // uses the working size of the run. A 1-channel float grid has no row padding, so the file is
 // the grid's buffer byte for byte (on a little-endian host).
 //
-// Every depth file is named dataDir + "_depth<index>.raw". A reduced-size variant of the name
-// is not used: no reduced working size is ever configured, so one name per frame suffices.
+// Every depth file is named dataDir + "_depth<index>.raw" whatever the working size: a file
+// written while the reduced size is set holds the reduced map, and the reader takes the working
+// size of its own run, so writer and reader must agree on the reduced switch.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,22 @@
 // CZelVideoSequence: the video being processed, an ordered list of frames with the image
 // sequence's description, the camera intrinsics and the processing stages.
+//
+// Conventions:
+// - Ownership: the sequence owns its frames (plain pointers in `frames`, deleted by SetFrameCount
+//   and the destructor); GetFrame hands out non-owning pointers that stay valid until the next
+//   SetFrameCount or LoadImageSequence.
+// - Invariant: frames.size() == frameCount at all times; every entry is non-null.
+// - Intrinsics, as read from the project file: f is the horizontal focal length in pixels, fy
+//   the vertical one (replaced by aspect * f when the file gives an aspect ratio), (cx, cy) the
+//   principal point in pixels with pixel centres at integral positions, skew the skew factor
+//   (K(0,1) = skew * f) and aspect the ratio fy / f (1 unless the file gives one).
+// - Poses: while parsing, each frame's camera holds the file's world-to-camera pose
+//   (Xc = R * X + T); InvertCameraPoses, called once at the end of parsing, turns every pose
+//   into camera-to-world (X = R * Xc + T, T the camera centre), which is what the frames'
+//   services expect afterwards.
+// - LoadImageSequence writes the frame class's shared settings (image size, reduced switch, the
+//   TMP/ and DATA/ directories) once, before any frame reads them; they are process-wide, so two
+//   sequences loaded in one process share the settings of the last one loaded.
 #pragma once
 
 #include <string>

@@ -61,6 +61,8 @@ struct Outcome {
     std::vector<std::shared_ptr<CMatchLinker>> tracks;
     std::vector<size_t> perFrame;  // observations in each frame's array (0 for a null entry)
     double disparity = 0.0;        // EstimateMaxDisparity after a successful parse
+    ProjectError error = ProjectError::kNone;
+    std::string subject;  // the section or key the failure names
 
     // The number of output lines that begin with prefix.
     int Lines(const std::string& prefix) const {
@@ -95,6 +97,8 @@ class BadProject : public testing::Test {
         CZelVideoSequence sequence;
         CTrackFileParser parser(&sequence);
         r.out = testutil::CaptureStdout([&] { r.ok = parser.Parse(path.c_str()); });
+        r.error = parser.GetLastError();
+        r.subject = parser.GetErrorSubject();
         r.frames = sequence.GetFrameCount();
         r.tracks = parser.tracks;
         for (const auto& list : parser.frameMatchPoints) {
@@ -269,6 +273,12 @@ TEST_F(BadProject, MissingSectionsAreNamed) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.Lines("ERROR"), 1) << r.out;
         EXPECT_NE(r.out.find(c.named), std::string::npos) << r.out;
+        if (std::string(c.named) == "FRAME0") {
+            EXPECT_EQ(r.error, ProjectError::kMissingFrame0);
+        } else {
+            EXPECT_EQ(r.error, ProjectError::kMissingSection);
+            EXPECT_EQ(r.subject, c.named);
+        }
     }
 }
 
@@ -277,6 +287,7 @@ TEST_F(BadProject, EmptyFileAndGarbage) {
     Outcome r = Parse("empty", "");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.out, "This is not camera track Project File!\n");
+    EXPECT_EQ(r.error, ProjectError::kNotProjectFile);
 
     std::mt19937 random(12345);
     std::string garbage(8192, '\0');
@@ -325,6 +336,8 @@ TEST_F(BadProject, LinesOf20000Characters) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.Lines("ERROR"), 1) << r.out.substr(0, 300);
     EXPECT_NE(r.out.find("longer than 999 characters"), std::string::npos);
+    EXPECT_EQ(r.error, ProjectError::kValueTooLong);
+    EXPECT_EQ(r.subject, "Sequence:");
 
     r = Parse("long_header",
               std::string(kHeader, 26) + longText + "\n" + Project().substr(sizeof(kHeader) - 1));
@@ -383,12 +396,14 @@ TEST_F(BadProject, FrameRanges) {
         const Outcome r = Parse("range", Project(range(keys)));
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.Lines("ERROR: Invalid frame range"), 1) << r.out;
+        EXPECT_EQ(r.error, ProjectError::kFrameRange);
         EXPECT_EQ(r.frames, 0);
         EXPECT_TRUE(r.perFrame.empty());
     }
 
     const Outcome r = Parse("empty_range", Project(range("start:5\nend:4\n")));
     EXPECT_TRUE(r.ok) << r.out;
+    EXPECT_EQ(r.error, ProjectError::kNone);
     EXPECT_EQ(r.frames, 0);
     EXPECT_EQ(r.disparity, -1.0) << "observations of no frame give no depth";
 }
@@ -438,6 +453,8 @@ TEST_F(BadProject, DamagedReferencePictures) {
         EXPECT_NE(r.out.find("ERROR: Can not load imag file: " + testutil::TempPath(picture)),
                   std::string::npos)
             << r.out;
+        EXPECT_EQ(r.error, ProjectError::kReferenceImage);
+        EXPECT_EQ(r.subject, testutil::TempPath(picture));
         EXPECT_EQ(r.frames, 3);
         EXPECT_TRUE(r.tracks.empty());
     }

@@ -133,11 +133,6 @@ TEST_F(CFileParserTest, ReleaseBufferEmptiesTheReader) {
     parser.ReleaseBuffer();  // twice is harmless
 }
 
-TEST_F(CFileParserTest, HookReturnsOne) {
-    EXPECT_EQ(parser.Hook(nullptr), 1);
-    EXPECT_EQ(parser.Hook(&parser), 1);
-}
-
 // --- ReadLine and PeekNextLine ------------------------------------------------------------
 
 TEST_F(CFileParserTest, ReadLineLineEnds) {

@@ -193,6 +193,8 @@ TEST_F(TrackFileParserTest, MissingFileIsReportedAndChangesNothing) {
     const std::string out = CaptureStdout([&] { ok = parser->Parse(missing.c_str()); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(out, "ERROR:Can not find the OVK project file: " + missing + " \n");
+    EXPECT_EQ(parser->GetLastError(), ProjectError::kCannotOpen);
+    EXPECT_EQ(parser->DescribeError(), "cannot open the project file: " + missing);
     EXPECT_EQ(seq.projectPath, "before");
 }
 

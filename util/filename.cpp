@@ -5,16 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "util/chars.h"
+
 namespace {
 
 constexpr size_t kNone = std::string::npos;
 
 size_t LastSeparator(const std::string& path) {
     return path.find_last_of("/\\");
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // The start of the run of ASCII digits that ends just before end.

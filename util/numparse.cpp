@@ -5,14 +5,6 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace {
-
-inline bool IsDigit(char c) {
-    return static_cast<unsigned char>(c - '0') < 10;
-}
-
-}  // namespace
-
 int ParseInt(const char* text) {
     // Fast path: an optional '-' and at most 18 digits, whose value fits a 64-bit integer
     // exactly; whatever follows the digits ends the number, as for strtol. Everything else
@@ -47,9 +39,6 @@ double ParseDouble(const char* text) {
     // the correctly rounded value; otherwise std::from_chars converts it (correctly rounded,
     // like glibc's strtod, and independent of the locale). Anything else -- white space, '+',
     // hex, inf, nan, no digits, long mantissas, results out of range -- goes to strtod itself.
-    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const char* p = text;
     const bool negative = *p == '-';
     if (negative) {

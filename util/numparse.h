@@ -6,6 +6,8 @@
 // undefined behaviour.
 #pragma once
 
+#include "util/chars.h"
+
 int ParseInt(const char* text);
 double ParseDouble(const char* text);
 
@@ -22,10 +24,6 @@ double ParseDouble(const char* text);
 // 22 digits after the point: then the value is that integer divided by a power of ten, both
 // exact in double, so the one correctly rounded division gives the correctly rounded value, as
 // strtod does.
-inline bool IsWordSpaceChar(char c) {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
 inline const char* ParseWordInt(const char* begin, const char* end, int* value) {
     const char* p = begin;
     const bool negative = p < end && *p == '-';
@@ -34,11 +32,11 @@ inline const char* ParseWordInt(const char* begin, const char* end, int* value) 
     }
     const char* digits = p;
     int v = 0;
-    while (p < end && static_cast<unsigned char>(*p - '0') < 10 && p - digits < 9) {
+    while (p < end && IsDigit(*p) && p - digits < 9) {
         v = v * 10 + (*p - '0');
         ++p;
     }
-    if (p == digits || p >= end || !IsWordSpaceChar(*p)) {
+    if (p == digits || p >= end || !IsWordSpace(*p)) {
         return nullptr;
     }
     *value = negative ? -v : v;
@@ -46,9 +44,6 @@ inline const char* ParseWordInt(const char* begin, const char* end, int* value) 
 }
 
 inline const char* ParseWordDouble(const char* begin, const char* end, double* value) {
-    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const char* p = begin;
     const bool negative = p < end && *p == '-';
     if (negative) {
@@ -56,7 +51,7 @@ inline const char* ParseWordDouble(const char* begin, const char* end, double* v
     }
     unsigned long long w = 0;
     int digits = 0;
-    while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+    while (p < end && IsDigit(*p)) {
         w = w * 10 + static_cast<unsigned>(*p - '0');
         ++p;
         ++digits;
@@ -67,7 +62,7 @@ inline const char* ParseWordDouble(const char* begin, const char* end, double* v
     int fraction = 0;
     if (p < end && *p == '.') {
         ++p;
-        while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+        while (p < end && IsDigit(*p)) {
             w = w * 10 + static_cast<unsigned>(*p - '0');
             ++p;
             ++fraction;
@@ -76,7 +71,7 @@ inline const char* ParseWordDouble(const char* begin, const char* end, double* v
             }
         }
     }
-    if (digits + fraction == 0 || p >= end || !IsWordSpaceChar(*p) || fraction > 22 ||
+    if (digits + fraction == 0 || p >= end || !IsWordSpace(*p) || fraction > 22 ||
         w > (1ull << 53)) {
         return nullptr;
     }

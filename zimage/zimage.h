@@ -85,7 +85,9 @@ ZImage<T>::~ZImage() {
 
 // Copies the picture into the grid, flipping rows. A 3-channel grid takes red, green and blue
 // times scale, truncated to bytes; any other channel count takes (red + green + blue) / 3 in
-// integer arithmetic into channel 0, unscaled. The grid must be at least as large as the picture.
+// integer arithmetic into channel 0, unscaled. The picture's row i (from the top) goes to grid
+// row i: only the part that fits in both is copied, the rest of a larger grid is left as it was.
+// A null grid or one without data is left alone.
 void CxImageToZImage(CxImage& src, ZImage<unsigned char>* dst, float scale);
 
 // Renders the grid into dst (a fresh, empty picture) at 24 bits, flipping rows so that grid row 0
