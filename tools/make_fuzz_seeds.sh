@@ -1,12 +1,11 @@
 #!/bin/sh
 # Regenerates the committed seed corpora of the fuzz targets (fuzz/corpus/<target>/) from
-# tools/make_fuzz_seeds.cpp. Files already in a corpus (regression inputs kept from findings) stay.
+# tools/make_fuzz_seeds.cpp (target zel_make_fuzz_seeds). Files already in a corpus (regression inputs kept from findings) stay.
 set -eu
 cd "$(dirname "$0")/.."
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-${CXX:-c++} -std=c++17 -O1 -o "$work/make_fuzz_seeds" tools/make_fuzz_seeds.cpp -lpng -ljpeg
+cmake --preset release >/dev/null
+cmake --build build/release --target zel_make_fuzz_seeds
 for target in fuzz_image fuzz_project fuzz_text; do
   mkdir -p "fuzz/corpus/$target"
 done
-"$work/make_fuzz_seeds" fuzz/corpus
+build/release/tools/zel_make_fuzz_seeds fuzz/corpus
