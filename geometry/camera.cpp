@@ -10,12 +10,5 @@ void InvertRigidTransform(Matrix4d& m) {
         t[i] = m(i, 3);
     }
     const RigidInverse inverse = InvertRigid(A, t);
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            m(i, j) = inverse.R(i, j);
-        }
-        m(i, 3) = inverse.T[i];
-        m(3, i) = 0.0;
-    }
-    m(3, 3) = 1.0;
+    MakeRigidMatrix(inverse.R, inverse.T, m);
 }

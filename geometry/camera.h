@@ -29,6 +29,18 @@ inline RigidInverse InvertRigid(const Matrix3d& R, const Vector3d& T) {
     return inverse;
 }
 
+// The 4 x 4 matrix [R | T; 0 0 0 1].
+inline void MakeRigidMatrix(const Matrix3d& R, const Vector3d& T, Matrix4d& out) {
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            out(i, j) = R(i, j);
+        }
+        out(i, 3) = T[i];
+        out(3, i) = 0.0;
+    }
+    out(3, 3) = 1.0;
+}
+
 class CCamera {
   public:
     Matrix3d K;        // intrinsics of the full-size images
@@ -87,28 +99,12 @@ class CCamera {
     }
 
     // The camera-to-world transform [R | T; 0 0 0 1].
-    void GetPoseMatrix(Matrix4d& out) const {
-        for (int i = 0; i < 3; i++) {
-            for (int j = 0; j < 3; j++) {
-                out(i, j) = R(i, j);
-            }
-            out(i, 3) = T[i];
-            out(3, i) = 0.0;
-        }
-        out(3, 3) = 1.0;
-    }
+    void GetPoseMatrix(Matrix4d& out) const { MakeRigidMatrix(R, T, out); }
 
     // The world-to-camera transform [R^T | -R^T T; 0 0 0 1].
     void GetInversePoseMatrix(Matrix4d& out) const {
         const RigidInverse toCamera = InvertRigid(R, T);
-        for (int i = 0; i < 3; i++) {
-            for (int j = 0; j < 3; j++) {
-                out(i, j) = toCamera.R(i, j);
-            }
-            out(i, 3) = toCamera.T[i];
-            out(3, i) = 0.0;
-        }
-        out(3, 3) = 1.0;
+        MakeRigidMatrix(toCamera.R, toCamera.T, out);
     }
 
     // Replaces (R, T) by (R^T, -R^T * T).
