@@ -19,11 +19,12 @@ namespace zeleval {
 
 namespace {
 
-// Histogram bins: the bit pattern of a non-negative float without its 12 lowest mantissa bits,
-// so each bin spans 1/2048 of its lower edge. The last bin holds +inf.
+// Histogram bins: bin 0 holds exact zeros (perfect estimates are common and must give a median
+// of exactly 0); bin 1 + k holds the positive floats whose bit pattern without its 12 lowest
+// mantissa bits is k, so each spans 1/2048 of its lower edge. The last bin holds +inf.
 constexpr int kDroppedBits = 12;
 constexpr uint32_t kInfBits = 0x7f800000u;
-constexpr size_t kBinCount = (kInfBits >> kDroppedBits) + 1;
+constexpr size_t kBinCount = (kInfBits >> kDroppedBits) + 2;
 
 uint32_t FloatBits(float f) {
     uint32_t bits = 0;
@@ -184,7 +185,7 @@ ErrorHistogram::ErrorHistogram() : bins_(kBinCount, 0) {}
 void ErrorHistogram::Add(double e) {
     const float f = e > std::numeric_limits<float>::max() ? std::numeric_limits<float>::infinity()
                                                           : static_cast<float>(std::max(e, 0.0));
-    bins_[FloatBits(f) >> kDroppedBits]++;
+    bins_[f > 0.0f ? (FloatBits(f) >> kDroppedBits) + 1 : 0]++;
     count_++;
 }
 
@@ -193,11 +194,14 @@ double ErrorHistogram::ValueAtRank(uint64_t rank) const {
     for (size_t b = 0; b < bins_.size(); b++) {
         const uint64_t n = bins_[b];
         if (rank < before + n) {
-            const double lo = BitsFloat(static_cast<uint32_t>(b) << kDroppedBits);
+            if (b == 0) {
+                return 0.0;
+            }
+            const double lo = BitsFloat(static_cast<uint32_t>(b - 1) << kDroppedBits);
             if (std::isinf(lo)) {
                 return lo;
             }
-            const double hi = BitsFloat(static_cast<uint32_t>(b + 1) << kDroppedBits);
+            const double hi = BitsFloat(static_cast<uint32_t>(b) << kDroppedBits);
             // The values of a bin are taken as spread evenly over it.
             const double t = (static_cast<double>(rank - before) + 0.5) / static_cast<double>(n);
             return lo + (hi - lo) * t;
