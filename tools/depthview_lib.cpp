@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +10,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "parser/trackfileparser.h"
-#include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tools/toolsupport.h"
 
 namespace zelview {
 
@@ -51,18 +49,6 @@ void PrintUsage() {
         "Exit status: 0 when every requested picture was written, 1 otherwise.\n");
 }
 
-// A frame number: decimal digits only, within int.
-bool ParseFrameNumber(const char* text, int& out) {
-    const char* end = text + std::strlen(text);
-    if (text == end) {
-        return false;
-    }
-    const auto result = std::from_chars(text, end, out);
-    return result.ec == std::errc() && result.ptr == end && out >= 0;
-}
-
-void Silent(const char*) {}
-
 // Writes the picture of one frame. Returns true when the PNG was written.
 bool ViewFrame(CZelVideoSequence& sequence, int frameNumber) {
     const int frameCount = sequence.GetFrameCount();
@@ -71,52 +57,22 @@ bool ViewFrame(CZelVideoSequence& sequence, int frameNumber) {
                     frameNumber, frameCount, frameCount - 1);
         return false;
     }
-    CZelVideoFrame* frame = sequence.GetFrame(frameNumber);
-    const std::string rawPath =
-        CZelVideoFrame::dataDir + "_depth" + std::to_string(frame->index) + ".raw";
+    const CZelVideoFrame* frame = sequence.GetFrame(frameNumber);
+    const std::string rawPath = zeltool::DepthFileName(CZelVideoFrame::dataDir, frame->index);
     const std::string pngPath =
         CZelVideoFrame::dataDir + "_depth" + std::to_string(frame->index) + ".png";
 
-    // A depth file has no header: its size is the only check that it belongs to this working
-    // size, and it must be made before LoadDepthFile, which reads whatever is there.
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
-    const uintmax_t expected = static_cast<uintmax_t>(W) * static_cast<uintmax_t>(H) * 4u;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(rawPath, ec)) {
-        std::printf("ERROR: No depth file for frame %d: %s\n", frameNumber, rawPath.c_str());
+    std::vector<float> values;
+    std::string error;
+    if (!zeltool::ReadDisparityFile(rawPath, "depth file", frameNumber, W, H, values, &error)) {
+        std::printf("ERROR: %s\n", error.c_str());
         return false;
     }
-    const uintmax_t actual = std::filesystem::file_size(rawPath, ec);
-    if (ec) {
-        std::printf("ERROR: Can not read the size of depth file: %s\n", rawPath.c_str());
-        return false;
-    }
-    if (actual != expected) {
-        std::printf(
-            "ERROR: Depth file %s has %ju bytes, but the working size %d x %d needs %ju "
-            "(%d x %d floats of 4 bytes)\n",
-            rawPath.c_str(), actual, W, H, expected, W, H);
-        return false;
-    }
-
-    if (!frame->LoadDepthFile() || frame->dspImg == nullptr) {
-        std::printf("ERROR: Can not load depth file: %s\n", rawPath.c_str());
-        frame->ReleaseMaps();
-        return false;
-    }
-    std::vector<float> values(static_cast<size_t>(W) * static_cast<size_t>(H));
-    for (int y = 0; y < H; y++) {
-        for (int x = 0; x < W; x++) {
-            values[static_cast<size_t>(y) * static_cast<size_t>(W) + static_cast<size_t>(x)] =
-                frame->dspImg->At(x, y, 0);
-        }
-    }
-    frame->ReleaseMaps();
 
     const DisparityRange range = RobustRange(values.data(), values.size());
     const std::vector<unsigned char> rgb = ColorizeDisparity(values.data(), W, H, range);
-    std::string error;
     if (!WriteRgbPng(pngPath, W, H, rgb, &error)) {
         std::printf("ERROR: Can not write picture %s: %s\n", pngPath.c_str(), error.c_str());
         return false;
@@ -223,13 +179,27 @@ bool WriteRgbPng(const std::string& path, int width, int height,
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
+    // Written under a scratch name and renamed into place, so that a failed or interrupted write
+    // never leaves a half-written picture under the final name.
+    const std::string scratch = path + ".part";
     // The simplified writer takes the rows top first when the stride is positive.
-    const int ok = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), width * 3, nullptr);
+    const int ok =
+        png_image_write_to_file(&image, scratch.c_str(), 0, rgb.data(), width * 3, nullptr);
+    std::error_code ec;
     if (ok == 0) {
         if (error != nullptr) {
             *error = image.message;
         }
         png_image_free(&image);
+        std::filesystem::remove(scratch, ec);
+        return false;
+    }
+    std::filesystem::rename(scratch, path, ec);
+    if (ec) {
+        if (error != nullptr) {
+            *error = ec.message();
+        }
+        std::filesystem::remove(scratch, ec);
         return false;
     }
     return true;
@@ -253,7 +223,7 @@ int DepthViewMain(int argc, const char* const argv[]) {
             continue;
         }
         int number = 0;
-        if (!ParseFrameNumber(arg, number)) {
+        if (!zeltool::ParseFrameNumber(arg, number)) {
             std::printf("ERROR: Not a frame number: %s (frames are counted from 0)\n", arg);
             return 1;
         }
@@ -265,32 +235,12 @@ int DepthViewMain(int argc, const char* const argv[]) {
         return 1;
     }
 
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(projectPath, ec)) {
-        std::printf("ERROR: Can not find the project file: %s\n", projectPath);
-        return 1;
-    }
-
-    // The text reader's traces are of no use here; keep standard error quiet.
-    SetDiagnosticSink(Silent);
     CZelVideoSequence sequence;
-    bool parsed = false;
-    {
-        CTrackFileParser parser(&sequence);
-        parsed = parser.Parse(projectPath);
-    }
-    SetDiagnosticSink(nullptr);
-    if (!parsed) {
-        std::printf("ERROR: Can not read the project file: %s\n", projectPath);
+    if (!zeltool::LoadProject(projectPath, sequence, stdout, zeltool::ParserLines::kStdout)) {
         return 1;
     }
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
-    if (sequence.GetFrameCount() <= 0 || W <= 0 || H <= 0) {
-        std::printf("ERROR: The project has no frames or no image size (%d frames, %d x %d)\n",
-                    sequence.GetFrameCount(), W, H);
-        return 1;
-    }
 
     if (frameNumbers.empty()) {
         for (int i = 0; i < sequence.GetFrameCount(); i++) {

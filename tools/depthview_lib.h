@@ -50,8 +50,10 @@ Rgb DisparityColor(float v, double low, double high);
 std::vector<unsigned char> ColorizeDisparity(const float* values, int width, int height,
                                              const DisparityRange& range);
 
-// Writes 8-bit RGB pixels (row 0 = top row of the picture) as a PNG file. Returns true on
-// success; on failure returns false and puts libpng's reason into *error when error is given.
+// Writes 8-bit RGB pixels (row 0 = top row of the picture) as a PNG file, under the scratch name
+// path + ".part" first and then renamed to path, so path never holds a partial picture. Returns
+// true on success; on failure returns false, removes the scratch file and puts the reason
+// (libpng's or the file system's) into *error when error is given.
 bool WriteRgbPng(const std::string& path, int width, int height,
                  const std::vector<unsigned char>& rgb, std::string* error);
 

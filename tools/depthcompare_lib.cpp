@@ -1,0 +1,215 @@
+#include "tools/depthcompare_lib.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "tools/toolsupport.h"
+
+namespace zeleval {
+
+namespace {
+
+const char kUsageLine[] =
+    "Usage: zel_depth_compare <project file> <ground-truth dir> <frame> <out.png> [--scale S]";
+
+void PrintHelp() {
+    std::printf(
+        "%s\n"
+        "\n"
+        "Writes one PNG with three panels side by side: the frame's colour image, its true\n"
+        "disparity <ground-truth dir>/_depth<frame>.raw and its recovered disparity\n"
+        "DATA/_depth<frame>.raw (beside the project's images). Both disparity panels use the\n"
+        "same colours: the viridis map, dark purple (far) to yellow (near), over the 2nd to 98th\n"
+        "percentile of the true disparities; missing values are black. <frame> is the 0-based\n"
+        "position in the sequence.\n"
+        "\n"
+        "  --scale S   multiply the true disparities by S > 0 first (for reconstructions known\n"
+        "              only up to scale)\n"
+        "\n"
+        "Exit status: 0 when the picture was written, 1 when an input cannot be read or the\n"
+        "picture cannot be written, 2 for bad arguments.\n",
+        kUsageLine);
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "ERROR: %s (zel_depth_compare --help lists the usage)\n", message.c_str());
+    return 2;
+}
+
+bool ParseScale(const std::string& text, double& out) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(out) && out > 0.0;
+}
+
+// Copies one panel of width x height RGB bytes into the picture at column x0.
+void PutPanel(std::vector<unsigned char>& picture, int pictureWidth, int x0,
+              const unsigned char* panel, int width, int height) {
+    for (int y = 0; y < height; y++) {
+        const size_t from = static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
+        const size_t to =
+            (static_cast<size_t>(y) * static_cast<size_t>(pictureWidth) + static_cast<size_t>(x0)) *
+            3;
+        std::copy(panel + from, panel + from + static_cast<size_t>(width) * 3,
+                  picture.begin() + static_cast<ptrdiff_t>(to));
+    }
+}
+
+}  // namespace
+
+std::vector<unsigned char> ComposeComparison(const unsigned char* colour, const float* truth,
+                                             const float* recovered, int width, int height,
+                                             double scale, zelview::DisparityRange* range) {
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+    // Scaled truth; what is not a usable true disparity shows as missing.
+    std::vector<float> scaled(n);
+    for (size_t k = 0; k < n; k++) {
+        const double g = static_cast<double>(truth[k]) * scale;
+        scaled[k] = std::isfinite(g) && g > 0.0 ? static_cast<float>(g)
+                                                : std::numeric_limits<float>::quiet_NaN();
+    }
+    const zelview::DisparityRange truthRange = zelview::RobustRange(scaled.data(), n);
+    const std::vector<unsigned char> truthRgb =
+        zelview::ColorizeDisparity(scaled.data(), width, height, truthRange);
+    const std::vector<unsigned char> recoveredRgb =
+        zelview::ColorizeDisparity(recovered, width, height, truthRange);
+
+    const int pictureWidth = 3 * width + 2 * kPanelGap;
+    std::vector<unsigned char> picture(
+        static_cast<size_t>(pictureWidth) * static_cast<size_t>(height) * 3, 255);
+    PutPanel(picture, pictureWidth, 0, colour, width, height);
+    PutPanel(picture, pictureWidth, width + kPanelGap, truthRgb.data(), width, height);
+    PutPanel(picture, pictureWidth, 2 * (width + kPanelGap), recoveredRgb.data(), width, height);
+    if (range != nullptr) {
+        *range = truthRange;
+    }
+    return picture;
+}
+
+int DepthCompareMain(int argc, const char* const argv[]) {
+    std::vector<std::string> positional;
+    double scale = 1.0;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 0;
+        }
+        if (arg == "--scale" || arg.rfind("--scale=", 0) == 0) {
+            std::string value;
+            if (arg == "--scale") {
+                if (i + 1 >= argc) {
+                    return UsageError("Option --scale needs a value");
+                }
+                value = argv[++i];
+            } else {
+                value = arg.substr(8);
+            }
+            if (!ParseScale(value, scale)) {
+                return UsageError("Bad --scale value '" + value +
+                                  "' (a finite number greater than 0)");
+            }
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("Unknown option " + arg);
+        }
+        positional.push_back(arg);
+    }
+    if (positional.size() != 4) {
+        return UsageError(positional.size() < 4 ? "Too few arguments" : "Too many arguments");
+    }
+    int frameNumber = 0;
+    if (!zeltool::ParseFrameNumber(positional[2].c_str(), frameNumber)) {
+        return UsageError("Not a frame number: " + positional[2] + " (frames are counted from 0)");
+    }
+    const std::string& projectPath = positional[0];
+    std::string truthDir = positional[1];
+    const std::string& outPath = positional[3];
+    std::error_code ec;
+    if (!std::filesystem::is_directory(truthDir, ec)) {
+        std::fprintf(stderr, "ERROR: Can not find the ground-truth directory: %s\n",
+                     truthDir.c_str());
+        return 1;
+    }
+    if (truthDir.back() != '/' && truthDir.back() != '\\') {
+        truthDir += '/';
+    }
+
+    CZelVideoSequence sequence;
+    if (!zeltool::LoadProject(projectPath.c_str(), sequence, stderr,
+                              zeltool::ParserLines::kStderr)) {
+        return 1;
+    }
+    if (frameNumber >= sequence.GetFrameCount()) {
+        std::fprintf(stderr, "ERROR: Frame %d is not in the project (it has %d frames, 0 to %d)\n",
+                     frameNumber, sequence.GetFrameCount(), sequence.GetFrameCount() - 1);
+        return 1;
+    }
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    CZelVideoFrame* frame = sequence.GetFrame(frameNumber);
+
+    std::vector<float> truth;
+    std::vector<float> recovered;
+    std::string error;
+    if (!zeltool::ReadDisparityFile(zeltool::DepthFileName(truthDir, frame->index),
+                                    "ground-truth file", frameNumber, W, H, truth, &error) ||
+        !zeltool::ReadDisparityFile(zeltool::DepthFileName(CZelVideoFrame::dataDir, frame->index),
+                                    "depth file", frameNumber, W, H, recovered, &error)) {
+        std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+        return 1;
+    }
+
+    frame->LoadColorImage();
+    const ZImage<unsigned char>* image = frame->colorImg;
+    if (image == nullptr || image->GetWidth() != W || image->GetHeight() != H) {
+        std::fprintf(stderr, "ERROR: Can not load the image of frame %d: %s\n", frameNumber,
+                     frame->imageFile.c_str());
+        frame->ReleaseMaps();
+        return 1;
+    }
+    std::vector<unsigned char> colour(static_cast<size_t>(W) * static_cast<size_t>(H) * 3);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            for (int c = 0; c < 3; c++) {
+                colour[(static_cast<size_t>(y) * static_cast<size_t>(W) + x) * 3 + c] =
+                    image->At(x, y, c);
+            }
+        }
+    }
+    frame->ReleaseMaps();
+
+    zelview::DisparityRange range;
+    const std::vector<unsigned char> picture =
+        ComposeComparison(colour.data(), truth.data(), recovered.data(), W, H, scale, &range);
+    if (!zelview::WriteRgbPng(outPath, 3 * W + 2 * kPanelGap, H, picture, &error)) {
+        std::fprintf(stderr, "ERROR: Can not write picture %s: %s\n", outPath.c_str(),
+                     error.c_str());
+        return 1;
+    }
+    size_t missing = 0;
+    for (float d : recovered) {
+        missing += !std::isfinite(d);
+    }
+    std::printf(
+        "Frame %d: %s, %d x %d: colour, true disparity, recovered disparity (disparity %g to %g "
+        "in both; %zu recovered values missing, shown black)\n",
+        frameNumber, outPath.c_str(), 3 * W + 2 * kPanelGap, H, range.low, range.high, missing);
+    return 0;
+}
+
+}  // namespace zeleval

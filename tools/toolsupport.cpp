@@ -1,0 +1,190 @@
+#include "tools/toolsupport.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "parser/trackfileparser.h"
+#include "platform/platform.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+
+namespace zeltool {
+
+namespace {
+
+void Silent(const char*) {}
+
+#ifdef _WIN32
+int DupFd(int fd) {
+    return _dup(fd);
+}
+int Dup2Fd(int from, int to) {
+    return _dup2(from, to);
+}
+void CloseFd(int fd) {
+    _close(fd);
+}
+int StdoutFd() {
+    return _fileno(stdout);
+}
+int StderrFd() {
+    return _fileno(stderr);
+}
+#else
+int DupFd(int fd) {
+    return dup(fd);
+}
+int Dup2Fd(int from, int to) {
+    return dup2(from, to);
+}
+void CloseFd(int fd) {
+    close(fd);
+}
+int StdoutFd() {
+    return fileno(stdout);
+}
+int StderrFd() {
+    return fileno(stderr);
+}
+#endif
+
+// While alive, what the process prints on standard output goes to standard error.
+class StdoutToStderr {
+  public:
+    StdoutToStderr() {
+        std::fflush(stdout);
+        saved_ = DupFd(StdoutFd());
+        if (saved_ >= 0 && Dup2Fd(StderrFd(), StdoutFd()) < 0) {
+            CloseFd(saved_);
+            saved_ = -1;
+        }
+    }
+    ~StdoutToStderr() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            Dup2Fd(saved_, StdoutFd());
+            CloseFd(saved_);
+        }
+    }
+    StdoutToStderr(const StdoutToStderr&) = delete;
+    StdoutToStderr& operator=(const StdoutToStderr&) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
+bool Parse(const char* path, CZelVideoSequence& sequence) {
+    CTrackFileParser parser(&sequence);
+    return parser.Parse(path);
+}
+
+}  // namespace
+
+bool LoadProject(const char* path, CZelVideoSequence& sequence, FILE* messages, ParserLines lines) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        std::fprintf(messages, "ERROR: Can not find the project file: %s\n", path);
+        return false;
+    }
+    // The text reader's traces are of no use to a tool; keep standard error quiet.
+    SetDiagnosticSink(Silent);
+    bool parsed = false;
+    if (lines == ParserLines::kStderr) {
+        StdoutToStderr redirect;
+        parsed = Parse(path, sequence);
+    } else {
+        parsed = Parse(path, sequence);
+    }
+    SetDiagnosticSink(nullptr);
+    if (!parsed) {
+        std::fprintf(messages, "ERROR: Can not read the project file: %s\n", path);
+        return false;
+    }
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    if (sequence.GetFrameCount() <= 0 || W <= 0 || H <= 0) {
+        std::fprintf(messages,
+                     "ERROR: The project has no frames or no image size (%d frames, %d x %d)\n",
+                     sequence.GetFrameCount(), W, H);
+        return false;
+    }
+    return true;
+}
+
+bool ParseFrameNumber(const char* text, int& out) {
+    const char* end = text + std::strlen(text);
+    if (text == end || !std::isdigit(static_cast<unsigned char>(*text))) {
+        return false;
+    }
+    const auto result = std::from_chars(text, end, out);
+    return result.ec == std::errc() && result.ptr == end && out >= 0;
+}
+
+bool ReadDisparityFile(const std::string& path, const char* what, int frameNumber, int width,
+                       int height, std::vector<float>& values, std::string* error) {
+    std::string noun = what;
+    std::string capital = noun;
+    if (!capital.empty()) {
+        capital[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(capital[0])));
+    }
+    auto fail = [&](const std::string& reason) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return false;
+    };
+    // The file has no header: its size is the only check that it belongs to this working size,
+    // and it is made before anything is allocated or read.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return fail("No " + noun + " for frame " + std::to_string(frameNumber) + ": " + path);
+    }
+    const uintmax_t actual = std::filesystem::file_size(path, ec);
+    if (ec) {
+        return fail("Can not read the size of " + noun + ": " + path);
+    }
+    const uintmax_t expected = static_cast<uintmax_t>(width) * static_cast<uintmax_t>(height) * 4u;
+    if (width <= 0 || height <= 0 || actual != expected) {
+        char text[160];
+        std::snprintf(text, sizeof(text),
+                      " has %ju bytes, but the working size %d x %d needs %ju (%d x %d floats "
+                      "of 4 bytes)",
+                      actual, width, height, expected, width, height);
+        return fail(capital + " " + path + text);
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return fail("Can not open " + noun + ": " + path);
+    }
+    std::vector<unsigned char> bytes(static_cast<size_t>(expected));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    if (got != bytes.size()) {
+        return fail("Can not read " + noun + ": " + path);
+    }
+    values.resize(bytes.size() / 4);
+    for (size_t k = 0; k < values.size(); k++) {
+        const uint32_t bits = static_cast<uint32_t>(bytes[4 * k]) |
+                              static_cast<uint32_t>(bytes[4 * k + 1]) << 8 |
+                              static_cast<uint32_t>(bytes[4 * k + 2]) << 16 |
+                              static_cast<uint32_t>(bytes[4 * k + 3]) << 24;
+        std::memcpy(&values[k], &bits, 4);
+    }
+    return true;
+}
+
+std::string DepthFileName(const std::string& dir, int index) {
+    return dir + "_depth" + std::to_string(index) + ".raw";
+}
+
+}  // namespace zeltool
