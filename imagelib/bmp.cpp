@@ -3,13 +3,20 @@
 //
 // File layout: a 14-byte file header ("BM", file size, two reserved words, offset of the pixel
 // data), an info header whose first 4 bytes give its length (12 for the OS/2 core header with
-// 16-bit sizes; 40, 52, 56, 108 or 124 for the Windows ones with 32-bit signed sizes), optional
-// colour masks (after a 40-byte header with bit-field compression), an optional palette, and the
-// pixel rows. Rows are bottom-up unless the height is negative, and each row is padded to a
-// multiple of 4 bytes. All numbers are little-endian.
+// 16-bit sizes; 16 or 64 for OS/2 2.x; 40, 52, 56, 108 or 124 for the Windows ones with 32-bit
+// signed sizes), optional colour masks (after a 40-byte header with bit-field compression), an
+// optional palette, and the pixel rows. Rows are bottom-up unless the height is negative, and each
+// row is padded to a multiple of 4 bytes. All numbers are little-endian.
+//
+// Also read: OS/2 2.x info headers of 64 bytes and their 16-byte truncation (the fields they do
+// not reach read as 0; their own Huffman 1D and RLE24 compressions are refused), 2-bit palettes,
+// 16- and 32-bit colour masks with an alpha mask (in a V4/V5 header, or after a 40-byte header
+// with BI_ALPHABITFIELDS), and whole JPEG or PNG streams as pixel data (BI_JPEG, BI_PNG), decoded
+// by the other codecs and checked against the header's size.
 //
 // The reader checks the headers in one flat pass, each check with its own reason, computes every
-// size in 64 bits and refuses more than 2^28 pixels before it allocates anything.
+// size in 64 bits and refuses more than 2^28 pixels before it allocates anything. Rows are
+// decoded by one row function per pixel layout.
 
 #include <algorithm>
 #include <cstring>
@@ -25,7 +32,11 @@ enum Compression : uint32_t {
     kRle8 = 1,
     kRle4 = 2,
     kBitfields = 3,
+    kJpeg = 4,
+    kPng = 5,
     kAlphaBitfields = 6,
+    kOs2Huffman1D = 3,  // the same numbers mean these in OS/2 2.x headers
+    kOs2Rle24 = 4,
 };
 
 constexpr size_t kFileHeaderSize = 14;
@@ -90,23 +101,112 @@ struct MaskChannel {
 };
 
 struct Header {
+    uint32_t infoSize = 0;
     int64_t width = 0;
     int64_t height = 0;
     bool topDown = false;
+    bool os2 = false;       // an OS/2 2.x header (16 or 64 bytes)
+    bool embedded = false;  // the pixel data is a whole JPEG or PNG stream
+    uint32_t planes = 0;
     uint32_t bitCount = 0;
     uint32_t compression = kRgb;
+    uint32_t imageSize = 0;  // bytes of pixel data the header announces; 0 when not given
+    uint32_t colorsUsed = 0;
     uint32_t offset = 0;
     uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
     bool hasMasks = false;
+    size_t paletteEntrySize = 4;
     uint8_t palette[256][3] = {};  // blue, green, red
     uint32_t paletteCount = 0;
 };
 
+// 12: OS/2 core; 16 and 64: OS/2 2.x (the 16-byte form stops after the bit count); 40, 52, 56,
+// 108, 124: Windows.
 bool KnownHeaderSize(uint32_t n) {
-    return n == 12 || n == 40 || n == 52 || n == 56 || n == 108 || n == 124;
+    return n == 12 || n == 16 || n == 40 || n == 52 || n == 56 || n == 64 || n == 108 || n == 124;
 }
 
-// Reads and checks everything before the pixel data.
+// Pixel data in one of the bit counts the row decoders handle.
+bool KnownBitCount(uint32_t n) {
+    return n == 1 || n == 2 || n == 4 || n == 8 || n == 16 || n == 24 || n == 32;
+}
+
+// OS/2 core header: unsigned 16-bit sizes, 3-byte palette entries, no compression.
+void ReadCoreHeader(const uint8_t* info, Header* h) {
+    h->width = Le16(info + 4);
+    h->height = Le16(info + 6);
+    h->planes = Le16(info + 8);
+    h->bitCount = Le16(info + 10);
+    h->paletteEntrySize = 3;
+}
+
+// Windows and OS/2 2.x info headers share the first 40 bytes: signed 32-bit sizes, then the
+// compression, image size and palette length. A shorter OS/2 2.x header leaves the fields it
+// does not reach at 0. Colour masks follow in Windows headers of 52 bytes or more; bytes 40 to
+// 63 of the 64-byte OS/2 header hold other fields.
+void ReadInfoHeader(const uint8_t* info, uint32_t infoSize, Header* h) {
+    h->os2 = infoSize == 16 || infoSize == 64;
+    h->width = SignedLe32(info + 4);
+    h->height = SignedLe32(info + 8);
+    h->planes = Le16(info + 12);
+    h->bitCount = Le16(info + 14);
+    if (infoSize >= 40) {
+        h->compression = Le32(info + 16);
+        h->imageSize = Le32(info + 20);
+        h->colorsUsed = Le32(info + 32);
+    }
+    if (!h->os2 && infoSize >= 52) {
+        h->masks[0] = Le32(info + 40);
+        h->masks[1] = Le32(info + 44);
+        h->masks[2] = Le32(info + 48);
+    }
+    if (!h->os2 && infoSize >= 56) {
+        h->masks[3] = Le32(info + 52);
+    }
+}
+
+// The masks of a picture without bit-field compression: 5-5-5 for 16 bits, 8-8-8 for 32 bits,
+// no alpha (the masks of a long header do not apply then).
+void SetDefaultMasks(Header* h) {
+    h->masks[3] = 0;
+    if (h->bitCount == 16) {
+        h->masks[0] = 0x7C00;
+        h->masks[1] = 0x03E0;
+        h->masks[2] = 0x001F;
+    } else {
+        h->masks[0] = 0x00FF0000;
+        h->masks[1] = 0x0000FF00;
+        h->masks[2] = 0x000000FF;
+    }
+}
+
+// The palette between the headers (ending at pos) and the pixel data; a short gap holds fewer
+// entries than the bit count allows.
+ImageError ReadPalette(const uint8_t* f, size_t size, size_t pos, Header* h) {
+    uint32_t count = 1u << h->bitCount;
+    if (h->colorsUsed != 0 && h->colorsUsed < count) {
+        count = h->colorsUsed;
+    }
+    const size_t entrySize = h->paletteEntrySize;
+    const size_t gapEntries = (h->offset - pos) / entrySize;
+    if (gapEntries < count) {
+        count = uint32_t(gapEntries);
+    }
+    if (size < pos + count * entrySize) {
+        return ImageError::kTruncatedHeader;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = f + pos + i * entrySize;
+        h->palette[i][0] = e[0];
+        h->palette[i][1] = e[1];
+        h->palette[i][2] = e[2];
+    }
+    h->paletteCount = count;
+    return ImageError::kNone;
+}
+
+// Reads and checks everything before the pixel data, one check after the other, each with its
+// own reason.
 ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
     if (size < 2 || f[0] != 'B' || f[1] != 'M') {
         return ImageError::kBadMagic;
@@ -115,41 +215,19 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
         return ImageError::kTruncatedHeader;
     }
     h->offset = Le32(f + 10);
-    const uint32_t infoSize = Le32(f + 14);
-    if (!KnownHeaderSize(infoSize)) {
+    h->infoSize = Le32(f + 14);
+    if (!KnownHeaderSize(h->infoSize)) {
         return ImageError::kBadHeaderSize;
     }
-    if (size < kFileHeaderSize + infoSize) {
+    if (size < kFileHeaderSize + h->infoSize) {
         return ImageError::kTruncatedHeader;
     }
-    const uint8_t* info = f + kFileHeaderSize;
-    uint32_t planes = 0;
-    uint32_t colorsUsed = 0;
-    size_t entrySize = 4;
-    if (infoSize == 12) {
-        // OS/2 core header: unsigned 16-bit sizes, 3-byte palette entries, no compression.
-        h->width = Le16(info + 4);
-        h->height = Le16(info + 6);
-        planes = Le16(info + 8);
-        h->bitCount = Le16(info + 10);
-        entrySize = 3;
+    if (h->infoSize == 12) {
+        ReadCoreHeader(f + kFileHeaderSize, h);
     } else {
-        h->width = SignedLe32(info + 4);
-        h->height = SignedLe32(info + 8);
-        planes = Le16(info + 12);
-        h->bitCount = Le16(info + 14);
-        h->compression = Le32(info + 16);
-        colorsUsed = Le32(info + 32);
-        if (infoSize >= 52) {
-            h->masks[0] = Le32(info + 40);
-            h->masks[1] = Le32(info + 44);
-            h->masks[2] = Le32(info + 48);
-        }
-        if (infoSize >= 56) {
-            h->masks[3] = Le32(info + 52);
-        }
+        ReadInfoHeader(f + kFileHeaderSize, h->infoSize, h);
     }
-    if (planes != 1) {
+    if (h->planes != 1) {
         return ImageError::kBadPlanes;
     }
     if (h->height < 0) {
@@ -165,16 +243,20 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
     if (uint64_t(h->width) * uint64_t(h->height) > kMaxPixels) {
         return ImageError::kTooLarge;
     }
-    switch (h->bitCount) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            break;
-        default:
-            return ImageError::kBadBitCount;
+    // OS/2 2.x gives the numbers 3 and 4 to its own compressions.
+    if (h->os2 && h->compression == kOs2Huffman1D) {
+        return ImageError::kUnsupportedHuffman1D;
+    }
+    if (h->os2 && h->compression == kOs2Rle24) {
+        return ImageError::kUnsupportedRle24;
+    }
+    if (h->os2 && h->compression > kRle4) {
+        return ImageError::kBadCompression;
+    }
+    // An embedded stream brings its own bit count; the header's (usually 0) does not matter.
+    h->embedded = h->compression == kJpeg || h->compression == kPng;
+    if (!h->embedded && !KnownBitCount(h->bitCount)) {
+        return ImageError::kBadBitCount;
     }
     switch (h->compression) {
         case kRgb:
@@ -193,13 +275,20 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
             }
             h->hasMasks = true;
             break;
+        case kJpeg:
+        case kPng:
+            // Compressed pictures are always stored bottom-up.
+            if (h->topDown) {
+                return ImageError::kBadCompression;
+            }
+            break;
         default:
             return ImageError::kBadCompression;
     }
 
-    size_t pos = kFileHeaderSize + infoSize;
-    if (h->hasMasks && infoSize == 40) {
-        // A 40-byte header carries its masks right after it.
+    size_t pos = kFileHeaderSize + h->infoSize;
+    if (h->hasMasks && h->infoSize == 40) {
+        // A 40-byte header carries its masks right after it, with alpha for kAlphaBitfields.
         const size_t n = h->compression == kAlphaBitfields ? 16 : 12;
         if (size < pos + n) {
             return ImageError::kTruncatedHeader;
@@ -208,44 +297,17 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
             h->masks[i] = Le32(f + pos + 4 * i);
         }
         pos += n;
-    } else if (!h->hasMasks) {
-        // Without bit-field compression the masks of a long header do not apply.
-        h->masks[3] = 0;
-        if (h->bitCount == 16) {
-            h->masks[0] = 0x7C00;
-            h->masks[1] = 0x03E0;
-            h->masks[2] = 0x001F;
-        } else {
-            h->masks[0] = 0x00FF0000;
-            h->masks[1] = 0x0000FF00;
-            h->masks[2] = 0x000000FF;
-        }
+    } else if (!h->hasMasks && !h->embedded) {
+        SetDefaultMasks(h);
     }
-
     if (h->offset < pos) {
         return ImageError::kBadOffset;
     }
-    if (h->bitCount <= 8) {
-        // The palette lies between the headers and the pixel data; a short gap holds fewer
-        // entries than the bit count allows.
-        uint32_t count = 1u << h->bitCount;
-        if (colorsUsed != 0 && colorsUsed < count) {
-            count = colorsUsed;
+    if (h->bitCount <= 8 && !h->embedded) {
+        const ImageError err = ReadPalette(f, size, pos, h);
+        if (err != ImageError::kNone) {
+            return err;
         }
-        const size_t gapEntries = (h->offset - pos) / entrySize;
-        if (gapEntries < count) {
-            count = uint32_t(gapEntries);
-        }
-        if (size < pos + count * entrySize) {
-            return ImageError::kTruncatedHeader;
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* e = f + pos + i * entrySize;
-            h->palette[i][0] = e[0];
-            h->palette[i][1] = e[1];
-            h->palette[i][2] = e[2];
-        }
-        h->paletteCount = count;
     }
     if (h->offset >= size) {
         return ImageError::kBadOffset;
@@ -321,8 +383,22 @@ ImageError DecodeRle(const Header& h, const uint8_t* p, const uint8_t* end, uint
     return ImageError::kNone;
 }
 
-// Palette pictures, one row.
-ImageError DecodeIndexedRow(const Header& h, const uint8_t* s, uint8_t* d, uint32_t w) {
+// What the row decoders need besides the rows: the header (palette) and the colour masks.
+struct RowContext {
+    const Header* h = nullptr;
+    MaskChannel channels[4];  // red, green, blue, alpha
+};
+
+// One row decoder per pixel layout: s is the stored row, d receives w pixels of blue, green,
+// red, a their alpha (null when the picture has no alpha plane). In place, d may start at or
+// before s, never after it; every decoder reads a pixel before it writes over its bytes.
+using RowDecoder = ImageError (*)(const RowContext& c, const uint8_t* s, uint8_t* d, uint8_t* a,
+                                  uint32_t w);
+
+// Palette pictures of 1, 2, 4 or 8 bits per index, the leftmost pixel in the high bits.
+ImageError DecodeIndexedRow(const RowContext& c, const uint8_t* s, uint8_t* d, uint8_t*,
+                            uint32_t w) {
+    const Header& h = *c.h;
     const uint32_t bits = h.bitCount;
     const uint32_t perByte = 8 / bits;
     const uint32_t valueMask = (1u << bits) - 1;
@@ -344,6 +420,170 @@ ImageError DecodeIndexedRow(const Header& h, const uint8_t* s, uint8_t* d, uint3
     return ImageError::kNone;
 }
 
+ImageError Decode24Row(const RowContext&, const uint8_t* s, uint8_t* d, uint8_t*, uint32_t w) {
+    std::memmove(d, s, size_t(w) * 3);
+    return ImageError::kNone;
+}
+
+// 32 bits in the order blue, green, red, alpha (or unused): plain byte copies.
+ImageError DecodePlain32Row(const RowContext&, const uint8_t* s, uint8_t* d, uint8_t* a,
+                            uint32_t w) {
+    // Alpha first: in place, the colour bytes overwrite the source row.
+    if (a != nullptr) {
+        for (uint32_t x = 0; x < w; ++x) {
+            a[x] = s[4 * x + 3];
+        }
+    }
+    for (uint32_t x = 0; x < w; ++x) {
+        d[3 * x] = s[4 * x];
+        d[3 * x + 1] = s[4 * x + 1];
+        d[3 * x + 2] = s[4 * x + 2];
+    }
+    return ImageError::kNone;
+}
+
+// 16 or 32 bits per pixel through the colour masks.
+template <int kBytes>
+ImageError DecodeMaskedRow(const RowContext& c, const uint8_t* s, uint8_t* d, uint8_t* a,
+                           uint32_t w) {
+    for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t pixel = kBytes == 4 ? Le32(s + 4 * x) : Le16(s + 2 * x);
+        d[3 * x] = c.channels[2].Get(pixel);
+        d[3 * x + 1] = c.channels[1].Get(pixel);
+        d[3 * x + 2] = c.channels[0].Get(pixel);
+        if (a != nullptr) {
+            a[x] = c.channels[3].Get(pixel);
+        }
+    }
+    return ImageError::kNone;
+}
+
+RowDecoder ChooseRowDecoder(const Header& h) {
+    switch (h.bitCount) {
+        case 24:
+            return Decode24Row;
+        case 32: {
+            const bool plain = h.masks[0] == 0x00FF0000 && h.masks[1] == 0x0000FF00 &&
+                               h.masks[2] == 0x000000FF &&
+                               (h.masks[3] == 0 || h.masks[3] == 0xFF000000);
+            return plain ? DecodePlain32Row : DecodeMaskedRow<4>;
+        }
+        case 16:
+            return DecodeMaskedRow<2>;
+        default:
+            return DecodeIndexedRow;
+    }
+}
+
+void Finish(std::unique_ptr<uint8_t[]> block, uint8_t* bgr, std::unique_ptr<uint8_t[]> alpha,
+            const Header& h, Decoded* out) {
+    out->bgr = bgr;
+    out->block = std::move(block);
+    out->alpha = std::move(alpha);
+    out->width = uint32_t(h.width);
+    out->height = uint32_t(h.height);
+}
+
+ImageError DecodeRlePicture(const Header& h, const uint8_t* f, size_t size, Decoded* out) {
+    const size_t bytes = size_t(h.width) * size_t(h.height) * 3;
+    std::unique_ptr<uint8_t[]> block = AllocateBytes(bytes);
+    if (!block) {
+        return ImageError::kOutOfMemory;
+    }
+    std::memset(block.get(), 0, bytes);
+    const ImageError err = DecodeRle(h, f + h.offset, f + size, block.get());
+    if (err != ImageError::kNone) {
+        return err;
+    }
+    uint8_t* bgr = block.get();
+    Finish(std::move(block), bgr, nullptr, h, out);
+    return ImageError::kNone;
+}
+
+// A whole JPEG or PNG stream as the pixel data: decoded by the codec of its own, which must
+// give the size the header announces. The stream is the header's image size when it gives one,
+// else the rest of the file.
+ImageError DecodeEmbedded(const Header& h, const uint8_t* f, size_t size, Decoded* out) {
+    const uint8_t* data = f + h.offset;
+    size_t length = size - h.offset;
+    if (h.imageSize != 0) {
+        if (h.imageSize > length) {
+            return ImageError::kTruncatedPixels;
+        }
+        length = h.imageSize;
+    }
+    Decoded picture;
+    const ImageError err = h.compression == kJpeg ? DecodeJpeg(data, length, &picture)
+                                                  : DecodePng(data, length, &picture);
+    if (err != ImageError::kNone) {
+        return err;
+    }
+    if (picture.width != uint64_t(h.width) || picture.height != uint64_t(h.height)) {
+        return ImageError::kEmbeddedSizeMismatch;
+    }
+    *out = std::move(picture);
+    return ImageError::kNone;
+}
+
+// Uncompressed rows (and bit fields). Bottom-up rows of 24 or 32 bits shrink or keep their size,
+// so they are converted inside the file buffer itself, front to back; a packed 24-bit picture
+// needs no work at all.
+ImageError DecodeRows(const Header& h, std::unique_ptr<uint8_t[]>& file, size_t size,
+                      Decoded* out) {
+    const uint32_t w = uint32_t(h.width);
+    const uint32_t ht = uint32_t(h.height);
+    const size_t rowOut = size_t(w) * 3;
+    const size_t stride = (size_t(w) * h.bitCount + 31) / 32 * 4;
+    const size_t lastRow = (size_t(w) * h.bitCount + 7) / 8;
+    if (size - h.offset < (ht - 1) * stride + lastRow) {
+        return ImageError::kTruncatedPixels;
+    }
+    RowContext context;
+    context.h = &h;
+    if (h.bitCount == 16 || h.bitCount == 32) {
+        for (int i = 0; i < 4; ++i) {
+            if (!context.channels[i].Set(h.masks[i])) {
+                return ImageError::kBadBitfields;
+            }
+        }
+    }
+    std::unique_ptr<uint8_t[]> alpha;
+    if ((h.bitCount == 16 || h.bitCount == 32) && h.masks[3] != 0) {
+        alpha = AllocateBytes(size_t(w) * ht);
+        if (!alpha) {
+            return ImageError::kOutOfMemory;
+        }
+    }
+    const uint8_t* data = file.get() + h.offset;  // stays valid when block takes the buffer
+    std::unique_ptr<uint8_t[]> block;
+    if (!h.topDown && h.bitCount >= 24) {
+        block = std::move(file);
+        if (h.bitCount == 24 && stride == rowOut) {
+            uint8_t* bgr = block.get() + h.offset;
+            Finish(std::move(block), bgr, nullptr, h, out);
+            return ImageError::kNone;
+        }
+    } else {
+        block = AllocateBytes(size_t(w) * ht * 3);
+        if (!block) {
+            return ImageError::kOutOfMemory;
+        }
+    }
+    const RowDecoder decodeRow = ChooseRowDecoder(h);
+    for (uint32_t r = 0; r < ht; ++r) {
+        const size_t y = h.topDown ? ht - 1 - r : r;
+        uint8_t* a = alpha ? alpha.get() + y * w : nullptr;
+        const ImageError err =
+            decodeRow(context, data + size_t(r) * stride, block.get() + y * rowOut, a, w);
+        if (err != ImageError::kNone) {
+            return err;
+        }
+    }
+    uint8_t* bgr = block.get();
+    Finish(std::move(block), bgr, std::move(alpha), h, out);
+    return ImageError::kNone;
+}
+
 }  // namespace
 
 std::unique_ptr<uint8_t[]> AllocateBytes(size_t n) {
@@ -352,140 +592,18 @@ std::unique_ptr<uint8_t[]> AllocateBytes(size_t n) {
 
 ImageError DecodeBmp(std::unique_ptr<uint8_t[]>& file, size_t size, Decoded* out) {
     *out = Decoded();
-    const uint8_t* f = file.get();
     Header h;
-    ImageError err = ParseHeader(f, size, &h);
+    const ImageError err = ParseHeader(file.get(), size, &h);
     if (err != ImageError::kNone) {
         return err;
     }
-    const uint32_t w = uint32_t(h.width);
-    const uint32_t ht = uint32_t(h.height);
-    const size_t rowOut = size_t(w) * 3;
-    const size_t pixelCount = size_t(w) * ht;
-    const uint8_t* data = f + h.offset;
-    const size_t available = size - h.offset;
-
-    MaskChannel channels[4];
-    if (h.bitCount == 16 || h.bitCount == 32) {
-        for (int i = 0; i < 4; ++i) {
-            if (!channels[i].Set(h.masks[i])) {
-                return ImageError::kBadBitfields;
-            }
-        }
+    if (h.embedded) {
+        return DecodeEmbedded(h, file.get(), size, out);
     }
-    const bool withAlpha = h.bitCount == 32 && h.masks[3] != 0;
-    std::unique_ptr<uint8_t[]> alpha;
-    if (withAlpha) {
-        alpha = AllocateBytes(pixelCount);
-        if (!alpha) {
-            return ImageError::kOutOfMemory;
-        }
-    }
-
     if (h.compression == kRle8 || h.compression == kRle4) {
-        std::unique_ptr<uint8_t[]> block = AllocateBytes(pixelCount * 3);
-        if (!block) {
-            return ImageError::kOutOfMemory;
-        }
-        std::memset(block.get(), 0, pixelCount * 3);
-        err = DecodeRle(h, data, f + size, block.get());
-        if (err != ImageError::kNone) {
-            return err;
-        }
-        out->bgr = block.get();
-        out->block = std::move(block);
-        out->width = w;
-        out->height = ht;
-        return ImageError::kNone;
+        return DecodeRlePicture(h, file.get(), size, out);
     }
-
-    const size_t stride = (size_t(w) * h.bitCount + 31) / 32 * 4;
-    const size_t lastRow = (size_t(w) * h.bitCount + 7) / 8;
-    if (available < (ht - 1) * stride + lastRow) {
-        return ImageError::kTruncatedPixels;
-    }
-
-    // Bottom-up rows of 24 or 32 bits shrink or keep their size, so they can be converted inside
-    // the file buffer itself, front to back; a packed 24-bit picture needs no work at all.
-    const bool inPlace = !h.topDown && h.bitCount >= 24;
-    std::unique_ptr<uint8_t[]> block;
-    uint8_t* dst;
-    if (inPlace) {
-        block = std::move(file);
-        dst = block.get();
-        if (h.bitCount == 24 && stride == rowOut) {
-            out->bgr = block.get() + h.offset;
-            out->block = std::move(block);
-            out->width = w;
-            out->height = ht;
-            return ImageError::kNone;
-        }
-    } else {
-        block = AllocateBytes(pixelCount * 3);
-        if (!block) {
-            return ImageError::kOutOfMemory;
-        }
-        dst = block.get();
-    }
-
-    const bool plain32 = h.masks[0] == 0x00FF0000 && h.masks[1] == 0x0000FF00 &&
-                         h.masks[2] == 0x000000FF && (h.masks[3] == 0 || h.masks[3] == 0xFF000000);
-    for (uint32_t r = 0; r < ht; ++r) {
-        const uint8_t* s = data + size_t(r) * stride;
-        const size_t y = h.topDown ? ht - 1 - r : r;
-        uint8_t* d = dst + y * rowOut;
-        uint8_t* a = withAlpha ? alpha.get() + y * w : nullptr;
-        switch (h.bitCount) {
-            case 24:
-                std::memmove(d, s, rowOut);
-                break;
-            case 32:
-                if (plain32) {
-                    // Alpha first: in place, the colour bytes overwrite the source row.
-                    if (a != nullptr) {
-                        for (uint32_t x = 0; x < w; ++x) {
-                            a[x] = s[4 * x + 3];
-                        }
-                    }
-                    for (uint32_t x = 0; x < w; ++x) {
-                        d[3 * x] = s[4 * x];
-                        d[3 * x + 1] = s[4 * x + 1];
-                        d[3 * x + 2] = s[4 * x + 2];
-                    }
-                } else {
-                    for (uint32_t x = 0; x < w; ++x) {
-                        const uint32_t pixel = Le32(s + 4 * x);
-                        d[3 * x] = channels[2].Get(pixel);
-                        d[3 * x + 1] = channels[1].Get(pixel);
-                        d[3 * x + 2] = channels[0].Get(pixel);
-                        if (a != nullptr) {
-                            a[x] = channels[3].Get(pixel);
-                        }
-                    }
-                }
-                break;
-            case 16:
-                for (uint32_t x = 0; x < w; ++x) {
-                    const uint32_t pixel = Le16(s + 2 * x);
-                    d[3 * x] = channels[2].Get(pixel);
-                    d[3 * x + 1] = channels[1].Get(pixel);
-                    d[3 * x + 2] = channels[0].Get(pixel);
-                }
-                break;
-            default:
-                err = DecodeIndexedRow(h, s, d, w);
-                if (err != ImageError::kNone) {
-                    return err;
-                }
-                break;
-        }
-    }
-    out->bgr = block.get();
-    out->block = std::move(block);
-    out->alpha = std::move(alpha);
-    out->width = w;
-    out->height = ht;
-    return ImageError::kNone;
+    return DecodeRows(h, file, size, out);
 }
 
 bool EncodeBmp(unsigned width, unsigned height, const uint8_t* bgr, const uint8_t* alpha,

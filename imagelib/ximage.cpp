@@ -230,6 +230,12 @@ const char* ImageErrorText(ImageError error) {
             return "empty picture";
         case ImageError::kBadArgument:
             return "bad argument";
+        case ImageError::kUnsupportedHuffman1D:
+            return "OS/2 Huffman 1D compression not supported";
+        case ImageError::kUnsupportedRle24:
+            return "OS/2 RLE24 compression not supported";
+        case ImageError::kEmbeddedSizeMismatch:
+            return "embedded JPEG or PNG size differs from the header";
     }
     return "unknown error";
 }

@@ -33,26 +33,29 @@ enum {
 // Why the last Load, Create, Resample or Save failed.
 enum class ImageError {
     kNone = 0,
-    kOpenFailed,       // the file cannot be opened
-    kReadFailed,       // reading the file failed, or it is too big to hold
-    kWriteFailed,      // the output file cannot be created or written
-    kUnknownFormat,    // the first bytes are neither BMP, PNG nor JPEG
-    kBadMagic,         // a BMP without the "BM" signature
-    kTruncatedHeader,  // the file ends inside the headers, bit masks or palette
-    kBadHeaderSize,    // an info-header length no reader knows
-    kBadPlanes,        // a plane count other than 1
-    kBadSize,          // zero or negative width, zero height, or the most negative height
-    kTooLarge,         // more than 2^28 pixels
-    kBadOffset,        // the pixel data would start inside the headers or beyond the file
-    kBadBitCount,      // a bit count the format does not define
-    kBadCompression,   // an unknown compression, or one that does not fit the bit count
-    kBadBitfields,     // a colour mask that is not one run of set bits
-    kBadPaletteIndex,  // a pixel refers to a palette entry beyond the palette
-    kTruncatedPixels,  // the file ends inside the pixel data
-    kBadPixelData,     // a PNG or JPEG stream the decoder rejects
-    kOutOfMemory,      // the pixel buffer cannot be allocated
-    kEmptyPicture,     // the operation needs a picture and there is none
-    kBadArgument,      // a size or bit count the operation does not accept
+    kOpenFailed,            // the file cannot be opened
+    kReadFailed,            // reading the file failed, or it is too big to hold
+    kWriteFailed,           // the output file cannot be created or written
+    kUnknownFormat,         // the first bytes are neither BMP, PNG nor JPEG
+    kBadMagic,              // a BMP without the "BM" signature
+    kTruncatedHeader,       // the file ends inside the headers, bit masks or palette
+    kBadHeaderSize,         // an info-header length no reader knows
+    kBadPlanes,             // a plane count other than 1
+    kBadSize,               // zero or negative width, zero height, or the most negative height
+    kTooLarge,              // more than 2^28 pixels
+    kBadOffset,             // the pixel data would start inside the headers or beyond the file
+    kBadBitCount,           // a bit count the format does not define
+    kBadCompression,        // an unknown compression, or one that does not fit the bit count
+    kBadBitfields,          // a colour mask that is not one run of set bits
+    kBadPaletteIndex,       // a pixel refers to a palette entry beyond the palette
+    kTruncatedPixels,       // the file ends inside the pixel data
+    kBadPixelData,          // a PNG or JPEG stream the decoder rejects
+    kOutOfMemory,           // the pixel buffer cannot be allocated
+    kEmptyPicture,          // the operation needs a picture and there is none
+    kBadArgument,           // a size or bit count the operation does not accept
+    kUnsupportedHuffman1D,  // an OS/2 BMP with 1-bit Huffman (fax) compression
+    kUnsupportedRle24,      // an OS/2 BMP with 24-bit run-length compression
+    kEmbeddedSizeMismatch,  // a BMP's embedded JPEG or PNG has another size than its header
 };
 
 // A short English name of the reason, for test failures and developer traces.

@@ -4,17 +4,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tests/process_util.h"
 #include "tests/test_util.h"
 #include "tools/depthview_lib.h"
 
@@ -162,6 +166,50 @@ bool ReadPng(const std::string& path, Picture& pic) {
     pic.height = static_cast<int>(image.height);
     pic.rgb.resize(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
+}
+
+// A 16-bit grey PNG read through libpng: samples top row first, and its text chunks.
+struct Grey16 {
+    int width = 0;
+    int height = 0;
+    int bitDepth = 0;
+    int colorType = -1;
+    std::vector<uint16_t> samples;
+    std::vector<std::pair<std::string, std::string>> texts;
+};
+
+bool ReadGrey16(const std::string& path, Grey16& out) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    out.width = static_cast<int>(png_get_image_width(png, info));
+    out.height = static_cast<int>(png_get_image_height(png, info));
+    out.bitDepth = png_get_bit_depth(png, info);
+    out.colorType = png_get_color_type(png, info);
+    png_bytepp rows = png_get_rows(png, info);
+    for (int y = 0; y < out.height && out.bitDepth == 16; y++) {
+        for (int x = 0; x < out.width; x++) {
+            out.samples.push_back(static_cast<uint16_t>(rows[y][2 * x] << 8 | rows[y][2 * x + 1]));
+        }
+    }
+    png_textp text = nullptr;
+    const int count = png_get_text(png, info, &text, nullptr);
+    for (int i = 0; i < count; i++) {
+        out.texts.emplace_back(text[i].key, text[i].text);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return true;
 }
 
 }  // namespace
@@ -323,6 +371,73 @@ TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
     EXPECT_NE(run.out.find("of 208 finite values; 2 missing"), std::string::npos) << run.out;
 }
 
+// PFM and 16-bit PNG of one map with known values and missing ones: disparity 0.5 + x / 4 (depth
+// 2 at x = 0), NaN, +inf, -inf, 0 and a negative value.
+TEST_F(DepthViewTool, PfmAndPng16RoundTrip) {
+    auto value = [](int, int x, int y) {
+        const float special[] = {kNaN, kInf, -kInf, 0.0f, -1.0f};
+        if (y == 3 && x < 5) {
+            return special[x];
+        }
+        return 0.5f + static_cast<float>(x) / 4 + static_cast<float>(y) / 64;
+    };
+    SaveDepthFiles(project, {1}, value);
+
+    ToolRun run = View({project, "--format", "pfm", "1"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string pfm = testutil::ReadFile(data + "_depth1.pfm");
+    const std::string header = "Pf\n21 10\n-1\n";
+    ASSERT_EQ(pfm.size(), header.size() + kW * kH * 4);
+    EXPECT_EQ(pfm.substr(0, header.size()), header);
+    for (int row = 0; row < kH; row++) {
+        for (int x = 0; x < kW; x++) {
+            const int y = kH - 1 - row;  // the file's first row is the picture's bottom row
+            float v = 0.0f;
+            std::memcpy(&v, pfm.data() + header.size() + (row * kW + x) * 4, 4);  // little-endian
+            const float want = value(1, x, y);
+            if (std::isnan(want)) {
+                EXPECT_TRUE(std::isnan(v)) << x << "," << y;
+            } else {
+                EXPECT_EQ(v, want) << x << "," << y;
+            }
+        }
+    }
+
+    run = View({project, "--format", "png16", "1"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    Grey16 png;
+    ASSERT_TRUE(ReadGrey16(data + "_depth1_16.png", png));
+    ASSERT_EQ(png.width, kW);
+    ASSERT_EQ(png.height, kH);
+    EXPECT_EQ(png.bitDepth, 16);
+    EXPECT_EQ(png.colorType, PNG_COLOR_TYPE_GRAY);
+    double scale = 0.0;
+    for (const auto& [key, text] : png.texts) {
+        if (key == "Scale") {
+            scale = std::atof(text.c_str());
+        }
+    }
+    // The farthest point (depth 1 / 0.5 = 2) takes the largest sample.
+    EXPECT_NEAR(scale, 65535.0 / 2.0, 1e-3);
+    EXPECT_NE(run.out.find("depth = value / 32767.5"), std::string::npos) << run.out;
+    for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+            const float d = value(1, x, y);
+            const uint16_t got = png.samples[static_cast<size_t>(y * kW + x)];
+            if (!(std::isfinite(d) && d > 0.0f)) {
+                EXPECT_EQ(got, 0) << "missing at " << x << "," << y;
+            } else {
+                EXPECT_NEAR(got / scale, 1.0 / d, 0.5 / scale) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(png.samples[0], 65535);
+    EXPECT_FALSE(fs::exists(data + "_depth1_16.png.part"));
+
+    EXPECT_EQ(View({project, "--format", "tiff", "1"}).status, 1);
+    EXPECT_EQ(View({project, "--format"}).status, 1);
+}
+
 TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) {
     SaveDepthFiles(project, {0}, [](int, int x, int y) { return static_cast<float>(x + y); });
     // Frame 1: a map of another working size (20 x 10 floats); frame 2: no file at all.
@@ -398,25 +513,12 @@ TEST_F(DepthViewTool, RefusesBadArgumentsAndProjects) {
 // The installed program itself: exit status and output of a process.
 TEST(DepthViewProcess, HelpAndMissingProject) {
     const std::string exe = ZEL_DEPTHVIEW_EXE;
-    auto run = [](const std::string& command, std::string& out) {
-        out.clear();
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            return -1;
-        }
-        char buffer[256];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-            out.append(buffer, got);
-        }
-        const int status = pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    std::string out;
-    EXPECT_EQ(run("'" + exe + "' --help", out), 0);
-    EXPECT_NE(out.find("Usage: zel_depthview"), std::string::npos) << out;
-    EXPECT_EQ(run("'" + exe + "' /no/such/project.txt 2>/dev/null", out), 1);
-    EXPECT_EQ(out, "ERROR: Can not find the project file: /no/such/project.txt\n");
+    testutil::ProcessResult run = testutil::RunProcess(exe, {"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Usage: zel_depthview"), std::string::npos) << run.out;
+    run = testutil::RunProcess(exe, {"/no/such/project.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "ERROR: Can not find the project file: /no/such/project.txt\n");
 }
 
 // The bundled sample project: its true disparities, saved by SaveDepthFile into a copy of the

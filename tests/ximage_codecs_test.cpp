@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "imagelib/ximage.h"
+#include "tests/bmp_builder.h"
 #include "tests/test_util.h"
 
 // jpeglib.h needs FILE and size_t first.
@@ -131,6 +132,17 @@ std::string EncodeJpeg(J_COLOR_SPACE space, int components, bool progressive,
     return out;
 }
 
+// A BMP whose pixel data is a whole PNG (compression 5) or JPEG (4) stream of width x kH.
+std::string InBmp(const std::string& stream, uint32_t compression, int width = kW) {
+    bmptest::Bmp b;
+    b.width = width;
+    b.height = kH;
+    b.bitCount = 0;
+    b.compression = compression;
+    b.pixels = stream;
+    return bmptest::Build(b);
+}
+
 struct FormatCase {
     const char* name;
     std::string file;
@@ -161,13 +173,12 @@ std::vector<FormatCase> FormatCases() {
     std::vector<FormatCase> cases;
     cases.push_back(
         {"PngRgb8", EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf), false, Opaque, false});
-    cases.push_back({"PngRgba8",
-                     EncodePng(PNG_COLOR_TYPE_RGB_ALPHA, 8, false,
-                               [](int x, int y) {
-                                   const Rgba p = Reference(x, y);
-                                   return std::vector<int>{p.r, p.g, p.b, p.a};
-                               }),
-                     false, Reference, true});
+    const std::string rgba = EncodePng(PNG_COLOR_TYPE_RGB_ALPHA, 8, false, [](int x, int y) {
+        const Rgba p = Reference(x, y);
+        return std::vector<int>{p.r, p.g, p.b, p.a};
+    });
+    cases.push_back({"PngRgba8", rgba, false, Reference, true});
+    cases.push_back({"BmpEmbeddedPng", InBmp(rgba, 5), false, Reference, true});
     cases.push_back({"PngRgb16Interlaced",
                      EncodePng(PNG_COLOR_TYPE_RGB, 16, true,
                                [](int x, int y) {
@@ -216,7 +227,9 @@ std::vector<FormatCase> FormatCases() {
          },
          true});
 
-    cases.push_back({"JpegBaseline", EncodeJpeg(JCS_RGB, 3, false, RgbOf), true, Opaque, false});
+    const std::string baseline = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
+    cases.push_back({"JpegBaseline", baseline, true, Opaque, false});
+    cases.push_back({"BmpEmbeddedJpeg", InBmp(baseline, 4), true, Opaque, false});
     cases.push_back({"JpegProgressive", EncodeJpeg(JCS_RGB, 3, true, RgbOf), true, Opaque, false});
     cases.push_back({"JpegGrey",
                      EncodeJpeg(JCS_GRAYSCALE, 1, false,
@@ -331,6 +344,16 @@ std::vector<BrokenCase> BrokenCases() {
     std::string zero = jpeg;
     zero[sof + 5] = zero[sof + 6] = 0;
     cases.push_back({"JpegZeroHeight", zero, ImageError::kBadPixelData});
+
+    // Streams inside a BMP: the header's size must agree, the stream must be whole.
+    cases.push_back(
+        {"BmpEmbeddedPngOtherWidth", InBmp(png, 5, kW + 1), ImageError::kEmbeddedSizeMismatch});
+    cases.push_back(
+        {"BmpEmbeddedJpegOtherWidth", InBmp(jpeg, 4, kW - 1), ImageError::kEmbeddedSizeMismatch});
+    const std::string inBmp = InBmp(jpeg, 4);
+    cases.push_back(
+        {"BmpEmbeddedJpegCut", inBmp.substr(0, inBmp.size() - 10), ImageError::kTruncatedPixels});
+    cases.push_back({"BmpEmbeddedPngBroken", InBmp(flipped, 5), ImageError::kBadPixelData});
     return cases;
 }
 

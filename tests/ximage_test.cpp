@@ -314,6 +314,49 @@ std::vector<ReadCase> ReadCases() {
         b.pixels = Bytes({1, 2, 3, 0, 4, 5, 6, 0});
         cases.push_back({"CoreHeader24", Build(b), 1, 2, {0x030201, 0x060504}, {}});
     }
+    {
+        // 16 bits with an alpha mask: 1-5-5-5 in a V4 header, 4-4-4-4 in a V5 header and after
+        // a 40-byte header (BI_ALPHABITFIELDS).
+        Bmp b;
+        b.infoSize = 108;
+        b.width = 2;
+        b.bitCount = 16;
+        b.compression = 3;
+        b.masks = {0x7C00, 0x03E0, 0x001F, 0x8000};
+        b.pixels = Bytes({0x00, 0xFC, 0x1F, 0x00});
+        cases.push_back({"Sixteen1555AlphaV4", Build(b), 2, 1, {R, U}, {255, 0}});
+        b.infoSize = 124;
+        b.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
+        b.pixels = Bytes({0x00, 0x8F, 0xF0, 0xF0});
+        cases.push_back({"Sixteen4444AlphaV5", Build(b), 2, 1, {R, G}, {136, 255}});
+        b.infoSize = 40;
+        b.compression = 6;
+        cases.push_back({"Sixteen4444AlphaBitfields", Build(b), 2, 1, {R, G}, {136, 255}});
+    }
+    {
+        Bmp b;
+        b.width = 5;
+        b.bitCount = 2;
+        b.palette = Palette({R, G, U, W});
+        b.pixels = Bytes({0x1B, 0x40, 0, 0});  // 0 1 2 3 | 1
+        cases.push_back({"TwoBitPalette", Build(b), 5, 1, {R, G, U, W, G}, {}});
+    }
+    {
+        // OS/2 2.x: 4-byte palette entries; the 16-byte header ends after the bit count.
+        Bmp b;
+        b.infoSize = 64;
+        b.width = 2;
+        b.bitCount = 8;
+        b.palette = Palette({R, G});
+        b.pixels = Bytes({1, 0, 0, 0});
+        cases.push_back({"Os2Header64", Build(b), 2, 1, {G, R}, {}});
+        b.infoSize = 16;
+        b.width = 3;
+        b.bitCount = 1;
+        b.palette = Palette({R, U});
+        b.pixels = Bytes({0xA0, 0, 0, 0});
+        cases.push_back({"Os2Header16", Build(b), 3, 1, {U, R, U}, {}});
+    }
     return cases;
 }
 
@@ -388,7 +431,29 @@ std::vector<BadCase> BadCases() {
     cases.push_back({"UnknownCompression", with([](Bmp& b) { b.compression = 9; }),
                      ImageError::kBadCompression});
     cases.push_back(
-        {"EmbeddedJpeg", with([](Bmp& b) { b.compression = 4; }), ImageError::kBadCompression});
+        {"EmbeddedJpeg", with([](Bmp& b) { b.compression = 4; }), ImageError::kBadPixelData});
+    cases.push_back({"EmbeddedPngTopDown", with([](Bmp& b) {
+                         b.compression = 5;
+                         b.height = -2;
+                     }),
+                     ImageError::kBadCompression});
+    cases.push_back({"Os2Huffman1D", with([](Bmp& b) {
+                         b.infoSize = 64;
+                         b.bitCount = 1;
+                         b.compression = 3;
+                     }),
+                     ImageError::kUnsupportedHuffman1D});
+    cases.push_back({"Os2Rle24", with([](Bmp& b) {
+                         b.infoSize = 64;
+                         b.compression = 4;
+                     }),
+                     ImageError::kUnsupportedRle24});
+    cases.push_back({"Os2AlphaBitfields", with([](Bmp& b) {
+                         b.infoSize = 64;
+                         b.bitCount = 16;
+                         b.compression = 6;
+                     }),
+                     ImageError::kBadCompression});
     cases.push_back(
         {"Rle8With24Bits", with([](Bmp& b) { b.compression = 1; }), ImageError::kBadCompression});
     cases.push_back({"BitfieldsWith24Bits", with([](Bmp& b) { b.compression = 3; }),

@@ -13,6 +13,7 @@
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tools/toolsupport.h"
+#include "tools/write_whole.h"
 
 namespace zelview {
 
@@ -38,19 +39,108 @@ unsigned char ToByte(double c) {
 void PrintUsage() {
     std::printf(
         "Usage: zel_depthview <project file> [frame ...]\n"
+        "       zel_depthview <project file> --format png|pfm|png16 [frame ...]\n"
         "\n"
         "Reads the project file, then for each given frame (0-based position in the sequence;\n"
         "all frames when none is given) loads its depth file DATA/_depth<frame>.raw beside the\n"
-        "images and writes DATA/_depth<frame>.png: disparities clipped to their 2nd..98th\n"
-        "percentiles and coloured from dark purple (low) to yellow (high); values that are not\n"
-        "finite are black. The file must hold width x height little-endian floats of the\n"
-        "project's working size.\n"
+        "images and writes beside it, by --format:\n"
+        "  png    (default) DATA/_depth<frame>.png: disparities clipped to their 2nd..98th\n"
+        "         percentiles and coloured from dark purple (low) to yellow (high); values\n"
+        "         that are not finite are black.\n"
+        "  pfm    DATA/_depth<frame>.pfm: the disparities as a grey little-endian PFM.\n"
+        "  png16  DATA/_depth<frame>_16.png: depth (1 / disparity) as a 16-bit grey PNG,\n"
+        "         depth = value / Scale (Scale in the PNG's text chunk), 0 = no depth.\n"
+        "The depth file must hold width x height little-endian floats of the project's\n"
+        "working size.\n"
         "\n"
-        "Exit status: 0 when every requested picture was written, 1 otherwise.\n");
+        "Exit status: 0 when every requested file was written, 1 otherwise.\n");
 }
 
-// Writes the picture of one frame. Returns true when the PNG was written.
-bool ViewFrame(CZelVideoSequence& sequence, int frameNumber) {
+bool ParseFormat(const char* text, OutputFormat& out) {
+    if (std::strcmp(text, "png") == 0) {
+        out = OutputFormat::kColorPng;
+    } else if (std::strcmp(text, "pfm") == 0) {
+        out = OutputFormat::kPfm;
+    } else if (std::strcmp(text, "png16") == 0) {
+        out = OutputFormat::kPng16;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string OutputPath(int frameIndex, OutputFormat format) {
+    const std::string base = CZelVideoFrame::dataDir + "_depth" + std::to_string(frameIndex);
+    switch (format) {
+        case OutputFormat::kPfm:
+            return base + ".pfm";
+        case OutputFormat::kPng16:
+            return base + "_16.png";
+        case OutputFormat::kColorPng:
+            break;
+    }
+    return base + ".png";
+}
+
+void PngWriteToFile(png_structp png, png_bytep data, size_t n) {
+    if (std::fwrite(data, 1, n, static_cast<std::FILE*>(png_get_io_ptr(png))) != n) {
+        png_error(png, "write failed");
+    }
+}
+void PngFlushFile(png_structp) {}
+
+// Writes 16-bit grey rows (big-endian samples, top row first) with text chunks to an open file.
+// libpng reports errors by longjmp, so nothing here owns memory across the calls.
+bool WriteGrey16(std::FILE* file, int width, int height, std::vector<png_bytep>& rows,
+                 std::vector<png_text>& texts, std::string* error) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        *error = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        *error = "libpng could not write the picture";
+        return false;
+    }
+    png_set_write_fn(png, file, PngWriteToFile, PngFlushFile);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 16,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Writes the chosen file of one frame and prints what it wrote.
+bool WriteOutput(int frameNumber, const std::vector<float>& values, int W, int H,
+                 OutputFormat format, const std::string& path) {
+    std::string error;
+    if (format == OutputFormat::kPfm) {
+        if (!WritePfm(path, W, H, values, &error)) {
+            std::printf("ERROR: Can not write %s: %s\n", path.c_str(), error.c_str());
+            return false;
+        }
+        std::printf("Frame %d: %s, disparities as 32-bit floats\n", frameNumber, path.c_str());
+        return true;
+    }
+    double scale = 0.0;
+    if (!WriteDepthPng16(path, W, H, values, &scale, &error)) {
+        std::printf("ERROR: Can not write %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    std::printf("Frame %d: %s, depth = value / %.9g (0 = no depth)\n", frameNumber, path.c_str(),
+                scale);
+    return true;
+}
+
+// Writes the picture of one frame. Returns true when the file was written.
+bool ViewFrame(CZelVideoSequence& sequence, int frameNumber, OutputFormat format) {
     const int frameCount = sequence.GetFrameCount();
     if (frameNumber >= frameCount) {
         std::printf("ERROR: Frame %d is not in the project (it has %d frames, 0 to %d)\n",
@@ -59,8 +149,7 @@ bool ViewFrame(CZelVideoSequence& sequence, int frameNumber) {
     }
     const CZelVideoFrame* frame = sequence.GetFrame(frameNumber);
     const std::string rawPath = zeltool::DepthFileName(CZelVideoFrame::dataDir, frame->index);
-    const std::string pngPath =
-        CZelVideoFrame::dataDir + "_depth" + std::to_string(frame->index) + ".png";
+    const std::string pngPath = OutputPath(frame->index, format);
 
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
@@ -69,6 +158,9 @@ bool ViewFrame(CZelVideoSequence& sequence, int frameNumber) {
     if (!zeltool::ReadDisparityFile(rawPath, "depth file", frameNumber, W, H, values, &error)) {
         std::printf("ERROR: %s\n", error.c_str());
         return false;
+    }
+    if (format != OutputFormat::kColorPng) {
+        return WriteOutput(frameNumber, values, W, H, format, pngPath);
     }
 
     const DisparityRange range = RobustRange(values.data(), values.size());
@@ -179,47 +271,155 @@ bool WriteRgbPng(const std::string& path, int width, int height,
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
-    // Written under a scratch name and renamed into place, so that a failed or interrupted write
-    // never leaves a half-written picture under the final name.
-    const std::string scratch = path + ".part";
     // The simplified writer takes the rows top first when the stride is positive.
-    const int ok =
-        png_image_write_to_file(&image, scratch.c_str(), 0, rgb.data(), width * 3, nullptr);
-    std::error_code ec;
-    if (ok == 0) {
-        if (error != nullptr) {
-            *error = image.message;
+    auto write = [&](const std::string& partial, std::string* reason) {
+        if (png_image_write_to_file(&image, partial.c_str(), 0, rgb.data(), width * 3, nullptr) ==
+            0) {
+            *reason = image.message;
+            png_image_free(&image);
+            return false;
         }
-        png_image_free(&image);
-        std::filesystem::remove(scratch, ec);
-        return false;
-    }
-    std::filesystem::rename(scratch, path, ec);
-    if (ec) {
-        if (error != nullptr) {
-            *error = ec.message();
-        }
-        std::filesystem::remove(scratch, ec);
-        return false;
-    }
-    return true;
+        return true;
+    };
+    return zeltool::WriteWhole(path, write, error);
 }
 
-int DepthViewMain(int argc, const char* const argv[]) {
+bool WritePfm(const std::string& path, int width, int height, const std::vector<float>& values,
+              std::string* error) {
+    if (width <= 0 || height <= 0 ||
+        values.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+        if (error != nullptr) {
+            *error = "map size does not match its values";
+        }
+        return false;
+    }
+    auto write = [&](const std::string& partial, std::string* reason) {
+        std::FILE* file = zeltool::OpenForWriting(partial, reason);
+        if (file == nullptr) {
+            return false;
+        }
+        std::fprintf(file, "Pf\n%d %d\n-1\n", width, height);
+        std::vector<unsigned char> row(static_cast<size_t>(width) * 4);
+        for (int y = height - 1; y >= 0; y--) {
+            const float* src = values.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+            for (size_t x = 0; x < static_cast<size_t>(width); x++) {
+                uint32_t bits = 0;
+                std::memcpy(&bits, &src[x], 4);
+                for (int k = 0; k < 4; k++) {
+                    row[4 * x + static_cast<size_t>(k)] =
+                        static_cast<unsigned char>(bits >> (8 * k));
+                }
+            }
+            std::fwrite(row.data(), 1, row.size(), file);
+        }
+        return zeltool::CloseWritten(file, partial, reason);
+    };
+    return zeltool::WriteWhole(path, write, error);
+}
+
+double DepthPngScale(const std::vector<float>& disparities) {
+    float smallest = 0.0f;  // the smallest positive finite disparity: the largest depth
+    for (float d : disparities) {
+        if (std::isfinite(d) && d > 0.0f && (smallest == 0.0f || d < smallest)) {
+            smallest = d;
+        }
+    }
+    return smallest > 0.0f ? 65535.0 * static_cast<double>(smallest) : 0.0;
+}
+
+bool WriteDepthPng16(const std::string& path, int width, int height,
+                     const std::vector<float>& disparities, double* scale, std::string* error) {
+    if (width <= 0 || height <= 0 ||
+        disparities.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+        if (error != nullptr) {
+            *error = "map size does not match its values";
+        }
+        return false;
+    }
+    const double s = DepthPngScale(disparities);
+    if (scale != nullptr) {
+        *scale = s;
+    }
+    const size_t rowBytes = static_cast<size_t>(width) * 2;
+    std::vector<png_byte> samples(rowBytes * static_cast<size_t>(height));
+    std::vector<png_bytep> rows(static_cast<size_t>(height));
+    for (size_t i = 0; i < disparities.size(); i++) {
+        const float d = disparities[i];
+        uint32_t v = 0;
+        if (std::isfinite(d) && d > 0.0f) {
+            const double z = 1.0 / static_cast<double>(d);
+            v = static_cast<uint32_t>(std::clamp(std::round(z * s), 1.0, 65535.0));
+        }
+        samples[2 * i] = static_cast<png_byte>(v >> 8);
+        samples[2 * i + 1] = static_cast<png_byte>(v & 0xff);
+    }
+    for (size_t y = 0; y < rows.size(); y++) {
+        rows[y] = samples.data() + y * rowBytes;
+    }
+    char scaleText[32];
+    std::snprintf(scaleText, sizeof(scaleText), "%.9g", s);
+    char quantity[] = "Quantity";
+    char depth[] = "depth";
+    char scaleKey[] = "Scale";
+    char descriptionKey[] = "Description";
+    char description[] =
+        "depth = sample / Scale, camera-space z in the units of the project's camera "
+        "translations; 0 = no depth";
+    std::vector<png_text> texts(3);
+    std::memset(texts.data(), 0, texts.size() * sizeof(png_text));
+    char* const keys[3] = {quantity, scaleKey, descriptionKey};
+    char* const textValues[3] = {depth, scaleText, description};
+    for (size_t k = 0; k < texts.size(); k++) {
+        texts[k].compression = PNG_TEXT_COMPRESSION_NONE;
+        texts[k].key = keys[k];
+        texts[k].text = textValues[k];
+    }
+    auto write = [&](const std::string& partial, std::string* reason) {
+        std::FILE* file = zeltool::OpenForWriting(partial, reason);
+        if (file == nullptr) {
+            return false;
+        }
+        if (!WriteGrey16(file, width, height, rows, texts, reason)) {
+            std::fclose(file);
+            return false;
+        }
+        return zeltool::CloseWritten(file, partial, reason);
+    };
+    return zeltool::WriteWhole(path, write, error);
+}
+
+namespace {
+
+// What the command line asks for.
+struct ViewOptions {
     const char* projectPath = nullptr;
-    std::vector<int> frameNumbers;
+    std::vector<int> frameNumbers;  // empty: every frame
+    OutputFormat format = OutputFormat::kColorPng;
+};
+
+// Reads the command line into options. Returns -1 to go on, or the exit status to end with
+// (0 after --help, 1 after a message on a bad argument).
+int ParseArguments(int argc, const char* const argv[], ViewOptions& options) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintUsage();
             return 0;
         }
+        if (std::strcmp(arg, "--format") == 0) {
+            if (i + 1 >= argc || !ParseFormat(argv[i + 1], options.format)) {
+                std::printf("ERROR: --format takes png, pfm or png16 (zel_depthview --help)\n");
+                return 1;
+            }
+            i++;
+            continue;
+        }
         if (arg[0] == '-' && arg[1] != '\0') {
             std::printf("ERROR: Unknown option %s (zel_depthview --help lists the usage)\n", arg);
             return 1;
         }
-        if (projectPath == nullptr) {
-            projectPath = arg;
+        if (options.projectPath == nullptr) {
+            options.projectPath = arg;
             continue;
         }
         int number = 0;
@@ -227,35 +427,46 @@ int DepthViewMain(int argc, const char* const argv[]) {
             std::printf("ERROR: Not a frame number: %s (frames are counted from 0)\n", arg);
             return 1;
         }
-        frameNumbers.push_back(number);
+        options.frameNumbers.push_back(number);
     }
-    if (projectPath == nullptr) {
+    if (options.projectPath == nullptr) {
         std::printf(
             "ERROR: No project file given\nUsage: zel_depthview <project file> [frame ...]\n");
         return 1;
     }
+    return -1;
+}
+
+}  // namespace
+
+int DepthViewMain(int argc, const char* const argv[]) {
+    ViewOptions options;
+    const int status = ParseArguments(argc, argv, options);
+    if (status >= 0) {
+        return status;
+    }
 
     CZelVideoSequence sequence;
-    if (!zeltool::LoadProject(projectPath, sequence, stdout, zeltool::ParserLines::kStdout)) {
+    if (!zeltool::LoadProject(options.projectPath, sequence, stdout,
+                              zeltool::ParserLines::kStdout)) {
         return 1;
     }
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
-
-    if (frameNumbers.empty()) {
+    if (options.frameNumbers.empty()) {
         for (int i = 0; i < sequence.GetFrameCount(); i++) {
-            frameNumbers.push_back(i);
+            options.frameNumbers.push_back(i);
         }
     }
     std::printf("Working size %d x %d, depth files in %s\n", W, H, CZelVideoFrame::dataDir.c_str());
     int failed = 0;
-    for (int frameNumber : frameNumbers) {
-        if (!ViewFrame(sequence, frameNumber)) {
+    for (int frameNumber : options.frameNumbers) {
+        if (!ViewFrame(sequence, frameNumber, options.format)) {
             failed++;
         }
     }
     if (failed > 0) {
-        std::printf("%d of %zu frames failed\n", failed, frameNumbers.size());
+        std::printf("%d of %zu frames failed\n", failed, options.frameNumbers.size());
         return 1;
     }
     return 0;

@@ -6,6 +6,9 @@
 // and coloured with the viridis map, whose lightness rises steadily from dark purple (low
 // disparity, far) to yellow (high disparity, near). Non-finite values (NaN, +-inf) are painted
 // black, a colour the map never produces.
+//
+// For other tools the map is also written as a PFM (the disparities themselves) or a 16-bit
+// grey PNG of depth (`--format pfm|png16`).
 #pragma once
 
 #include <cstddef>
@@ -57,11 +60,41 @@ std::vector<unsigned char> ColorizeDisparity(const float* values, int width, int
 bool WriteRgbPng(const std::string& path, int width, int height,
                  const std::vector<unsigned char>& rgb, std::string* error);
 
-// The whole program: `zel_depthview <project file> [frame ...]` (argv[0] is the program name).
-// Prints its lines on standard output. Returns 0 when every requested frame's picture was
-// written, 1 otherwise (bad arguments, a project that cannot be read, a missing depth file or
-// one whose size does not match the working size, a picture that cannot be written). "--help"
-// prints the usage and returns 0.
+// What the tool writes for each frame.
+enum class OutputFormat {
+    kColorPng,  // DATA/_depth<i>.png, the viridis picture
+    kPfm,       // DATA/_depth<i>.pfm, the disparities as floats
+    kPng16,     // DATA/_depth<i>_16.png, depth as 16-bit integers
+};
+
+// Writes a width x height map (row 0 = top row, width * height values) as a grey PFM: the text
+// header "Pf\n<width> <height>\n-1\n" (a negative scale means little-endian) followed by the
+// values as little-endian 32-bit floats, rows from the bottom row to the top row as the format
+// has it. Values are written as they are, NaN and infinities included. The file is written
+// whole (temporary name, then rename). Returns false with a reason in *error on failure.
+bool WritePfm(const std::string& path, int width, int height, const std::vector<float>& values,
+              std::string* error);
+
+// The scale of a 16-bit depth PNG for these disparities: 65535 / the largest depth 1 / d over
+// the finite, positive disparities d, so that the farthest point gets the largest value. 0 when
+// there is no such disparity.
+double DepthPngScale(const std::vector<float>& disparities);
+
+// Writes a map of disparities (row 0 = top row) as a 16-bit grey PNG of depth: the sample is
+// round(z * scale) with z = 1 / disparity, limited to 1..65535; a disparity that is not finite or
+// not positive is written as 0 (no depth). The scale is given by DepthPngScale and recorded in
+// tEXt chunks: "Quantity" = "depth", "Scale" = the scale (so depth = sample / Scale, in the units
+// of the project's camera translations) and a "Description". The file is written whole.
+// *scale receives the scale used (0 for a map without depth, all samples 0). Returns false with
+// a reason in *error on failure.
+bool WriteDepthPng16(const std::string& path, int width, int height,
+                     const std::vector<float>& disparities, double* scale, std::string* error);
+
+// The whole program: `zel_depthview <project file> [--format png|pfm|png16] [frame ...]` (argv[0]
+// is the program name). Prints its lines on standard output. Returns 0 when every requested frame's
+// picture was written, 1 otherwise (bad arguments, a project that cannot be read, a missing depth
+// file or one whose size does not match the working size, a picture that cannot be written).
+// "--help" prints the usage and returns 0.
 int DepthViewMain(int argc, const char* const argv[]);
 
 }  // namespace zelview

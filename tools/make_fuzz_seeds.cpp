@@ -37,8 +37,9 @@ void Put(std::string& out, uint32_t v, int bytes) {
 }
 
 // A BMP file from its parts. infoSize 12 writes the core header (16-bit sizes, 3-byte palette
-// entries); 40, 108 and 124 the info headers. Masks, when given, follow a 40-byte header or
-// fill the V4/V5 header's mask fields.
+// entries); 16 and 64 the OS/2 2.x headers (the 16-byte one cut after the bit count); 40, 108
+// and 124 the info headers. Masks, when given, follow a 40-byte header or fill the V4/V5
+// header's mask fields.
 struct Bmp {
     uint32_t infoSize = 40;
     int32_t width = 4;
@@ -69,7 +70,11 @@ std::string BuildBmp(const Bmp& b) {
         Put(info, 2835, 4);
         Put(info, static_cast<uint32_t>(b.palette.size()), 4);
         Put(info, 0, 4);
-        if (b.infoSize > 40) {
+        if (b.infoSize < 40) {
+            info.resize(b.infoSize);
+        } else if (b.infoSize == 64) {
+            info.resize(64, '\0');
+        } else if (b.infoSize > 40) {
             for (size_t i = 0; i < 4; i++) {
                 Put(info, i < b.masks.size() ? b.masks[i] : 0, 4);
             }
@@ -235,6 +240,41 @@ void ImageSeeds() {
     core.palette = pal16;
     core.pixels = Rows(4, 3, 1, [](int x, int, int) { return x; });
     Write(t, "bmp_core8.bmp", BuildBmp(core));
+
+    Bmp two;
+    two.bits = 2;
+    two.width = 7;
+    two.palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+    two.pixels = PackedRows(7, 3, 2, [](int x, int y) { return (x + y) % 4; });
+    Write(t, "bmp2.bmp", BuildBmp(two));
+
+    Bmp a16 = s555;
+    a16.infoSize = 108;
+    a16.compression = 3;
+    a16.masks = {0x7C00, 0x03E0, 0x001F, 0x8000};
+    Write(t, "bmp16_v4_alpha1555.bmp", BuildBmp(a16));
+    a16.infoSize = 124;
+    a16.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
+    Write(t, "bmp16_v5_alpha4444.bmp", BuildBmp(a16));
+    a16.infoSize = 40;
+    a16.compression = 6;
+    Write(t, "bmp16_alphabitfields.bmp", BuildBmp(a16));
+
+    Bmp os2 = four;
+    os2.palette = pal16;
+    os2.infoSize = 64;
+    Write(t, "bmp_os2_64.bmp", BuildBmp(os2));
+    os2.infoSize = 16;
+    Write(t, "bmp_os2_16.bmp", BuildBmp(os2));
+    Bmp huffman = one;
+    huffman.infoSize = 64;
+    huffman.compression = 3;
+    Write(t, "bmp_os2_huffman1d.bmp", BuildBmp(huffman));
+    Bmp rle24 = b;
+    rle24.height = 3;
+    rle24.infoSize = 64;
+    rle24.compression = 4;
+    Write(t, "bmp_os2_rle24.bmp", BuildBmp(rle24));
 }
 
 // PNG and JPEG encoders: libpng and libjpeg write into memory.
@@ -341,6 +381,20 @@ void StreamSeeds() {
     Write(t, "jpeg_truncated_pixels.jpg", jpeg.substr(0, jpeg.find("\xFF\xDA") + 30));
     Write(t, "jpeg_grey.jpg", EncodeJpeg(9, 7, true, false));
     Write(t, "jpeg_progressive.jpg", EncodeJpeg(16, 9, false, true));
+
+    // Whole streams as a BMP's pixel data (BI_JPEG = 4, BI_PNG = 5).
+    Bmp embedded;
+    embedded.width = 8;
+    embedded.height = 8;
+    embedded.bits = 0;
+    embedded.compression = 4;
+    embedded.pixels = jpeg;
+    Write(t, "bmp_embedded_jpeg.bmp", BuildBmp(embedded));
+    embedded.width = 4;
+    embedded.height = 3;
+    embedded.compression = 5;
+    embedded.pixels = EncodePng(4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false);
+    Write(t, "bmp_embedded_png.bmp", BuildBmp(embedded));
 }
 
 // A project file; first byte of a seed: bit 0 set = the reference picture lies beside it.
