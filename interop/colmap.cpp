@@ -48,6 +48,17 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
+// Image names are file paths: no control characters (a NUL or a line end could not be written
+// back in either form).
+bool HasControlCharacter(const std::string& name) {
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool FiniteAll(const double* v, size_t n) {
     for (size_t i = 0; i < n; i++) {
         if (!std::isfinite(v[i])) {
@@ -68,6 +79,9 @@ class CrossReferences {
         return "";
     }
     std::string AddImage(const ColmapImage& image, size_t index) {
+        if (image.name.empty() || HasControlCharacter(image.name)) {
+            return Format("image %u has an empty name or one with a control character", image.id);
+        }
         if (cameras_.find(image.camera) == cameras_.end()) {
             return Format("image %u (%s) names camera %u, which the cameras file does not hold",
                           image.id, image.name.c_str(), image.camera);
@@ -203,14 +217,18 @@ class TextFile {
     std::vector<std::string> words_;
 };
 
-bool ToDouble(const std::string& word, double& out) {
+// A whole word as a number; ToDouble wants it finite too.
+bool ToAnyDouble(const std::string& word, double& out) {
     if (word.empty()) {
         return false;
     }
     char* end = nullptr;
-    errno = 0;
     out = std::strtod(word.c_str(), &end);
-    return end == word.c_str() + word.size() && std::isfinite(out);
+    return end == word.c_str() + word.size();
+}
+
+bool ToDouble(const std::string& word, double& out) {
+    return ToAnyDouble(word, out) && std::isfinite(out);
 }
 
 // A decimal integer with an optional '-', whole word, within [min, max].
@@ -366,7 +384,7 @@ bool ParsePointsText(const std::string& text, const std::string& name, ColmapMod
         const std::vector<std::string>& w = file.Words();
         ColmapPoint3D point;
         bool ok = w.size() >= 8 && (w.size() - 8) % 2 == 0 && ToUnsigned(w[0], point.id) &&
-                  ToDouble(w[4 + 3], point.error);
+                  ToAnyDouble(w[4 + 3], point.error);
         for (size_t i = 0; ok && i < 3; i++) {
             ok = ToDouble(w[1 + i], point.xyz[i]) && ToUnsigned(w[4 + i], point.rgb[i]);
         }
@@ -573,9 +591,6 @@ bool ParseImagesBinary(const std::string& bytes, const std::string& name, Colmap
             1e-12) {
             return in.Fail(at, Format("image %u has a quaternion of length 0", image.id));
         }
-        if (image.name.empty()) {
-            return in.Fail(at, Format("image %u has an empty name", image.id));
-        }
         const std::string problem = refs.AddImage(image, model.images.size());
         if (!problem.empty()) {
             return in.Fail(at, problem);
@@ -700,7 +715,9 @@ bool operator==(const ColmapImage& a, const ColmapImage& b) {
 
 bool operator==(const ColmapPoint3D& a, const ColmapPoint3D& b) {
     if (a.id != b.id || !std::equal(a.xyz, a.xyz + 3, b.xyz) ||
-        !std::equal(a.rgb, a.rgb + 3, b.rgb) || a.error != b.error ||
+        !std::equal(a.rgb, a.rgb + 3, b.rgb) ||
+        // The error is not used here and may be NaN (unknown) in a file.
+        !(a.error == b.error || (std::isnan(a.error) && std::isnan(b.error))) ||
         a.track.size() != b.track.size()) {
         return false;
     }

@@ -5,8 +5,9 @@ set -eu
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-${CXX:-c++} -std=c++17 -O1 -o "$work/make_fuzz_seeds" tools/make_fuzz_seeds.cpp -lpng -ljpeg
-for target in fuzz_image fuzz_project fuzz_text; do
+${CXX:-c++} -std=c++17 -O1 -I. -o "$work/make_fuzz_seeds" tools/make_fuzz_seeds.cpp interop/colmap.cpp \
+  -lpng -ljpeg
+for target in fuzz_image fuzz_project fuzz_text fuzz_colmap; do
   mkdir -p "fuzz/corpus/$target"
 done
 "$work/make_fuzz_seeds" fuzz/corpus
