@@ -66,6 +66,19 @@ int main(int argc, char** argv) {
         std::printf("ERROR: can not find the project file: %s\n", projectPath.c_str());
         return 1;
     }
+    // The parser names every other fault with an ERROR line of its own; the header it reports
+    // without one, so that is checked here.
+    const std::string header = "#camera track project file";
+    std::string first(header.size(), '\0');
+    if (FILE* file = std::fopen(projectPath.c_str(), "rb")) {
+        first.resize(std::fread(&first[0], 1, first.size(), file));
+        std::fclose(file);
+    }
+    if (first != header) {
+        std::printf("ERROR: %s is not a project file (its first line must begin with \"%s\")\n",
+                    projectPath.c_str(), header.c_str());
+        return 1;
+    }
     ProjectContent project;
     {
         // The text reader's traces are of no use here; the parser names what is wrong itself.
@@ -75,7 +88,7 @@ int main(int argc, char** argv) {
         const bool parsed = parser.Parse(projectPath.c_str());
         SetDiagnosticSink(nullptr);
         if (!parsed) {
-            std::printf("ERROR: can not read the project file: %s\n", projectPath.c_str());
+            std::printf("Nothing exported: the project file could not be parsed\n");
             return 1;
         }
         ProjectFromParsed(parser, sequence, project);

@@ -101,7 +101,9 @@ struct Parsed {
     std::unique_ptr<CTrackFileParser> parser;
     bool ok = false;
     explicit Parsed(const std::string& path) : parser(new CTrackFileParser(&sequence)) {
+        SetDiagnosticSink([](const char*) {});
         testutil::CaptureStdout([&] { ok = parser->Parse(path.c_str()); });
+        SetDiagnosticSink(nullptr);
     }
 };
 
@@ -379,6 +381,16 @@ TEST(ColmapPrograms, UsageAndMissingInput) {
     const auto missing = testutil::RunProcess(kExport, {testutil::TempPath("none.txt"), "m"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("ERROR: can not find the project file"), std::string::npos);
+    // A project without cameras: the parser's own ERROR line is the only one, nothing written.
+    const std::string broken = testutil::TempPath("broken/project.txt");
+    testutil::WriteFile(broken, "#camera track project file\n<Image Sequence>\nSequence:" +
+                                    kSampleDir + "/img0000.bmp\n</Image Sequence>\n");
+    const auto failed = testutil::RunProcess(kExport, {broken, testutil::TempPath("broken/m")});
+    EXPECT_EQ(failed.status, 1);
+    const auto errors = LinesStartingWith(failed.out, "ERROR");
+    ASSERT_EQ(errors.size(), 1u) << failed.out;
+    EXPECT_NE(errors[0].find("intrinsic parameter"), std::string::npos) << errors[0];
+    EXPECT_FALSE(fs::exists(testutil::TempPath("broken/m")));
 }
 
 }  // namespace
