@@ -156,6 +156,7 @@ class TextFile {
     bool NextLine() {
         if (pos_ >= text_.size()) {
             line_.clear();
+            words_.clear();
             return false;
         }
         const size_t end = text_.find('\n', pos_);

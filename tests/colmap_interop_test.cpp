@@ -143,6 +143,20 @@ TEST(ColmapReader, TruncatedBinaryFailsAtEverySection) {
     }
 }
 
+TEST(ColmapReader, TextImageAtTheEndNeedsNoPointLine) {
+    ColmapModel model = TinyModel();
+    model.points.clear();
+    model.images.resize(1);
+    model.images[0].points.clear();
+    ColmapFiles files = FormatColmapText(model);
+    files.images.pop_back();  // the empty 2D point line's LF
+    files.images.pop_back();  // the image line's LF: the file ends with the name
+    ColmapModel read;
+    std::string error;
+    ASSERT_TRUE(ParseColmapText(files, read, error)) << error;
+    EXPECT_TRUE(read == model);
+}
+
 TEST(ColmapReader, TextErrorsNameFileAndLine) {
     ColmapFiles files = FormatColmapText(TinyModel());
     files.images.replace(files.images.find(" 1 img0001.bmp"), 14, " 1");

@@ -43,8 +43,11 @@ inline std::string QuoteArg(const std::string& arg) {
 // and standard error are captured separately through scratch files of this test program.
 inline ProcessResult RunProcess(const std::string& exe, const std::vector<std::string>& args,
                                 const std::string& stdinText = "") {
+    // ctest runs the cases of one test program as parallel processes sharing its scratch
+    // directory: the process id keeps their capture files apart.
     static int serial = 0;
-    const std::string base = TempPath("process" + std::to_string(serial++));
+    const std::string base =
+        TempPath("process" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
     const std::string inPath = base + ".in";
     const std::string outPath = base + ".out";
     const std::string errPath = base + ".err";
