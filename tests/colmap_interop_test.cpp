@@ -191,6 +191,32 @@ TEST(ColmapProject, QuaternionsOfRotationsNearAHalfTurn) {
     }
 }
 
+// Cameras that differ in focal length alone: one project camera, each block its own focal
+// length, and the export gives them back as two cameras.
+TEST(ColmapProject, CamerasDifferingInFocalLengthOnly) {
+    ColmapModel m = TinyModel();
+    m.cameras.push_back(m.cameras[0]);
+    m.cameras[1].id = 2;
+    m.cameras[1].params[0] = 330.0;
+    m.cameras[1].params[1] = 330.0;
+    m.images[0].camera = 2;
+    ProjectContent project;
+    ImportSummary summary;
+    std::string error;
+    ASSERT_TRUE(ColmapToProject(m, ImportOptions(), project, summary, error)) << error;
+    EXPECT_EQ(project.f, 330.0);
+    EXPECT_EQ(project.cx, 160.0);
+    ASSERT_EQ(project.frames.size(), 3u);
+    EXPECT_EQ(project.frames[0].focal, 330.0);
+    EXPECT_EQ(project.frames[1].focal, 300.0);
+    ColmapModel back;
+    ExportSummary exported;
+    ASSERT_TRUE(ProjectToColmap(project, back, exported, error)) << error;
+    ASSERT_EQ(back.cameras.size(), 2u);
+    EXPECT_EQ(back.cameras[1].params, (std::vector<double>{300.0, 300.0, 160.5, 120.5}));
+    EXPECT_EQ(back.images[1].camera, 2u);
+}
+
 // The sample exported and imported again, from the text and from the binary form: the same
 // cameras, intrinsics and tracks as the sample's own parse.
 TEST(ColmapPrograms, SampleRoundTrip) {
