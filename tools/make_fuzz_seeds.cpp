@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: small valid inputs of every kind each target
 // reads, and near misses (cut short, one field wrong). Usage: make_fuzz_seeds <corpus folder>;
-// the files go to <folder>/fuzz_image, <folder>/fuzz_project and <folder>/fuzz_text.
+// the files go to <folder>/fuzz_image, <folder>/fuzz_project, <folder>/fuzz_text and
+// <folder>/fuzz_colmap.
 // Built and run by tools/make_fuzz_seeds.sh; its output is committed.
 // jpeglib.h needs size_t and FILE declared before it.
 // clang-format off
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "interop/colmap.h"
 
 namespace {
 
@@ -484,6 +487,95 @@ void TextSeeds() {
     Write(t, "long_line", longLine + "\n" + std::string(1003, 'w') + " end");
 }
 
+// COLMAP models for fuzz_colmap: a form byte (1 binary, 0 text), the cameras' and images'
+// lengths as 32-bit little-endian numbers, then the three files.
+std::string ColmapInput(bool binary, const zelinterop::ColmapFiles& f) {
+    std::string out(1, binary ? '\1' : '\0');
+    Put(out, static_cast<uint32_t>(f.cameras.size()), 4);
+    Put(out, static_cast<uint32_t>(f.images.size()), 4);
+    return out + f.cameras + f.images + f.points3D;
+}
+
+void ColmapSeeds() {
+    using namespace zelinterop;
+    ColmapModel m;
+    ColmapCamera camera;
+    camera.id = 1;
+    camera.model = kPinhole;
+    camera.width = 320;
+    camera.height = 240;
+    camera.params = {300.0, 290.0, 160.5, 120.5};
+    m.cameras.push_back(camera);
+    for (uint32_t i = 0; i < 3; i++) {
+        ColmapImage image;
+        image.id = 3 - i;
+        image.camera = 1;
+        image.q[0] = 0.99;
+        image.q[2] = 0.01 * i;
+        image.t[0] = -0.1 * i;
+        image.name = "seq/f0" + std::to_string(i) + ".png";
+        image.points.push_back({160.5 - 6.0 * i, 120.5, 7});
+        image.points.push_back({20.25, 30.75, i == 2 ? 9 : -1});
+        m.images.push_back(image);
+    }
+    ColmapPoint3D seen;
+    seen.id = 7;
+    seen.xyz[2] = 5.0;
+    seen.rgb[0] = 200;
+    seen.error = 0.5;
+    seen.track = {{3, 0}, {2, 0}, {1, 0}};
+    ColmapPoint3D once;
+    once.id = 9;
+    once.xyz[0] = 1.0;
+    once.xyz[2] = 8.0;
+    once.track = {{1, 1}};
+    m.points = {seen, once};
+
+    for (bool binary : {false, true}) {
+        auto format = [binary](const ColmapModel& model) {
+            return binary ? FormatColmapBinary(model) : FormatColmapText(model);
+        };
+        const std::string form = binary ? "binary_" : "text_";
+        Write("fuzz_colmap", form + "three_frames", ColmapInput(binary, format(m)));
+        Write("fuzz_colmap", form + "empty", ColmapInput(binary, format(ColmapModel())));
+
+        ColmapModel gap = m;
+        gap.images[0].name = "seq/f05.png";
+        Write("fuzz_colmap", form + "gaps", ColmapInput(binary, format(gap)));
+
+        ColmapModel two = m;
+        two.cameras.push_back(camera);
+        two.cameras[1].id = 2;
+        two.cameras[1].model = kSimplePinhole;
+        two.cameras[1].params = {310.0, 160.5, 120.5};
+        two.images[1].camera = 2;
+        Write("fuzz_colmap", form + "two_cameras", ColmapInput(binary, format(two)));
+
+        ColmapModel radial = m;
+        radial.cameras[0].model = kOpenCV;
+        radial.cameras[0].params = {300.0, 290.0, 160.5, 120.5, 0.01, -0.002, 0.0, 0.0};
+        Write("fuzz_colmap", form + "distortion", ColmapInput(binary, format(radial)));
+
+        ColmapModel badRef = m;
+        badRef.points[0].track[1].point2D = 5;
+        Write("fuzz_colmap", form + "missing_point2d", ColmapInput(binary, format(badRef)));
+    }
+    // Binary near misses: cut inside the images, a count beyond the file.
+    ColmapFiles cut = FormatColmapBinary(m);
+    cut.images.resize(cut.images.size() - 30);
+    Write("fuzz_colmap", "binary_cut", ColmapInput(true, cut));
+    ColmapFiles big = FormatColmapBinary(m);
+    big.points3D[5] = 1;
+    Write("fuzz_colmap", "binary_big_count", ColmapInput(true, big));
+    // Text near misses: a wrong parameter count, an odd 2D point line.
+    ColmapFiles text = FormatColmapText(m);
+    text.cameras += "2 SIMPLE_PINHOLE 320 240 300 160\n";
+    Write("fuzz_colmap", "text_param_count", ColmapInput(false, text));
+    text = FormatColmapText(m);
+    text.images += "4 1 0 0 0 0 0 0 1 seq/f03.png\n1.5 2.5\n";
+    Write("fuzz_colmap", "text_odd_points", ColmapInput(false, text));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -496,5 +588,6 @@ int main(int argc, char** argv) {
     StreamSeeds();
     ProjectSeeds();
     TextSeeds();
+    ColmapSeeds();
     return 0;
 }

@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_text fuzz_image fuzz_project"}
+targets=${*:-"fuzz_text fuzz_image fuzz_project fuzz_colmap"}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -1,0 +1,358 @@
+// Real COLMAP, end to end: COLMAP reconstructs the bundled sample's 30 frames (features, exhaustive
+// matching, incremental mapping, on the CPU without a display), zel_import_colmap turns the model
+// into a project, the library parses it, and the cameras and tracks are compared with the
+// sample's truth after the best similarity transform between the camera centres.
+//
+// Without colmap on the PATH the test is skipped with a message, except when the environment
+// variable CI is set: there it must run, so it fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "parser/trackfileparser.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "tests/process_util.h"
+#include "tests/test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kImport = ZEL_IMPORT_EXE;
+const std::string kSampleDir = ZEL_SAMPLE_DIR;
+constexpr int kFrames = 30;
+constexpr double kPi = 3.14159265358979323846;
+
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) {
+        return false;
+    }
+#ifdef _WIN32
+    const char separator = ';';
+    const std::string suffix = ".exe";
+#else
+    const char separator = ':';
+    const std::string suffix;
+#endif
+    std::string list = path;
+    size_t begin = 0;
+    while (begin <= list.size()) {
+        size_t end = list.find(separator, begin);
+        if (end == std::string::npos) {
+            end = list.size();
+        }
+        std::error_code ec;
+        const fs::path candidate = fs::path(list.substr(begin, end - begin)) / (program + suffix);
+        if (end > begin && fs::is_regular_file(candidate, ec)) {
+            return true;
+        }
+        begin = end + 1;
+    }
+    return false;
+}
+
+struct Vec3 {
+    double v[3];
+    double operator[](int i) const { return v[i]; }
+};
+
+Vec3 Sub(const Vec3& a, const Vec3& b) {
+    return {{a[0] - b[0], a[1] - b[1], a[2] - b[2]}};
+}
+double Norm(const Vec3& a) {
+    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
+
+// x -> s Q x + d, the similarity that maps one reconstruction's world onto the other's.
+struct Similarity {
+    double s = 1.0;
+    double Q[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    Vec3 d = {{0, 0, 0}};
+    Vec3 Apply(const Vec3& x) const {
+        Vec3 out;
+        for (int r = 0; r < 3; r++) {
+            out.v[r] = s * (Q[r][0] * x[0] + Q[r][1] * x[1] + Q[r][2] * x[2]) + d[r];
+        }
+        return out;
+    }
+};
+
+// The eigenvector of the largest eigenvalue of a symmetric 4 x 4 matrix (cyclic Jacobi).
+void LargestEigenvector(double A[4][4], double out[4]) {
+    double V[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    for (int sweep = 0; sweep < 50; sweep++) {
+        double off = 0.0;
+        for (int p = 0; p < 4; p++) {
+            for (int q = p + 1; q < 4; q++) {
+                off += A[p][q] * A[p][q];
+            }
+        }
+        if (off < 1e-30) {
+            break;
+        }
+        for (int p = 0; p < 4; p++) {
+            for (int q = p + 1; q < 4; q++) {
+                if (std::fabs(A[p][q]) < 1e-300) {
+                    continue;
+                }
+                const double theta = (A[q][q] - A[p][p]) / (2 * A[p][q]);
+                const double t =
+                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+                const double c = 1 / std::sqrt(t * t + 1);
+                const double s = t * c;
+                for (int k = 0; k < 4; k++) {
+                    const double akp = A[k][p];
+                    const double akq = A[k][q];
+                    A[k][p] = c * akp - s * akq;
+                    A[k][q] = s * akp + c * akq;
+                }
+                for (int k = 0; k < 4; k++) {
+                    const double apk = A[p][k];
+                    const double aqk = A[q][k];
+                    A[p][k] = c * apk - s * aqk;
+                    A[q][k] = s * apk + c * aqk;
+                }
+                for (int k = 0; k < 4; k++) {
+                    const double vkp = V[k][p];
+                    const double vkq = V[k][q];
+                    V[k][p] = c * vkp - s * vkq;
+                    V[k][q] = s * vkp + c * vkq;
+                }
+            }
+        }
+    }
+    int best = 0;
+    for (int i = 1; i < 4; i++) {
+        if (A[i][i] > A[best][best]) {
+            best = i;
+        }
+    }
+    for (int k = 0; k < 4; k++) {
+        out[k] = V[k][best];
+    }
+}
+
+// The least-squares similarity taking points a onto points b (closed form with a unit
+// quaternion for the rotation).
+Similarity Align(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
+    const double n = static_cast<double>(a.size());
+    Vec3 ma = {{0, 0, 0}};
+    Vec3 mb = {{0, 0, 0}};
+    for (size_t i = 0; i < a.size(); i++) {
+        for (int k = 0; k < 3; k++) {
+            ma.v[k] += a[i][k] / n;
+            mb.v[k] += b[i][k] / n;
+        }
+    }
+    double S[3][3] = {};
+    double aa = 0.0;
+    for (size_t i = 0; i < a.size(); i++) {
+        const Vec3 pa = Sub(a[i], ma);
+        const Vec3 pb = Sub(b[i], mb);
+        aa += pa[0] * pa[0] + pa[1] * pa[1] + pa[2] * pa[2];
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++) {
+                S[r][c] += pa[r] * pb[c];
+            }
+        }
+    }
+    double N[4][4] = {
+        {S[0][0] + S[1][1] + S[2][2], S[1][2] - S[2][1], S[2][0] - S[0][2], S[0][1] - S[1][0]},
+        {S[1][2] - S[2][1], S[0][0] - S[1][1] - S[2][2], S[0][1] + S[1][0], S[2][0] + S[0][2]},
+        {S[2][0] - S[0][2], S[0][1] + S[1][0], -S[0][0] + S[1][1] - S[2][2], S[1][2] + S[2][1]},
+        {S[0][1] - S[1][0], S[2][0] + S[0][2], S[1][2] + S[2][1], -S[0][0] - S[1][1] + S[2][2]}};
+    double q[4];
+    LargestEigenvector(N, q);
+    const double w = q[0], x = q[1], y = q[2], z = q[3];
+    Similarity t;
+    const double R[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+    double num = 0.0;
+    for (size_t i = 0; i < a.size(); i++) {
+        const Vec3 pa = Sub(a[i], ma);
+        const Vec3 pb = Sub(b[i], mb);
+        for (int r = 0; r < 3; r++) {
+            num += pb[r] * (R[r][0] * pa[0] + R[r][1] * pa[1] + R[r][2] * pa[2]);
+        }
+    }
+    t.s = num / aa;
+    for (int r = 0; r < 3; r++) {
+        for (int c = 0; c < 3; c++) {
+            t.Q[r][c] = R[r][c];
+        }
+    }
+    const Vec3 moved = t.Apply(ma);
+    for (int k = 0; k < 3; k++) {
+        t.d.v[k] = mb[k] - moved[k];
+    }
+    return t;
+}
+
+Vec3 Centre(const CZelVideoFrame& frame) {
+    return {{frame.camera->T[0], frame.camera->T[1], frame.camera->T[2]}};
+}
+
+std::string Tail(const std::string& text) {
+    return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
+}
+
+TEST(ColmapReal, SampleReconstructionImportsCloseToTheTruth) {
+    if (!OnPath("colmap")) {
+        if (std::getenv("CI") != nullptr) {
+            FAIL() << "colmap is not installed, and CI must run this test (.ci/run installs it)";
+        }
+        GTEST_SKIP() << "colmap is not on the PATH: the end-to-end COLMAP test is skipped "
+                        "(Debian: apt-get install colmap)";
+    }
+#ifdef _WIN32
+    _putenv_s("QT_QPA_PLATFORM", "offscreen");
+#else
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
+    const std::string dir = testutil::TempPath("e2e");
+    fs::remove_all(dir);
+    fs::create_directories(dir + "/sparse");
+    // Only the frames: the sample folder may also hold pictures that other tests wrote.
+    std::string list;
+    for (int i = 0; i < kFrames; i++) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "img%04d.bmp\n", i);
+        list += name;
+    }
+    testutil::WriteFile(dir + "/list.txt", list);
+    const std::string db = dir + "/db.db";
+    const std::vector<std::vector<std::string>> steps = {
+        {"feature_extractor", "--database_path", db, "--image_path", kSampleDir,
+         "--image_list_path", dir + "/list.txt", "--ImageReader.single_camera", "1",
+         "--ImageReader.camera_model", "PINHOLE", "--SiftExtraction.use_gpu", "0"},
+        {"exhaustive_matcher", "--database_path", db, "--SiftMatching.use_gpu", "0"},
+        {"mapper", "--database_path", db, "--image_path", kSampleDir, "--image_list_path",
+         dir + "/list.txt", "--output_path", dir + "/sparse"},
+    };
+    for (const auto& args : steps) {
+        std::fprintf(stderr, "colmap %s\n", args[0].c_str());
+        const auto r = testutil::RunProcess("colmap", args);
+        ASSERT_EQ(r.status, 0) << "colmap " << args[0] << " failed:\n" << Tail(r.out + r.err);
+    }
+    ASSERT_TRUE(fs::exists(dir + "/sparse/0/images.bin")) << "COLMAP made no model";
+    EXPECT_FALSE(fs::exists(dir + "/sparse/1")) << "COLMAP split the frames into several models";
+
+    const auto imported =
+        testutil::RunProcess(kImport, {dir + "/sparse/0", kSampleDir, dir + "/project.txt"});
+    ASSERT_EQ(imported.status, 0) << imported.out;
+    std::fprintf(stderr, "%s", imported.out.c_str());
+
+    CZelVideoSequence truth;
+    CTrackFileParser truthParser(&truth);
+    CZelVideoSequence colmap;
+    CTrackFileParser colmapParser(&colmap);
+    bool parsed = false;
+    testutil::CaptureStdout([&] {
+        parsed = truthParser.Parse((kSampleDir + "/project.txt").c_str()) &&
+                 colmapParser.Parse((dir + "/project.txt").c_str());
+    });
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(truth.GetFrameCount(), kFrames);
+    ASSERT_EQ(colmap.GetFrameCount(), kFrames) << "not every frame was registered and imported";
+
+    std::vector<Vec3> from;
+    std::vector<Vec3> to;
+    double pathLength = 0.0;
+    for (int i = 0; i < kFrames; i++) {
+        from.push_back(Centre(*colmap.GetFrame(i)));
+        to.push_back(Centre(*truth.GetFrame(i)));
+        if (i > 0) {
+            pathLength += Norm(Sub(to[static_cast<size_t>(i)], to[static_cast<size_t>(i - 1)]));
+        }
+    }
+    const Similarity sim = Align(from, to);
+
+    // Camera-to-world rotations: the truth's against Q times COLMAP's.
+    double worstAngle = 0.0;
+    double worstCentre = 0.0;
+    for (int i = 0; i < kFrames; i++) {
+        const Matrix3d& Rc = colmap.GetFrame(i)->camera->R;
+        const Matrix3d& Rt = truth.GetFrame(i)->camera->R;
+        double trace = 0.0;
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++) {
+                double qr = 0.0;  // (Q Rc)(r, c)
+                for (int k = 0; k < 3; k++) {
+                    qr += sim.Q[r][k] * Rc(k, c);
+                }
+                trace += Rt(r, c) * qr;  // trace(Rt^T Q Rc)
+            }
+        }
+        const double angle = std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180.0 / kPi;
+        const double centre =
+            Norm(Sub(sim.Apply(from[static_cast<size_t>(i)]), to[static_cast<size_t>(i)])) /
+            pathLength;
+        worstAngle = std::max(worstAngle, angle);
+        worstCentre = std::max(worstCentre, centre);
+        EXPECT_LT(angle, 1.5) << "frame " << i;
+        EXPECT_LT(centre, 0.01) << "frame " << i;
+    }
+
+    // Tracks seen in frame 0: the point's disparity in the true frame-0 camera against the true
+    // disparity map at the observation.
+    const std::string depth = testutil::ReadFile(kSampleDir + "/groundtruth/_depth0.raw");
+    const int W = CZelVideoFrame::imageWidth;
+    const int H = CZelVideoFrame::imageHeight;
+    ASSERT_EQ(depth.size(), static_cast<size_t>(W) * H * 4);
+    auto trueDisparity = [&depth, W](int x, int y) {
+        float v = 0.0f;
+        std::memcpy(&v, depth.data() + (static_cast<size_t>(y) * W + x) * 4, 4);
+        return static_cast<double>(v);
+    };
+    const CCamera& camera0 = *truth.GetFrame(0)->camera;
+    std::vector<double> errors;
+    for (const auto& track : colmapParser.tracks) {
+        for (const CTrackPoint& p : track->trackPoints) {
+            if (p.frame != 0 || p.x < 0 || p.y < 0 || p.x > W - 1 || p.y > H - 1) {
+                continue;
+            }
+            const Vec3 X = sim.Apply({{track->point[0], track->point[1], track->point[2]}});
+            Vector3d world;
+            for (int k = 0; k < 3; k++) {
+                world[k] = X[k];
+            }
+            Vector3d c;
+            camera0.WorldToCamera(c, world);
+            const int x0 = static_cast<int>(p.x);
+            const int y0 = static_cast<int>(p.y);
+            const int x1 = std::min(x0 + 1, W - 1);
+            const int y1 = std::min(y0 + 1, H - 1);
+            const double dx = p.x - x0;
+            const double dy = p.y - y0;
+            const double truthValue =
+                (trueDisparity(x0, y0) * (1 - dx) + trueDisparity(x1, y0) * dx) * (1 - dy) +
+                (trueDisparity(x0, y1) * (1 - dx) + trueDisparity(x1, y1) * dx) * dy;
+            errors.push_back(std::fabs(1.0 / c[2] - truthValue) / truthValue);
+        }
+    }
+    ASSERT_GE(errors.size(), 20u) << "too few tracks observed in frame 0";
+    std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2),
+                     errors.end());
+    const double median = errors[errors.size() / 2];
+    EXPECT_LT(median, 0.02);
+    std::fprintf(stderr,
+                 "COLMAP against the truth: worst rotation %.3f deg, worst centre %.3f %% of the "
+                 "path, median disparity error %.3f %% over %zu frame-0 observations (scale "
+                 "%.4f)\n",
+                 worstAngle, 100 * worstCentre, 100 * median, errors.size(), sim.s);
+    RecordProperty("worst_rotation_deg", std::to_string(worstAngle));
+    RecordProperty("worst_centre_percent", std::to_string(100 * worstCentre));
+    RecordProperty("median_disparity_error_percent", std::to_string(100 * median));
+}
+
+}  // namespace
