@@ -45,16 +45,6 @@ int UsageError(const std::string& message) {
     return 2;
 }
 
-bool ParseScale(const std::string& text, double& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(out) && out > 0.0;
-}
-
 // Copies one panel of width x height RGB bytes into the picture at column x0.
 void PutPanel(std::vector<unsigned char>& picture, int pictureWidth, int x0,
               const unsigned char* panel, int width, int height) {
@@ -108,20 +98,12 @@ int DepthCompareMain(int argc, const char* const argv[]) {
             PrintHelp();
             return 0;
         }
-        if (arg == "--scale" || arg.rfind("--scale=", 0) == 0) {
-            std::string value;
-            if (arg == "--scale") {
-                if (i + 1 >= argc) {
-                    return UsageError("Option --scale needs a value");
-                }
-                value = argv[++i];
-            } else {
-                value = arg.substr(8);
-            }
-            if (!ParseScale(value, scale)) {
-                return UsageError("Bad --scale value '" + value +
-                                  "' (a finite number greater than 0)");
-            }
+        std::string problem;
+        const int taken = zeltool::TakeScaleOption(argc, argv, i, scale, &problem);
+        if (taken < 0) {
+            return UsageError(problem);
+        }
+        if (taken > 0) {
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {

@@ -73,17 +73,6 @@ int UsageError(const std::string& message) {
     return 2;
 }
 
-// A positive, finite scale factor that fills the whole text.
-bool ParseScale(const std::string& text, double& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(out) && out > 0.0;
-}
-
 // An inclusive range of frames; a single frame N is N:N.
 struct FrameRange {
     int first;
@@ -288,20 +277,12 @@ int DepthEvalMain(int argc, const char* const argv[]) {
             csv = true;
             continue;
         }
-        if (arg == "--scale" || arg.rfind("--scale=", 0) == 0) {
-            std::string value;
-            if (arg == "--scale") {
-                if (i + 1 >= argc) {
-                    return UsageError("Option --scale needs a value");
-                }
-                value = argv[++i];
-            } else {
-                value = arg.substr(8);
-            }
-            if (!ParseScale(value, scale)) {
-                return UsageError("Bad --scale value '" + value +
-                                  "' (a finite number greater than 0)");
-            }
+        std::string problem;
+        const int taken = zeltool::TakeScaleOption(argc, argv, i, scale, &problem);
+        if (taken < 0) {
+            return UsageError(problem);
+        }
+        if (taken > 0) {
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {

@@ -1,8 +1,11 @@
 #include "tools/toolsupport.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -119,6 +122,35 @@ bool LoadProject(const char* path, CZelVideoSequence& sequence, FILE* messages, 
         return false;
     }
     return true;
+}
+
+int TakeScaleOption(int argc, const char* const argv[], int& i, double& scale,
+                    std::string* problem) {
+    const std::string arg = argv[i];
+    std::string value;
+    if (arg == "--scale") {
+        if (i + 1 >= argc) {
+            *problem = "Option --scale needs a value";
+            return -1;
+        }
+        value = argv[++i];
+    } else if (arg.rfind("--scale=", 0) == 0) {
+        value = arg.substr(8);
+    } else {
+        return 0;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = value.empty() || std::isspace(static_cast<unsigned char>(value[0]))
+                              ? 0.0
+                              : std::strtod(value.c_str(), &end);
+    if (end != value.c_str() + value.size() || errno != 0 || !std::isfinite(parsed) ||
+        parsed <= 0.0) {
+        *problem = "Bad --scale value '" + value + "' (a finite number greater than 0)";
+        return -1;
+    }
+    scale = parsed;
+    return 1;
 }
 
 bool ParseFrameNumber(const char* text, int& out) {

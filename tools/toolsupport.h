@@ -23,6 +23,13 @@ enum class ParserLines {
 // read as a project, or it has no frames or no image size.
 bool LoadProject(const char* path, CZelVideoSequence& sequence, FILE* messages, ParserLines lines);
 
+// Takes the option "--scale S" or "--scale=S" at argv[i]: S is a finite number above 0, written
+// whole (no leading blank, nothing after it). Returns 0 when argv[i] is another argument, 1 when
+// the option was taken (i then stands on its last word), and -1 with the reason in *problem when
+// its value is missing or bad.
+int TakeScaleOption(int argc, const char* const argv[], int& i, double& scale,
+                    std::string* problem);
+
 // A frame number: decimal digits only, within int.
 bool ParseFrameNumber(const char* text, int& out);
 
