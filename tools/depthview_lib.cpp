@@ -1,6 +1,8 @@
 #include "tools/depthview_lib.h"
 
+#if ZEL_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -217,6 +219,7 @@ bool WriteRgbPng(const std::string& path, int width, int height,
         }
         return false;
     }
+#if ZEL_HAVE_PNG
     png_image image;
     std::memset(&image, 0, sizeof(image));
     image.version = PNG_IMAGE_VERSION;
@@ -233,6 +236,17 @@ bool WriteRgbPng(const std::string& path, int width, int height,
         return false;
     }
     return true;
+#else
+    if (error != nullptr) {
+        *error = "this build has no PNG support (libpng was not found when it was configured)";
+    }
+    static_cast<void>(path);
+    return false;
+#endif
+}
+
+bool CanWritePng() {
+    return ZEL_HAVE_PNG != 0;
 }
 
 int DepthViewMain(int argc, const char* const argv[]) {

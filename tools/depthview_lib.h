@@ -55,6 +55,10 @@ std::vector<unsigned char> ColorizeDisparity(const float* values, int width, int
 bool WriteRgbPng(const std::string& path, int width, int height,
                  const std::vector<unsigned char>& rgb, std::string* error);
 
+// Whether this build writes PNG files (libpng was found when it was configured). Without it
+// WriteRgbPng always fails with its reason, and so does every frame of the program.
+bool CanWritePng();
+
 // The whole program: `zel_depthview <project file> [frame ...]` (argv[0] is the program name).
 // Prints its lines on standard output. Returns 0 when every requested frame's picture was
 // written, 1 otherwise (bad arguments, a project that cannot be read, a missing depth file or
