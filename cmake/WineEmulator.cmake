@@ -3,8 +3,10 @@
 # gives Wine a prefix inside the build tree and keeps it quiet, windowless and time-limited.
 find_program(ZEL_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine
   DOC "Wine, to run the cross-built Windows programs")
+find_program(ZEL_WINESERVER NAMES wineserver wineserver64 PATHS /usr/lib/wine /usr/lib64/wine
+  DOC "Wine's server, kept running between the programs of a test run")
 set(ZEL_WINE_TIMEOUT 600 CACHE STRING "Seconds after which one program under Wine is stopped")
-if(NOT ZEL_WINE)
+if(NOT ZEL_WINE OR NOT ZEL_WINESERVER)
   message(STATUS "Wine not found: the Windows programs can be built but not run here "
                  "(Debian: apt-get install wine64)")
   return()

@@ -19,8 +19,12 @@ if(TOOLCHAIN_FILE)
   # toolchain restricts package searches to the target's tree.
   set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -Dzeldepth_DIR=${prefix}/lib/cmake/zeldepth)
 endif()
+# Flags only when there are some, so that the toolchain's own linker flags stay in force.
+set(flags "")
+if(CXX_FLAGS)
+  set(flags "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${CXX_FLAGS}")
+endif()
 run_step(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${work}
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} ${cross}
-  "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${CXX_FLAGS}")
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} ${cross} ${flags})
 run_step(${CMAKE_COMMAND} --build ${work})
 run_step(${EMULATOR} ${work}/consumer${EXE_SUFFIX})
