@@ -342,7 +342,9 @@ TEST_F(DepthViewTool, WritesEveryFrameWithRowZeroOnTopAndNonFiniteBlack) {
 }
 
 TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) {
-    ZEL_REQUIRE_PNG();
+    // Without PNG support the good frame fails too, at the write; the checks before it are the
+    // same.
+    const bool png = zelview::CanWritePng();
     SaveDepthFiles(project, {0}, [](int, int x, int y) { return static_cast<float>(x + y); });
     // Frame 1: a map of another working size (20 x 10 floats); frame 2: no file at all.
     testutil::WriteFile(data + "_depth1.raw", std::string(20 * 10 * 4, '\0'));
@@ -358,13 +360,15 @@ TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) 
         << run.out;
     // The size is checked before the file is loaded, so the loader says nothing.
     EXPECT_EQ(run.out.find("Warning"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("2 of 3 frames failed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(png ? "2 of 3 frames failed" : "3 of 3 frames failed"),
+              std::string::npos)
+        << run.out;
     EXPECT_FALSE(fs::exists(data + "_depth1.png"));
     EXPECT_FALSE(fs::exists(data + "_depth2.png"));
-    EXPECT_TRUE(fs::exists(data + "_depth0.png"));
+    EXPECT_EQ(fs::exists(data + "_depth0.png"), png);
 
     // Only the good frame requested: success.
-    EXPECT_EQ(View({project, "0"}).status, 0);
+    EXPECT_EQ(View({project, "0"}).status, png ? 0 : 1);
     // A longer file is refused as well.
     testutil::WriteFile(data + "_depth1.raw", std::string(kW * kH * 4 + 4, '\0'));
     EXPECT_EQ(View({project, "1"}).status, 1);

@@ -86,7 +86,10 @@ inline std::string QuoteArg(const std::string& arg) {
 inline ProcessResult RunProcess(const std::string& exe, const std::vector<std::string>& args,
                                 const std::string& stdinText = "", int timeoutSeconds = 120) {
     static int serial = 0;
-    const std::string base = TempPath("process" + std::to_string(serial++));
+    // Named after this process too: CTest runs the cases of one test program as processes of
+    // their own, in parallel.
+    const std::string base =
+        TempPath("process" + std::to_string(ProcessId()) + "-" + std::to_string(serial++));
     const std::string inPath = base + ".in";
     const std::string outPath = base + ".out";
     const std::string errPath = base + ".err";
