@@ -142,8 +142,9 @@ double CLibraryDouble(const char* text) {
 }
 
 // The first token of the table the C library converts differently, or nullptr when it gives every
-// C99 result. Where it does not (Wine's msvcrt reads neither hex floats nor "infinity" as C99
-// does), it is no reference for the random comparisons below.
+// C99 result. Where it does not (MinGW's strtod under Wine gives -0 for "-." and a signalling
+// NaN for "nan(123)"; msvcrt's atof reads no hex floats), it is no reference for the random
+// comparisons below.
 const char* CLibraryDeviation() {
     for (const C99Result& c : kC99Results) {
         if (CLibraryInt(c.token) != c.integer || Bits(CLibraryDouble(c.token)) != c.bits) {
