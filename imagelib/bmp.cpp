@@ -513,8 +513,18 @@ ImageError DecodeEmbedded(const Header& h, const uint8_t* f, size_t size, Decode
         length = h.imageSize;
     }
     Decoded picture;
-    const ImageError err = h.compression == kJpeg ? DecodeJpeg(data, length, &picture)
-                                                  : DecodePng(data, length, &picture);
+    // A build without the stream's codec refuses it as it refuses a plain file of that format.
+    ImageError err = ImageError::kFormatNotBuilt;
+    static_cast<void>(data);
+    if (h.compression == kJpeg) {
+#if ZEL_HAVE_JPEG
+        err = DecodeJpeg(data, length, &picture);
+#endif
+    } else {
+#if ZEL_HAVE_PNG
+        err = DecodePng(data, length, &picture);
+#endif
+    }
     if (err != ImageError::kNone) {
         return err;
     }

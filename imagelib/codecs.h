@@ -10,6 +10,14 @@
 
 #include "imagelib/ximage.h"
 
+// The build says which optional decoders it compiled (PNG and JPEG); both by default.
+#ifndef ZEL_HAVE_PNG
+#define ZEL_HAVE_PNG 1
+#endif
+#ifndef ZEL_HAVE_JPEG
+#define ZEL_HAVE_JPEG 1
+#endif
+
 namespace imagecodec {
 
 // The largest picture any decoder or Create accepts, in pixels.

@@ -236,6 +236,8 @@ const char* ImageErrorText(ImageError error) {
             return "OS/2 RLE24 compression not supported";
         case ImageError::kEmbeddedSizeMismatch:
             return "embedded JPEG or PNG size differs from the header";
+        case ImageError::kFormatNotBuilt:
+            return "format not built into this library";
     }
     return "unknown error";
 }
@@ -280,9 +282,17 @@ bool CxImage::DecodeBuffer(std::unique_ptr<uint8_t[]> file, size_t size) {
     if (size >= 2 && f[0] == 'B' && f[1] == 'M') {
         lastError_ = imagecodec::DecodeBmp(file, size, &picture);
     } else if (size >= 8 && std::memcmp(f, kPngSignature, 8) == 0) {
+#if ZEL_HAVE_PNG
         lastError_ = imagecodec::DecodePng(f, size, &picture);
+#else
+        lastError_ = ImageError::kFormatNotBuilt;
+#endif
     } else if (size >= 3 && f[0] == 0xFF && f[1] == 0xD8 && f[2] == 0xFF) {
+#if ZEL_HAVE_JPEG
         lastError_ = imagecodec::DecodeJpeg(f, size, &picture);
+#else
+        lastError_ = ImageError::kFormatNotBuilt;
+#endif
     } else {
         lastError_ = ImageError::kUnknownFormat;
     }
@@ -295,6 +305,19 @@ bool CxImage::DecodeBuffer(std::unique_ptr<uint8_t[]> file, size_t size) {
     bgr_ = picture.bgr;
     alpha_ = std::move(picture.alpha);
     return true;
+}
+
+bool CxImage::CanLoad(int imageType) {
+    switch (imageType) {
+        case CXIMAGE_FORMAT_BMP:
+            return true;
+        case CXIMAGE_FORMAT_PNG:
+            return ZEL_HAVE_PNG != 0;
+        case CXIMAGE_FORMAT_JPG:
+            return ZEL_HAVE_JPEG != 0;
+        default:
+            return false;
+    }
 }
 
 unsigned CxImage::GetWidth() const {

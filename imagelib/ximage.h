@@ -6,7 +6,8 @@
 // - Pixels are exchanged as RGBQUAD records in the order blue, green, red, reserved; the
 //   reserved byte carries alpha when alpha is requested and the picture has an alpha plane.
 // - Image type codes: 0 = unknown/any, 1 = BMP, 2 = PNG, 3 = JPEG. Load recognises the format
-//   from the file's first bytes whatever code it is given.
+//   from the file's first bytes whatever code it is given. PNG and JPEG are optional parts of a
+//   build (CanLoad tells); BMP is always there.
 // - Storage: 3 bytes per pixel in the order blue, green, red, rows bottom-up and packed (no row
 //   padding), plus an optional alpha plane of 1 byte per pixel in the same order.
 // - No operation prints anything; the reason of the last failure is kept (GetLastError).
@@ -56,6 +57,7 @@ enum class ImageError {
     kUnsupportedHuffman1D,  // an OS/2 BMP with 1-bit Huffman (fax) compression
     kUnsupportedRle24,      // an OS/2 BMP with 24-bit run-length compression
     kEmbeddedSizeMismatch,  // a BMP's embedded JPEG or PNG has another size than its header
+    kFormatNotBuilt,        // a PNG or JPEG file, and this build was made without that format
 };
 
 // A short English name of the reason, for test failures and developer traces.
@@ -78,6 +80,10 @@ class CxImage {
 
     // Same as Load, from size bytes in memory (the caller keeps ownership of data).
     bool Decode(const uint8_t* data, size_t size);
+
+    // Whether this build reads the format (a CXIMAGE_FORMAT_ code): BMP always; PNG and JPEG
+    // when their libraries were found at configure time.
+    static bool CanLoad(int imageType);
 
     unsigned GetWidth() const;
     unsigned GetHeight() const;

@@ -207,6 +207,10 @@ std::string Tail(const std::string& text) {
 }
 
 TEST(ColmapReal, SampleReconstructionImportsCloseToTheTruth) {
+#ifdef _WIN32
+    GTEST_SKIP() << "COLMAP is run by the native build's test; the Windows build checks the "
+                    "readers and the importer on models written by the tests";
+#endif
     if (!OnPath("colmap")) {
         if (std::getenv("CI") != nullptr) {
             FAIL() << "colmap is not installed, and CI must run this test (.ci/run installs it)";

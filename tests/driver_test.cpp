@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -10,12 +11,30 @@
 
 namespace {
 
-const char kPrompt[] = "Press any key to continue . . . ";
+// A key for the one wait of a run: the wait reads it like a key typed at the console.
+const char kKey[] = "\n";
 
-// Runs the program with standard input at its end (so the wait goes on at once); returns its
-// standard output and exit status.
+// What the wait for a key prints when given that key. POSIX: the program's own prompt and a line
+// end. Windows: whatever the console's own "pause" command prints for the same input (its wording
+// differs between Windows versions and Wine), since that is what the program runs.
+const std::string& PauseOutput() {
+#ifdef _WIN32
+    static const std::string text = [] {
+        const char* shell = std::getenv("COMSPEC");
+        return testutil::RunProcess(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe",
+                                    {"/c", "pause"}, kKey)
+            .out;
+    }();
+#else
+    static const std::string text = "Press any key to continue . . . \n";
+#endif
+    return text;
+}
+
+// Runs the program with one key at its standard input; returns its standard output and exit
+// status.
 testutil::ProcessResult RunProgram(const std::string& exe) {
-    return testutil::RunProcess(exe, {});
+    return testutil::RunProcess(exe, {}, kKey);
 }
 
 size_t CountOf(const std::string& text, const std::string& part) {
@@ -26,13 +45,17 @@ size_t CountOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+TEST(Driver, ThePauseOutputIsThePrompt) {
+    EXPECT_EQ(PauseOutput().rfind("Press any key to continue", 0), 0u) << PauseOutput();
+}
+
 TEST(Driver, MissingProjectPrintsTheParserLineWaitsOnceAndExitsOne) {
     const std::string project = ZEL_DRIVER_TEST_DIR "/missing/project.txt";
     std::filesystem::remove(project);
     const testutil::ProcessResult run = RunProgram(ZEL_MISSING_EXE);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
-              "ERROR:Can not find the OVK project file: " + project + " \n" + kPrompt + "\n");
+              "ERROR:Can not find the OVK project file: " + project + " \n" + PauseOutput());
 }
 
 TEST(Driver, ZeroFrameProjectRunsTheEmptyRangeAndExitsZero) {
@@ -45,7 +68,7 @@ TEST(Driver, ZeroFrameProjectRunsTheEmptyRangeAndExitsZero) {
                         "<Camera Track>\n</Camera Track>\n");
     const testutil::ProcessResult run = RunProgram(ZEL_ZERO_EXE);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, std::string("Total frame count:0\n\n") + kPrompt + "\n");
+    EXPECT_EQ(run.out, "Total frame count:0\n\n" + PauseOutput());
 }
 
 TEST(Driver, SampleProjectRunsAndExitsZero) {
@@ -53,10 +76,10 @@ TEST(Driver, SampleProjectRunsAndExitsZero) {
     const testutil::ProcessResult run = RunProgram(ZEL_SAMPLE_EXE);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.rfind("Total frame count:30\n\n", 0), 0u) << run.out;
-    EXPECT_EQ(CountOf(run.out, kPrompt), 1u) << run.out;
+    EXPECT_EQ(CountOf(run.out, PauseOutput()), 1u) << run.out;
     EXPECT_EQ(CountOf(run.out, "ERROR"), 0u) << run.out;
     EXPECT_EQ(CountOf(run.out, "Warning"), 0u) << run.out;
-    const std::string end = std::string(kPrompt) + "\n";
+    const std::string& end = PauseOutput();
     EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), end.size())), end);
 }
 

@@ -9,9 +9,22 @@
 #include <iterator>
 #include <string>
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace testutil {
+
+// This test program's process id, to name scratch files apart from other test programs'.
+inline long ProcessId() {
+#ifdef _WIN32
+    return static_cast<long>(::_getpid());
+#else
+    return static_cast<long>(::getpid());
+#endif
+}
 
 // A directory for this test program's files, created on first use and emptied of the given
 // test's leftovers by the caller as needed.
@@ -29,7 +42,7 @@ inline std::string TempPath(const std::string& name) {
 // running beside this one (ctest runs tests in parallel) never reads it half-written.
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const std::string scratch = path + ".part" + std::to_string(::getpid());
+    const std::string scratch = path + ".part" + std::to_string(ProcessId());
     {
         std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

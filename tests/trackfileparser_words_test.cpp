@@ -1,6 +1,7 @@
 // The feature-track reader converts plain numbers straight from the buffer. Whatever the words
-// look like, it must read exactly what ReadWord followed by atoi / atof reads: these tests
-// compare it with that reading on random sections full of awkward words.
+// look like, it must read exactly what ReadWord followed by the general conversions ParseInt /
+// ParseDouble (atoi / atof as C99 defines them, on every platform) reads: these tests compare it
+// with that reading on random sections full of awkward words.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "parser/trackfileparser.h"
 #include "sequence/videosequence.h"
 #include "tests/test_util.h"
+#include "util/numparse.h"
 
 namespace {
 
@@ -68,27 +70,27 @@ struct ReferenceTrack {
     std::vector<CTrackPoint> points;
 };
 
-// The records as ReadWord, atoi and atof read them, up to a record whose observation count
-// cannot fit the rest of the buffer (where the parser stops too). Returns false when the record
-// count itself cannot fit (the parser then reads differently).
+// The records as ReadWord, ParseInt and ParseDouble read them, up to a record whose observation
+// count cannot fit the rest of the buffer (where the parser stops too). Returns false when the
+// record count itself cannot fit (the parser then reads differently).
 bool ReferenceRead(CFileParser& p, std::vector<ReferenceTrack>& tracks) {
     p.position = static_cast<int32_t>(std::strlen("<Feature Tracks>"));
     p.ReadWord();
-    const int records = static_cast<int>(std::strtol(p.wordBuffer, nullptr, 10));
+    const int records = ParseInt(p.wordBuffer);
     if (records > 0 && 12 * int64_t{records} - 1 > p.length - p.position) {
         return false;
     }
     for (int r = 0; r < records; r++) {
         ReferenceTrack t;
         p.ReadWord();
-        int count = static_cast<int>(std::strtol(p.wordBuffer, nullptr, 10));
+        int count = ParseInt(p.wordBuffer);
         p.ReadWord();
-        t.id = static_cast<int>(std::strtol(p.wordBuffer, nullptr, 10));
+        t.id = ParseInt(p.wordBuffer);
         p.ReadWord();
-        t.status = static_cast<int>(std::strtol(p.wordBuffer, nullptr, 10));
+        t.status = ParseInt(p.wordBuffer);
         for (double& v : t.point) {
             p.ReadWord();
-            v = std::atof(p.wordBuffer);
+            v = ParseDouble(p.wordBuffer);
         }
         count = count < 0 ? 0 : count;
         if (count > 0 && 6 * int64_t{count} - 1 > p.length - p.position) {
@@ -97,11 +99,11 @@ bool ReferenceRead(CFileParser& p, std::vector<ReferenceTrack>& tracks) {
         for (int j = 0; j < count; j++) {
             CTrackPoint point;
             p.ReadWord();
-            point.frame = static_cast<int>(std::strtol(p.wordBuffer, nullptr, 10));
+            point.frame = ParseInt(p.wordBuffer);
             p.ReadWord();
-            point.x = std::atof(p.wordBuffer);
+            point.x = ParseDouble(p.wordBuffer);
             p.ReadWord();
-            point.y = std::atof(p.wordBuffer);
+            point.y = ParseDouble(p.wordBuffer);
             t.points.push_back(point);
         }
         tracks.push_back(t);
@@ -109,7 +111,7 @@ bool ReferenceRead(CFileParser& p, std::vector<ReferenceTrack>& tracks) {
     return true;
 }
 
-TEST(FeatureTrackWordsTest, ReadsWhatReadWordAndTheCLibraryRead) {
+TEST(FeatureTrackWordsTest, ReadsWhatReadWordAndTheGeneralConversionsRead) {
     std::mt19937 rng(99);
     int compared = 0;
     for (int trial = 0; trial < 3000; trial++) {

@@ -1,8 +1,12 @@
 // CxImage loading PNG and JPEG: every colour type the decoders convert, and broken streams.
-// The files are made here with libpng and libjpeg themselves.
+// The files are made here with libpng and libjpeg themselves. Both formats are optional parts of
+// a build: without one, its cases are skipped and the committed sample files of that format must
+// be refused with kFormatNotBuilt.
 
 #include <gtest/gtest.h>
+#if ZEL_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <csetjmp>
@@ -16,8 +20,10 @@
 #include "tests/bmp_builder.h"
 #include "tests/test_util.h"
 
+#if ZEL_HAVE_JPEG
 // jpeglib.h needs FILE and size_t first.
 #include <jpeglib.h>
+#endif
 
 namespace {
 
@@ -35,6 +41,7 @@ int Grey(int x, int y) {
     return (x * 19 + y * 3) % 256;
 }
 
+#if ZEL_HAVE_PNG
 void PngWriteToString(png_structp png, png_bytep data, size_t n) {
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), n);
 }
@@ -92,7 +99,9 @@ std::string EncodePng(int colorType, int bitDepth, bool interlace,
     png_destroy_write_struct(&png, &info);
     return out;
 }
+#endif
 
+#if ZEL_HAVE_JPEG
 // Writes a JPEG of kW x kH from 1, 3 or 4 samples per pixel.
 std::string EncodeJpeg(J_COLOR_SPACE space, int components, bool progressive,
                        const std::function<std::vector<int>(int, int)>& sample) {
@@ -131,9 +140,11 @@ std::string EncodeJpeg(J_COLOR_SPACE space, int components, bool progressive,
     std::free(buffer);
     return out;
 }
+#endif
 
 // A BMP whose pixel data is a whole PNG (compression 5) or JPEG (4) stream of width x kH.
-std::string InBmp(const std::string& stream, uint32_t compression, int width = kW) {
+[[maybe_unused]] std::string InBmp(const std::string& stream, uint32_t compression,
+                                   int width = kW) {
     bmptest::Bmp b;
     b.width = width;
     b.height = kH;
@@ -145,6 +156,7 @@ std::string InBmp(const std::string& stream, uint32_t compression, int width = k
 
 struct FormatCase {
     const char* name;
+    int format;  // CXIMAGE_FORMAT_PNG or CXIMAGE_FORMAT_JPG
     std::string file;
     bool lossy;                              // JPEG: compare within a tolerance
     std::function<Rgba(int, int)> expected;  // top row is y = 0
@@ -155,7 +167,7 @@ void PrintTo(const FormatCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-std::vector<int> RgbOf(int x, int y) {
+[[maybe_unused]] std::vector<int> RgbOf(int x, int y) {
     const Rgba p = Reference(x, y);
     return {p.r, p.g, p.b};
 }
@@ -164,33 +176,34 @@ Rgba Opaque(int x, int y) {
     p.a = -1;
     return p;
 }
-Rgba GreyPixel(int x, int y) {
+[[maybe_unused]] Rgba GreyPixel(int x, int y) {
     const int v = Grey(x, y);
     return {v, v, v, -1};
 }
 
 std::vector<FormatCase> FormatCases() {
     std::vector<FormatCase> cases;
-    cases.push_back(
-        {"PngRgb8", EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf), false, Opaque, false});
+#if ZEL_HAVE_PNG
+    cases.push_back({"PngRgb8", CXIMAGE_FORMAT_PNG, EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf),
+                     false, Opaque, false});
     const std::string rgba = EncodePng(PNG_COLOR_TYPE_RGB_ALPHA, 8, false, [](int x, int y) {
         const Rgba p = Reference(x, y);
         return std::vector<int>{p.r, p.g, p.b, p.a};
     });
-    cases.push_back({"PngRgba8", rgba, false, Reference, true});
-    cases.push_back({"BmpEmbeddedPng", InBmp(rgba, 5), false, Reference, true});
-    cases.push_back({"PngRgb16Interlaced",
+    cases.push_back({"PngRgba8", CXIMAGE_FORMAT_PNG, rgba, false, Reference, true});
+    cases.push_back({"BmpEmbeddedPng", CXIMAGE_FORMAT_PNG, InBmp(rgba, 5), false, Reference, true});
+    cases.push_back({"PngRgb16Interlaced", CXIMAGE_FORMAT_PNG,
                      EncodePng(PNG_COLOR_TYPE_RGB, 16, true,
                                [](int x, int y) {
                                    const Rgba p = Reference(x, y);
                                    return std::vector<int>{p.r * 257, p.g * 257, p.b * 257};
                                }),
                      false, Opaque, false});
-    cases.push_back({"PngGrey8",
+    cases.push_back({"PngGrey8", CXIMAGE_FORMAT_PNG,
                      EncodePng(PNG_COLOR_TYPE_GRAY, 8, false,
                                [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
                      false, GreyPixel, false});
-    cases.push_back({"PngGrey1",
+    cases.push_back({"PngGrey1", CXIMAGE_FORMAT_PNG,
                      EncodePng(PNG_COLOR_TYPE_GRAY, 1, false,
                                [](int x, int y) { return std::vector<int>{(x + y) & 1}; }),
                      false,
@@ -200,7 +213,7 @@ std::vector<FormatCase> FormatCases() {
                      },
                      false});
     cases.push_back(
-        {"PngGreyAlpha16",
+        {"PngGreyAlpha16", CXIMAGE_FORMAT_PNG,
          EncodePng(PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
                    [](int x, int y) {
                        return std::vector<int>{Grey(x, y) * 257, Reference(x, y).a * 257};
@@ -216,7 +229,7 @@ std::vector<FormatCase> FormatCases() {
         {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}, {200, 100, 50}};
     const std::vector<png_byte> trns = {255, 255, 255, 128, 0};
     cases.push_back(
-        {"PngPalette4Transparency",
+        {"PngPalette4Transparency", CXIMAGE_FORMAT_PNG,
          EncodePng(
              PNG_COLOR_TYPE_PALETTE, 4, false,
              [](int x, int y) { return std::vector<int>{(x + 2 * y) % 5}; }, palette, trns),
@@ -226,24 +239,33 @@ std::vector<FormatCase> FormatCases() {
              return Rgba{palette[i].red, palette[i].green, palette[i].blue, trns[i]};
          },
          true});
+#else
+    cases.push_back({"Png", CXIMAGE_FORMAT_PNG, "", false, Opaque, false});
+#endif
 
+#if ZEL_HAVE_JPEG
     const std::string baseline = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
-    cases.push_back({"JpegBaseline", baseline, true, Opaque, false});
-    cases.push_back({"BmpEmbeddedJpeg", InBmp(baseline, 4), true, Opaque, false});
-    cases.push_back({"JpegProgressive", EncodeJpeg(JCS_RGB, 3, true, RgbOf), true, Opaque, false});
-    cases.push_back({"JpegGrey",
+    cases.push_back({"JpegBaseline", CXIMAGE_FORMAT_JPG, baseline, true, Opaque, false});
+    cases.push_back(
+        {"BmpEmbeddedJpeg", CXIMAGE_FORMAT_JPG, InBmp(baseline, 4), true, Opaque, false});
+    cases.push_back({"JpegProgressive", CXIMAGE_FORMAT_JPG, EncodeJpeg(JCS_RGB, 3, true, RgbOf),
+                     true, Opaque, false});
+    cases.push_back({"JpegGrey", CXIMAGE_FORMAT_JPG,
                      EncodeJpeg(JCS_GRAYSCALE, 1, false,
                                 [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
                      true, GreyPixel, false});
     // libjpeg marks CMYK files as Adobe's, whose samples are stored inverted (255 = no ink): the
     // samples (r, g, b, 255) therefore mean the colour (r, g, b).
-    cases.push_back({"JpegAdobeCmyk",
+    cases.push_back({"JpegAdobeCmyk", CXIMAGE_FORMAT_JPG,
                      EncodeJpeg(JCS_CMYK, 4, false,
                                 [](int x, int y) {
                                     const Rgba p = Reference(x, y);
                                     return std::vector<int>{p.r, p.g, p.b, 255};
                                 }),
                      true, Opaque, false});
+#else
+    cases.push_back({"Jpeg", CXIMAGE_FORMAT_JPG, "", true, Opaque, false});
+#endif
     return cases;
 }
 
@@ -251,6 +273,9 @@ class CxImageFormats : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(CxImageFormats, LoadsWhateverTheTypeCode) {
     const FormatCase& c = GetParam();
+    if (!CxImage::CanLoad(c.format)) {
+        GTEST_SKIP() << "this build has no " << c.name << " support (library not found)";
+    }
     ASSERT_FALSE(c.file.empty());
     const std::string path = testutil::TempPath(std::string(c.name) + ".img");
     testutil::WriteFile(path, c.file);
@@ -282,6 +307,7 @@ INSTANTIATE_TEST_SUITE_P(PngAndJpeg, CxImageFormats, testing::ValuesIn(FormatCas
                              return std::string(param.param.name);
                          });
 
+#if ZEL_HAVE_PNG
 // Big-endian 32-bit value at a position of a string.
 void PutBe32(std::string& s, size_t at, uint32_t v) {
     s[at] = char(v >> 24);
@@ -299,9 +325,11 @@ uint32_t Crc32(const std::string& s, size_t from, size_t n) {
     }
     return ~crc;
 }
+#endif
 
 struct BrokenCase {
     const char* name;
+    int format;
     std::string file;
     ImageError reason;
 };
@@ -312,48 +340,64 @@ void PrintTo(const BrokenCase& c, std::ostream* os) {
 
 std::vector<BrokenCase> BrokenCases() {
     std::vector<BrokenCase> cases;
+#if ZEL_HAVE_PNG
     const std::string png = EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf);
     const size_t idat = png.find("IDAT");
-    cases.push_back({"PngCutInHeader", png.substr(0, 20), ImageError::kTruncatedHeader});
-    cases.push_back({"PngCutInPixels", png.substr(0, idat + 30), ImageError::kTruncatedPixels});
     cases.push_back(
-        {"PngWithoutEnd", png.substr(0, png.size() - 12), ImageError::kTruncatedPixels});
+        {"PngCutInHeader", CXIMAGE_FORMAT_PNG, png.substr(0, 20), ImageError::kTruncatedHeader});
+    cases.push_back({"PngCutInPixels", CXIMAGE_FORMAT_PNG, png.substr(0, idat + 30),
+                     ImageError::kTruncatedPixels});
+    cases.push_back({"PngWithoutEnd", CXIMAGE_FORMAT_PNG, png.substr(0, png.size() - 12),
+                     ImageError::kTruncatedPixels});
     std::string flipped = png;
     flipped[idat + 10] = char(flipped[idat + 10] ^ 0x55);
-    cases.push_back({"PngBadChecksum", flipped, ImageError::kBadPixelData});
+    cases.push_back({"PngBadChecksum", CXIMAGE_FORMAT_PNG, flipped, ImageError::kBadPixelData});
     // IHDR starts at byte 8: length, "IHDR", width, height, ..., CRC over type and data.
     std::string huge = png;
     PutBe32(huge, 16, 20000);
     PutBe32(huge, 20, 20000);
     PutBe32(huge, 29, Crc32(huge, 12, 17));
-    cases.push_back({"PngOverLimit", huge, ImageError::kTooLarge});
+    cases.push_back({"PngOverLimit", CXIMAGE_FORMAT_PNG, huge, ImageError::kTooLarge});
+#else
+    cases.push_back({"Png", CXIMAGE_FORMAT_PNG, "", ImageError::kNone});
+#endif
 
+#if ZEL_HAVE_JPEG
     const std::string jpeg = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
     const size_t sos = jpeg.find("\xFF\xDA");
-    cases.push_back({"JpegCutInHeader", jpeg.substr(0, 100), ImageError::kTruncatedHeader});
-    cases.push_back({"JpegCutInPixels", jpeg.substr(0, sos + 40), ImageError::kTruncatedPixels});
+    cases.push_back(
+        {"JpegCutInHeader", CXIMAGE_FORMAT_JPG, jpeg.substr(0, 100), ImageError::kTruncatedHeader});
+    cases.push_back({"JpegCutInPixels", CXIMAGE_FORMAT_JPG, jpeg.substr(0, sos + 40),
+                     ImageError::kTruncatedPixels});
     const std::string progressive = EncodeJpeg(JCS_RGB, 3, true, RgbOf);
-    cases.push_back({"JpegProgressiveCut", progressive.substr(0, progressive.size() * 2 / 3),
+    cases.push_back({"JpegProgressiveCut", CXIMAGE_FORMAT_JPG,
+                     progressive.substr(0, progressive.size() * 2 / 3),
                      ImageError::kTruncatedPixels});
     // The start-of-frame segment: FF C0, length, precision, height, width.
     std::string big = jpeg;
     const size_t sof = big.find("\xFF\xC0");
     big[sof + 5] = big[sof + 7] = 0x7F;  // 32767 x 32767: within libjpeg's limit, not ours
     big[sof + 6] = big[sof + 8] = char(0xFF);
-    cases.push_back({"JpegOverLimit", big, ImageError::kTooLarge});
+    cases.push_back({"JpegOverLimit", CXIMAGE_FORMAT_JPG, big, ImageError::kTooLarge});
     std::string zero = jpeg;
     zero[sof + 5] = zero[sof + 6] = 0;
-    cases.push_back({"JpegZeroHeight", zero, ImageError::kBadPixelData});
-
+    cases.push_back({"JpegZeroHeight", CXIMAGE_FORMAT_JPG, zero, ImageError::kBadPixelData});
+#endif
+#if ZEL_HAVE_PNG && ZEL_HAVE_JPEG
     // Streams inside a BMP: the header's size must agree, the stream must be whole.
-    cases.push_back(
-        {"BmpEmbeddedPngOtherWidth", InBmp(png, 5, kW + 1), ImageError::kEmbeddedSizeMismatch});
-    cases.push_back(
-        {"BmpEmbeddedJpegOtherWidth", InBmp(jpeg, 4, kW - 1), ImageError::kEmbeddedSizeMismatch});
+    cases.push_back({"BmpEmbeddedPngOtherWidth", CXIMAGE_FORMAT_PNG, InBmp(png, 5, kW + 1),
+                     ImageError::kEmbeddedSizeMismatch});
+    cases.push_back({"BmpEmbeddedJpegOtherWidth", CXIMAGE_FORMAT_JPG, InBmp(jpeg, 4, kW - 1),
+                     ImageError::kEmbeddedSizeMismatch});
     const std::string inBmp = InBmp(jpeg, 4);
+    cases.push_back({"BmpEmbeddedJpegCut", CXIMAGE_FORMAT_JPG, inBmp.substr(0, inBmp.size() - 10),
+                     ImageError::kTruncatedPixels});
     cases.push_back(
-        {"BmpEmbeddedJpegCut", inBmp.substr(0, inBmp.size() - 10), ImageError::kTruncatedPixels});
-    cases.push_back({"BmpEmbeddedPngBroken", InBmp(flipped, 5), ImageError::kBadPixelData});
+        {"BmpEmbeddedPngBroken", CXIMAGE_FORMAT_PNG, InBmp(flipped, 5), ImageError::kBadPixelData});
+#endif
+#if !ZEL_HAVE_JPEG
+    cases.push_back({"Jpeg", CXIMAGE_FORMAT_JPG, "", ImageError::kNone});
+#endif
     return cases;
 }
 
@@ -361,6 +405,9 @@ class CxImageBrokenStream : public testing::TestWithParam<BrokenCase> {};
 
 TEST_P(CxImageBrokenStream, FailsWithReasonAndEmptyPicture) {
     const BrokenCase& c = GetParam();
+    if (!CxImage::CanLoad(c.format)) {
+        GTEST_SKIP() << "this build has no " << c.name << " support (library not found)";
+    }
     const std::string path = testutil::TempPath(std::string(c.name) + ".img");
     testutil::WriteFile(path, c.file);
     CxImage img;
@@ -377,5 +424,41 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CxImageBrokenStream, testing::ValuesIn(BrokenCas
                          [](const testing::TestParamInfo<BrokenCase>& param) {
                              return std::string(param.param.name);
                          });
+
+// The build's formats: BMP always, PNG and JPEG as configured. A committed sample of each
+// optional format loads when the format is built in, and is otherwise refused with its own reason
+// and an empty picture.
+TEST(CxImageOptionalFormats, LoadOrRefuseAsTheBuildSays) {
+    EXPECT_TRUE(CxImage::CanLoad(CXIMAGE_FORMAT_BMP));
+    EXPECT_EQ(CxImage::CanLoad(CXIMAGE_FORMAT_PNG), ZEL_HAVE_PNG != 0);
+    EXPECT_EQ(CxImage::CanLoad(CXIMAGE_FORMAT_JPG), ZEL_HAVE_JPEG != 0);
+    EXPECT_FALSE(CxImage::CanLoad(CXIMAGE_FORMAT_UNKNOWN));
+    EXPECT_FALSE(CxImage::CanLoad(42));
+    const struct {
+        const char* file;
+        int format;
+    } samples[] = {{"png_rgb8.png", CXIMAGE_FORMAT_PNG},
+                   {"png_rgb8_truncated.png", CXIMAGE_FORMAT_PNG},
+                   {"jpeg_rgb.jpg", CXIMAGE_FORMAT_JPG},
+                   {"jpeg_truncated_header.jpg", CXIMAGE_FORMAT_JPG}};
+    for (const auto& sample : samples) {
+        SCOPED_TRACE(sample.file);
+        const std::string path =
+            std::string(ZEL_SOURCE_DIR) + "/fuzz/corpus/fuzz_image/" + sample.file;
+        CxImage img;
+        ASSERT_TRUE(img.Create(3, 3, 24, 0));
+        const bool loaded = img.Load(path.c_str(), sample.format);
+        if (CxImage::CanLoad(sample.format)) {
+            EXPECT_NE(img.GetLastError(), ImageError::kFormatNotBuilt);
+            EXPECT_EQ(loaded, std::string(sample.file).find("truncated") == std::string::npos);
+        } else {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(img.GetLastError(), ImageError::kFormatNotBuilt);
+            EXPECT_STREQ(ImageErrorText(img.GetLastError()), "format not built into this library");
+            EXPECT_EQ(img.GetWidth(), 0u);
+            EXPECT_EQ(img.GetBits(), nullptr);
+        }
+    }
+}
 
 }  // namespace

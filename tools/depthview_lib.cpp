@@ -1,6 +1,10 @@
 #include "tools/depthview_lib.h"
 
+#if ZEL_HAVE_PNG
+#if ZEL_HAVE_PNG
 #include <png.h>
+#endif
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +22,10 @@
 namespace zelview {
 
 namespace {
+
+#if !ZEL_HAVE_PNG
+const char kNoPng[] = "this build has no PNG support (libpng was not found when it was configured)";
+#endif
 
 // Polynomial fit of the viridis colour map: channel = sum_k c_k t^k, k = 0..6, t in [0, 1].
 // Within about 1/100 of the tabulated map everywhere.
@@ -82,6 +90,7 @@ std::string OutputPath(int frameIndex, OutputFormat format) {
     return base + ".png";
 }
 
+#if ZEL_HAVE_PNG
 void PngWriteToFile(png_structp png, png_bytep data, size_t n) {
     if (std::fwrite(data, 1, n, static_cast<std::FILE*>(png_get_io_ptr(png))) != n) {
         png_error(png, "write failed");
@@ -116,6 +125,7 @@ bool WriteGrey16(std::FILE* file, int width, int height, std::vector<png_bytep>&
     png_destroy_write_struct(&png, &info);
     return true;
 }
+#endif
 
 // Writes the chosen file of one frame and prints what it wrote.
 bool WriteOutput(int frameNumber, const std::vector<float>& values, int W, int H,
@@ -265,6 +275,7 @@ bool WriteRgbPng(const std::string& path, int width, int height,
         }
         return false;
     }
+#if ZEL_HAVE_PNG
     png_image image;
     std::memset(&image, 0, sizeof(image));
     image.version = PNG_IMAGE_VERSION;
@@ -282,6 +293,17 @@ bool WriteRgbPng(const std::string& path, int width, int height,
         return true;
     };
     return zeltool::WriteWhole(path, write, error);
+#else
+    if (error != nullptr) {
+        *error = kNoPng;
+    }
+    static_cast<void>(path);
+    return false;
+#endif
+}
+
+bool CanWritePng() {
+    return ZEL_HAVE_PNG != 0;
 }
 
 bool WritePfm(const std::string& path, int width, int height, const std::vector<float>& values,
@@ -336,6 +358,14 @@ bool WriteDepthPng16(const std::string& path, int width, int height,
         }
         return false;
     }
+#if !ZEL_HAVE_PNG
+    if (error != nullptr) {
+        *error = kNoPng;
+    }
+    static_cast<void>(path);
+    static_cast<void>(scale);
+    return false;
+#else
     const double s = DepthPngScale(disparities);
     if (scale != nullptr) {
         *scale = s;
@@ -386,6 +416,7 @@ bool WriteDepthPng16(const std::string& path, int width, int height,
         return zeltool::CloseWritten(file, partial, reason);
     };
     return zeltool::WriteWhole(path, write, error);
+#endif
 }
 
 namespace {

@@ -90,6 +90,11 @@ double DepthPngScale(const std::vector<float>& disparities);
 bool WriteDepthPng16(const std::string& path, int width, int height,
                      const std::vector<float>& disparities, double* scale, std::string* error);
 
+// Whether this build writes PNG files (libpng was found when it was configured). Without it
+// WriteRgbPng and WriteDepthPng16 always fail with their reason, and so does every frame of the
+// program in a PNG format.
+bool CanWritePng();
+
 // The whole program: `zel_depthview <project file> [--format png|pfm|png16] [frame ...]` (argv[0]
 // is the program name). Prints its lines on standard output. Returns 0 when every requested frame's
 // picture was written, 1 otherwise (bad arguments, a project that cannot be read, a missing depth

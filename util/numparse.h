@@ -2,8 +2,9 @@
 // space skipped, an optional sign (a leading '+' included), the longest valid prefix converted
 // (hex floats, "inf" and "nan" included for reals), 0 when there is none. A fast path handles the
 // common plain-decimal tokens and gives bit-identical results; everything else falls back to the
-// C library. Integers out of range behave as atoi does on this platform ((int) strtol), with no
-// undefined behaviour.
+// C library. Integers out of range behave as atoi does with a 64-bit long (glibc on 64-bit
+// Linux): the value saturated to 64 bits, then reduced modulo 2^32, on every platform and with
+// no undefined behaviour.
 #pragma once
 
 #include "util/chars.h"
