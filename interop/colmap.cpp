@@ -38,7 +38,16 @@ constexpr ModelInfo kModels[] = {
 };
 constexpr int kModelCount = static_cast<int>(sizeof(kModels) / sizeof(kModels[0]));
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The compiler checks Format's arguments against its format where it can; with mingw-w64 the
+// check follows the C99 formats of its own printf family (the build selects that family).
+#if defined(__MINGW32__)
+#define ZEL_FORMAT_CHECK __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+#define ZEL_FORMAT_CHECK __attribute__((format(printf, 1, 2)))
+#else
+#define ZEL_FORMAT_CHECK
+#endif
+std::string Format(const char* format, ...) ZEL_FORMAT_CHECK;
 std::string Format(const char* format, ...) {
     char text[512];
     va_list args;

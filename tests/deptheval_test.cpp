@@ -1,7 +1,9 @@
 // The depth evaluator and the comparison picture: their figures on hand-made maps, and both
 // programs run as processes on a small project whose depth files the test writes itself.
 #include <gtest/gtest.h>
+#if ZEL_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -308,6 +310,11 @@ struct Picture {
 };
 
 bool ReadPng(const std::string& path, Picture& pic) {
+#if !ZEL_HAVE_PNG
+    static_cast<void>(path);
+    static_cast<void>(pic);
+    return false;
+#else
     png_image image;
     std::memset(&image, 0, sizeof(image));
     image.version = PNG_IMAGE_VERSION;
@@ -319,6 +326,7 @@ bool ReadPng(const std::string& path, Picture& pic) {
     pic.height = static_cast<int>(image.height);
     pic.rgb.resize(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
+#endif
 }
 
 bool Same(const zelview::Rgb& a, const zelview::Rgb& b) {
@@ -356,6 +364,9 @@ TEST(DepthCompare, PanelsShareOneColourMapping) {
 }
 
 TEST(DepthCompare, WritesThePictureOrFailsWithoutOne) {
+    if (!zelview::CanWritePng()) {
+        GTEST_SKIP() << "this build writes no PNG (libpng not found at configure time)";
+    }
     const Project p = WriteProject("compare", 5, 4, 2);
     std::vector<float> truth;
     for (int k = 0; k < 20; k++) {
