@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         const bool parsed = parser.Parse(projectPath.c_str());
         SetDiagnosticSink(nullptr);
         if (!parsed) {
-            std::printf("Nothing exported: the project file could not be parsed\n");
+            std::printf("Nothing exported: the project file could not be parsed (%s)\n",
+                        parser.DescribeError().c_str());
             return 1;
         }
         ProjectFromParsed(parser, sequence, project);

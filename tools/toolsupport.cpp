@@ -86,9 +86,11 @@ class StdoutToStderr {
     int saved_ = -1;
 };
 
-bool Parse(const char* path, CZelVideoSequence& sequence) {
+bool Parse(const char* path, CZelVideoSequence& sequence, std::string& reason) {
     CTrackFileParser parser(&sequence);
-    return parser.Parse(path);
+    const bool parsed = parser.Parse(path);
+    reason = parser.DescribeError();
+    return parsed;
 }
 
 }  // namespace
@@ -102,15 +104,17 @@ bool LoadProject(const char* path, CZelVideoSequence& sequence, FILE* messages, 
     // The text reader's traces are of no use to a tool; keep standard error quiet.
     SetDiagnosticSink(Silent);
     bool parsed = false;
+    std::string reason;
     if (lines == ParserLines::kStderr) {
         StdoutToStderr redirect;
-        parsed = Parse(path, sequence);
+        parsed = Parse(path, sequence, reason);
     } else {
-        parsed = Parse(path, sequence);
+        parsed = Parse(path, sequence, reason);
     }
     SetDiagnosticSink(nullptr);
     if (!parsed) {
-        std::fprintf(messages, "ERROR: Can not read the project file: %s\n", path);
+        std::fprintf(messages, "ERROR: Can not read the project file: %s (%s)\n", path,
+                     reason.c_str());
         return false;
     }
     const int W = CZelVideoFrame::GetWorkingWidth();
