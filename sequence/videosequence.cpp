@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "imagelib/ximage.h"
+#include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "util/filename.h"
@@ -96,8 +97,26 @@ void CZelVideoSequence::Run(int first, int endExclusive) {
     BOStage(first, endExclusive - 1);
 }
 
-// The initialisation stage has no work in this system.
-void CZelVideoSequence::InitStage(int, int) {}
+CDepthStages::~CDepthStages() = default;
 
-// The bundle-optimisation stage has no work in this system.
-void CZelVideoSequence::BOStage(int, int) {}
+// Without an installed implementation the initialisation stage has no work.
+void CZelVideoSequence::InitStage(int first, int last) {
+    if (stages != nullptr) {
+        stages->Init(*this, first, last);
+    }
+}
+
+// Without an installed implementation the bundle-optimisation stage has no work.
+void CZelVideoSequence::BOStage(int first, int last) {
+    if (stages != nullptr) {
+        stages->Optimise(*this, first, last);
+    }
+}
+
+void CZelVideoSequence::HandOverMatchPoints(const CTrackFileParser& parser) {
+    for (int i = 0; i < GetFrameCount(); i++) {
+        const size_t n = static_cast<size_t>(i);
+        GetFrame(i)->matchPoints =
+            n < parser.frameMatchPoints.size() ? parser.frameMatchPoints[n] : nullptr;
+    }
+}
