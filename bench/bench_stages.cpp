@@ -189,6 +189,12 @@ int main(int argc, char** argv) {
             options.neighbours = std::atoi(v), a++;
         } else if (arg == "--passes") {
             options.passes = std::atoi(v), a++;
+        } else if (arg == "--parallax") {
+            options.minParallax = std::atof(v), a++;
+        } else if (arg == "--refine-radius") {
+            options.refineRadius = std::atoi(v), a++;
+        } else if (arg == "--radius") {
+            options.windowRadius = std::atoi(v), a++;
         } else if (arg == "--threads") {
             options.threads = std::atoi(v), a++;
         } else {

@@ -43,6 +43,9 @@ const float kGeoTolerance = 0.01f;
 // level, whichever is larger).
 const float kConsistency = 0.02f;
 
+// Marks a neighbour cost where the pixel projects outside that neighbour's picture.
+const float kOutside = 1e3f;
+
 // A grey picture of the working size: (R + G + B) / 3 from the frame's colour image.
 struct Grey {
     int w = 0;
@@ -128,8 +131,9 @@ Relative MakeRelative(const CCamera& ref, const CCamera& nb, bool scaled) {
 
 // Window sums over (2 r + 1)^2, truncated at the borders: separable running sums.
 void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int H, int r) {
-    column.assign(static_cast<size_t>(W) * H, 0.0f);
+    column.resize(static_cast<size_t>(W) * H);
     float* col = column.data();
+    std::fill(col, col + W, 0.0f);
     // Vertical: row y holds the sum of rows y - r .. y + r.
     for (int y = 0; y <= std::min(r, H - 1); y++) {
         const float* s = src + static_cast<size_t>(y) * W;
@@ -140,18 +144,24 @@ void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int
     for (int y = 1; y < H; y++) {
         float* c = col + static_cast<size_t>(y) * W;
         const float* prev = c - W;
-        std::copy(prev, prev + W, c);
-        if (y + r < H) {
-            const float* add = src + static_cast<size_t>(y + r) * W;
+        const bool adds = y + r < H;
+        const bool subtracts = y - r - 1 >= 0;
+        const float* add = src + static_cast<size_t>(adds ? y + r : 0) * W;
+        const float* sub = src + static_cast<size_t>(subtracts ? y - r - 1 : 0) * W;
+        if (adds && subtracts) {
             for (int x = 0; x < W; x++) {
-                c[x] += add[x];
+                c[x] = prev[x] + add[x] - sub[x];
             }
-        }
-        if (y - r - 1 >= 0) {
-            const float* sub = src + static_cast<size_t>(y - r - 1) * W;
+        } else if (adds) {
             for (int x = 0; x < W; x++) {
-                c[x] -= sub[x];
+                c[x] = prev[x] + add[x];
             }
+        } else if (subtracts) {
+            for (int x = 0; x < W; x++) {
+                c[x] = prev[x] - sub[x];
+            }
+        } else {
+            std::copy(prev, prev + W, c);
         }
     }
     // Horizontal.
@@ -270,9 +280,9 @@ struct Sweep {
 };
 
 struct Worker {
-    std::vector<float> I, meanI, varI, count, J, JJ, IJ, sJ, sJJ, sIJ, column;
+    std::vector<float> I, meanI, invSdI, count, invCount, J, JJ, IJ, sJ, sJJ, sIJ, column, geo;
+    std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
-    std::vector<float> ax, ay, az;
 };
 
 // Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
@@ -291,41 +301,57 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     w.sJ.resize(n);
     w.sJJ.resize(n);
     w.sIJ.resize(n);
-    std::vector<uint8_t> valid(n);
-    std::vector<float> geo;
+    w.valid.resize(n);
     if (geometric) {
-        geo.resize(n);
+        w.geo.resize(n);
     }
+    const float maxU = static_cast<float>(W - 1);
+    const float maxV = static_cast<float>(H - 1);
     double samples = 0.0;
     for (size_t j = 0; j < K; j++) {
         std::vector<float>& cost = w.nbCost[j];
-        cost.assign(n, 1.0f + (geometric ? kGeoWeight : 0.0f));
+        cost.assign(n, kOutside);
         const Grey& g = *fs.nbGrey[j];
         if (g.w != W || g.h != H) {
             continue;
         }
         const Relative& rel = fs.rel[j];
+        const float m0 = static_cast<float>(rel.M[0]);
+        const float m3 = static_cast<float>(rel.M[3]);
+        const float m6 = static_cast<float>(rel.M[6]);
+        const float e0 = static_cast<float>(rel.e[0]);
+        const float e1 = static_cast<float>(rel.e[1]);
+        const float e2 = static_cast<float>(rel.e[2]);
         const CZelVideoFrame* map = geometric ? fs.nbMap[j] : nullptr;
         for (int y = 0; y < H; y++) {
+            // The row's part of q, in double once per row, then single precision per pixel.
+            const float b0 = static_cast<float>(rel.M[1] * y + rel.M[2]);
+            const float b1 = static_cast<float>(rel.M[4] * y + rel.M[5]);
+            const float b2 = static_cast<float>(rel.M[7] * y + rel.M[8]);
+            const size_t row = static_cast<size_t>(y) * W;
+            const float* I = &w.I[row];
+            const float* dsp = &disparity[row];
+            float* J = &w.J[row];
+            float* JJ = &w.JJ[row];
+            float* IJ = &w.IJ[row];
+            uint8_t* valid = &w.valid[row];
             for (int x = 0; x < W; x++) {
-                const size_t p = static_cast<size_t>(y) * W + x;
-                const double d = disparity[p];
-                const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
-                const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
-                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                const float xf = static_cast<float>(x);
+                const float d = dsp[x];
+                const float q2 = m6 * xf + b2 + d * e2;
                 float u = -1.0f;
                 float v = -1.0f;
-                if (q2 > 1e-9 && std::isfinite(d)) {
-                    u = static_cast<float>(q0 / q2);
-                    v = static_cast<float>(q1 / q2);
+                if (q2 > 1e-6f && std::isfinite(d)) {
+                    const float inv = 1.0f / q2;
+                    u = (m0 * xf + b0 + d * e0) * inv;
+                    v = (m3 * xf + b1 + d * e1) * inv;
                 }
-                const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(W - 1) &&
-                                    v <= static_cast<float>(H - 1);
-                valid[p] = inside ? 1 : 0;
+                const bool inside = u >= 0.0f && v >= 0.0f && u <= maxU && v <= maxV;
+                valid[x] = inside ? 1 : 0;
                 const float s = g.Sample(u, v);
-                w.J[p] = s;
-                w.JJ[p] = s * s;
-                w.IJ[p] = s * w.I[p];
+                J[x] = s;
+                JJ[x] = s * s;
+                IJ[x] = s * I[x];
                 if (geometric) {
                     float penalty = 1.0f;
                     if (inside && map != nullptr && map->dspImg != nullptr) {
@@ -337,7 +363,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                                 std::min(std::fabs(predicted - seen) / tol, 1.0));
                         }
                     }
-                    geo[p] = penalty;
+                    w.geo[row + x] = penalty;
                 }
             }
         }
@@ -346,17 +372,17 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
         BoxSum(w.JJ.data(), w.sJJ.data(), w.column, W, H, r);
         BoxSum(w.IJ.data(), w.sIJ.data(), w.column, W, H, r);
         for (size_t p = 0; p < n; p++) {
-            if (!valid[p]) {
+            if (!w.valid[p]) {
                 continue;
             }
-            const float inv = 1.0f / w.count[p];
+            const float inv = w.invCount[p];
             const float mJ = w.sJ[p] * inv;
             const float vJ = std::max(w.sJJ[p] * inv - mJ * mJ, 0.0f);
             const float cov = w.sIJ[p] * inv - w.meanI[p] * mJ;
-            const float ncc = cov / std::sqrt((w.varI[p] + kVarianceFloor) * (vJ + kVarianceFloor));
+            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + kVarianceFloor);
             float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
             if (geometric) {
-                c += kGeoWeight * geo[p];
+                c += kGeoWeight * w.geo[p];
             }
             cost[p] = c;
         }
@@ -365,53 +391,31 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
 }
 
 // The neighbours' costs at pixel p combined so that views where the pixel is hidden or outside
-// the picture do not dominate: the mean over the frames on the better side (earlier or later in
-// the sequence); a pixel hidden from one side is usually seen from the other.
-float Combine(const FrameSet& fs, const Worker& w, size_t p, size_t K, float* scratch) {
-    static_cast<void>(scratch);
-    float sum[2] = {0.0f, 0.0f};
-    int count[2] = {0, 0};
-    for (size_t j = 0; j < K; j++) {
-        const int side = fs.nb[j] < fs.index ? 0 : 1;
-        sum[side] += w.nbCost[j][p];
-        count[side]++;
-    }
-    const float a = count[0] > 0 ? sum[0] / static_cast<float>(count[0]) : 1e9f;
-    const float b = count[1] > 0 ? sum[1] / static_cast<float>(count[1]) : 1e9f;
-    if (getenv("DBG_HALF")) {
+// the picture do not dominate: views it falls outside of do not count, and of the others the
+// best three quarters are averaged. `worst` when no view sees the pixel.
+float Combine(const Worker& w, size_t p, size_t K, float worst, float* scratch) {
+    size_t seen = 0;
     for (size_t j = 0; j < K; j++) {
         const float c = w.nbCost[j][p];
-        size_t k = j;
+        if (c >= kOutside) {
+            continue;
+        }
+        size_t k = seen++;
         while (k > 0 && scratch[k - 1] > c) {
             scratch[k] = scratch[k - 1];
             k--;
         }
         scratch[k] = c;
     }
-    const size_t half = (K + 1) / 2;
+    if (seen == 0) {
+        return worst;
+    }
+    const size_t keep = std::max<size_t>(1, (3 * seen + 2) / 4);
     float s = 0.0f;
-    for (size_t j = 0; j < half; j++) {
+    for (size_t j = 0; j < keep; j++) {
         s += scratch[j];
     }
-    return s / static_cast<float>(half);
-    }
-    if (getenv("DBG_KEEP")) {
-    for (size_t j = 0; j < K; j++) {
-        const float c = w.nbCost[j][p];
-        size_t k = j;
-        while (k > 0 && scratch[k - 1] > c) {
-            scratch[k] = scratch[k - 1];
-            k--;
-        }
-        scratch[k] = c;
-    }
-    const size_t keep = std::max<size_t>(1, static_cast<size_t>(std::lround(double(K) * atof(getenv("DBG_KEEP")))));
-    float s = 0.0f;
-    for (size_t j = 0; j < keep; j++) s += scratch[j];
     return s / static_cast<float>(keep);
-    }
-    if (getenv("DBG_ALL")) return (sum[0]+sum[1])/float(K);
-    return std::min(a, b);
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
@@ -420,8 +424,9 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     const size_t n = static_cast<size_t>(W) * H;
     w.I = fs.ref->v;
     w.meanI.resize(n);
-    w.varI.resize(n);
+    w.invSdI.resize(n);
     w.count.resize(n);
+    w.invCount.resize(n);
     std::vector<float> ones(n, 1.0f);
     std::vector<float> sq(n);
     for (size_t p = 0; p < n; p++) {
@@ -433,8 +438,10 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     BoxSum(w.I.data(), sI.data(), w.column, W, H, r);
     BoxSum(sq.data(), sII.data(), w.column, W, H, r);
     for (size_t p = 0; p < n; p++) {
-        w.meanI[p] = sI[p] / w.count[p];
-        w.varI[p] = std::max(sII[p] / w.count[p] - w.meanI[p] * w.meanI[p], 0.0f);
+        w.invCount[p] = 1.0f / w.count[p];
+        w.meanI[p] = sI[p] * w.invCount[p];
+        const float var = std::max(sII[p] * w.invCount[p] - w.meanI[p] * w.meanI[p], 0.0f);
+        w.invSdI[p] = 1.0f / std::sqrt(var + kVarianceFloor);
     }
 }
 
@@ -580,12 +587,13 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     std::vector<uint16_t> C(n * sw.L);
     std::vector<float> hyp(n);
     std::vector<float> scratch(K + 1);
-    const float scale = static_cast<float>(kCostScale) / (1.0f + (geometric ? kGeoWeight : 0.0f));
+    const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
+    const float scale = static_cast<float>(kCostScale) / worst;
     for (int l = 0; l < sw.L; l++) {
         std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l)));
         ft.samples += NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
         for (size_t p = 0; p < n; p++) {
-            const float c = K > 0 ? Combine(fs, w, p, K, scratch.data()) : 1.0f;
+            const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
             C[p * sw.L + l] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
         }
     }
@@ -641,6 +649,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
     }
     std::vector<float> scratch(K + 1);
     std::vector<float> hyp(n);
+    const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const int kSteps = 9;
     std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
     double stepSize = sw.step / 4.0;
@@ -648,7 +657,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
     for (int round = 0; round < 2; round++) {
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
-        if (getenv("DBG_NOMED")) base = disparity; else MedianFilter(fs.ref->w, fs.ref->h, r, disparity, base);
+        MedianFilter(fs.ref->w, fs.ref->h, 2, disparity, base);
         for (int k = 0; k < kSteps; k++) {
             const double off = (k - kSteps / 2) * stepSize;
             for (size_t p = 0; p < n; p++) {
@@ -656,7 +665,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
             }
             NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
             for (size_t p = 0; p < n; p++) {
-                cost[static_cast<size_t>(k)][p] = Combine(fs, w, p, K, scratch.data());
+                cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
             }
         }
         for (size_t p = 0; p < n; p++) {
@@ -685,13 +694,19 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
 // Counts the neighbours (with maps) that confirm and that contradict each pixel's disparity.
 // A neighbour that sees something nearer at the projection is neither: the pixel may be hidden
 // there.
+// With `fused`, also sums per pixel the disparities that the confirming neighbours give back
+// (the pixel's disparity scaled by what the neighbour sees over what it should see).
 void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double levelStep,
-                 std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree) {
+                 std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
+                 std::vector<double>* fused = nullptr) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
     agree.assign(n, 0);
     disagree.assign(n, 0);
+    if (fused != nullptr) {
+        fused->assign(n, 0.0);
+    }
     for (size_t j = 0; j < fs.nb.size(); j++) {
         const CZelVideoFrame* map = fs.nbMap[j];
         if (map == nullptr || map->dspImg == nullptr) {
@@ -724,6 +739,9 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double
                 const double tol = std::max(kConsistency * predicted, levelStep);
                 if (std::fabs(seen - predicted) <= tol) {
                     agree[p]++;
+                    if (fused != nullptr) {
+                        (*fused)[p] += d * seen / predicted;
+                    }
                 } else if (seen < predicted) {
                     disagree[p]++;
                 }
@@ -923,6 +941,66 @@ bool Unusable(const FrameSet& fs) {
     return fs.ref->w != W || fs.ref->h != H || W <= 0 || H <= 0;
 }
 
+// Every frame's map is committed to the frame; then each pixel takes the mean of its own
+// disparity and those its confirming neighbours give back, so that the maps' independent errors
+// average out. With markMissing, pixels that no neighbour confirms and some neighbour
+// contradicts become NaN.
+void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing) {
+    CZelVideoSequence& sequence = run.sequence;
+    const int first = run.first;
+    const int last = run.last;
+    const int count = last - first + 1;
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const size_t n = static_cast<size_t>(W) * H;
+    for (int k = 0; k < count; k++) {
+        CZelVideoFrame* frame = sequence.GetFrame(first + k);
+        const std::vector<float>& map = maps[static_cast<size_t>(k)];
+        if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
+            continue;
+        }
+        for (size_t p = 0; p < n; p++) {
+            frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+        }
+    }
+    ParallelInOrder(count, run.threads, run.next, [&](int k, int) {
+        const Clock::time_point t0 = Clock::now();
+        const int i = first + k;
+        std::vector<float>& map = maps[static_cast<size_t>(k)];
+        if (map.size() == n) {
+            FrameSet fs;
+            fs.index = i;
+            auto grey = std::make_shared<Grey>();
+            grey->w = W;
+            grey->h = H;
+            fs.ref = grey;
+            const CCamera& cam = *sequence.GetFrame(i)->camera;
+            for (int j : run.neighbours[static_cast<size_t>(k)]) {
+                if (j < first || j > last) {
+                    continue;
+                }
+                fs.nb.push_back(j);
+                fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera,
+                                              CZelVideoFrame::reduced));
+                fs.nbMap.push_back(sequence.GetFrame(j));
+            }
+            std::vector<uint8_t> agree;
+            std::vector<uint8_t> disagree;
+            std::vector<double> fused;
+            Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
+            for (size_t p = 0; p < n; p++) {
+                if (markMissing && agree[p] == 0 && disagree[p] > 0) {
+                    map[p] = kNaN;
+                } else if (agree[p] > 0) {
+                    map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
+                }
+            }
+        }
+        std::lock_guard<std::mutex> lock(run.reportMutex);
+        run.times.rest += Seconds(t0);
+    });
+}
+
 }  // namespace
 
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
@@ -944,8 +1022,12 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
         message = "ERROR: the thread count must lie between 0 and 256";
         return false;
     }
-    if (o.windowRadius < 1 || o.windowRadius > 7) {
-        message = "ERROR: the window radius must lie between 1 and 7";
+    if (o.windowRadius < 1 || o.windowRadius > 7 || o.refineRadius < 1 || o.refineRadius > 7) {
+        message = "ERROR: the window radii must lie between 1 and 7";
+        return false;
+    }
+    if (!(o.minParallax >= 0.0 && o.minParallax < 1.0)) {
+        message = "ERROR: the parallax share must lie in [0, 1)";
         return false;
     }
     if (!(o.minDisparity >= 0.0) || !(o.maxDisparity > o.minDisparity) ||
@@ -973,11 +1055,11 @@ std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence,
             const double dx = ci.T[0] - cj.T[0];
             const double dy = ci.T[1] - cj.T[1];
             const double dz = ci.T[2] - cj.T[2];
-            // Half a pixel of parallax at the largest disparity: anything less cannot tell
-            // depths apart.
+            // The nearest point must move by a share of the picture width: frames closer than
+            // that cannot tell depths apart precisely.
             const double parallax =
                 std::fabs(k[0]) * std::sqrt(dx * dx + dy * dy + dz * dz) * options.maxDisparity;
-            if (!(parallax >= (getenv("DBG_PAR") ? atof(getenv("DBG_PAR")) : 0.5))) {
+            if (!(parallax >= options.minParallax * CZelVideoFrame::GetWorkingWidth())) {
                 continue;
             }
             result.push_back(j);
@@ -1000,7 +1082,8 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     StageRun run(*this, sequence, first, last);
     run.progressFn = progress;
     const int count = last - first + 1;
-    const int r = getenv("DBG_R") ? atoi(getenv("DBG_R")) : options.windowRadius;
+    const int r = options.windowRadius;
+    const int rr = options.refineRadius;
     std::vector<std::vector<float>> maps(static_cast<size_t>(count));
     std::vector<double> sweepSeconds(static_cast<size_t>(count), 0.0);
 
@@ -1044,7 +1127,6 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         FrameSet fs = run.Open(i);
         if (!map.empty() && !Unusable(fs)) {
             Worker& w = run.workers[static_cast<size_t>(worker)];
-            PrepareReference(fs, r, w);
             std::vector<uint8_t> agree;
             std::vector<uint8_t> disagree;
             Consistency(fs, map, run.sweep.step, agree, disagree);
@@ -1052,9 +1134,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             for (size_t p = 0; p < map.size(); p++) {
                 reliable[p] = agree[p] > 0 || disagree[p] == 0 ? 1 : 0;
             }
-            if (!getenv("DBG_NOFILL")) FillAlongRows(fs.ref->w, fs.ref->h, reliable, map);
-            if (getenv("DBG_TRUTH")) { FILE* tf = fopen((std::string(getenv("DBG_TRUTH")) + "/_depth" + std::to_string(i) + ".raw").c_str(), "rb"); if (tf) { if (fread(map.data(), 4, map.size(), tf)) {} fclose(tf);} for (auto& v : map) v *= float(atof(getenv("DBG_TSCALE"))); }
-            if (!getenv("DBG_NOREFINE")) { const int rr = getenv("DBG_RR") ? atoi(getenv("DBG_RR")) : r; PrepareReference(fs, rr, w); Refine(fs, run.sweep, false, rr, w, map); }
+            FillAlongRows(fs.ref->w, fs.ref->h, reliable, map);
+            PrepareReference(fs, rr, w);
+            Refine(fs, run.sweep, false, rr, w, map);
         }
         run.Close(fs);
         const double seconds = Seconds(t0);
@@ -1062,6 +1144,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         run.Report("init", done, i, sweepSeconds[static_cast<size_t>(k)] + seconds);
     });
     // The refined maps replace the swept ones only now: the check above reads the neighbours'.
+    FuseWithNeighbours(run, maps, false);
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
     for (int k = 0; k < count; k++) {
@@ -1092,7 +1175,8 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     StageRun run(*this, sequence, first, last);
     run.progressFn = progress;
     const int count = last - first + 1;
-    const int r = getenv("DBG_R") ? atoi(getenv("DBG_R")) : options.windowRadius;
+    const int r = options.windowRadius;
+    const int rr = options.refineRadius;
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
@@ -1114,7 +1198,8 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 Worker& w = run.workers[static_cast<size_t>(worker)];
                 PrepareReference(fs, r, w);
                 SweepFrame(fs, run.sweep, true, r, w, map, ft);
-                Refine(fs, run.sweep, true, r, w, map);
+                PrepareReference(fs, rr, w);
+                Refine(fs, run.sweep, true, rr, w, map);
             }
             run.Close(fs);
             const double seconds = Seconds(t0);
@@ -1135,40 +1220,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         }
     }
 
-    // Pixels that no neighbour confirms and some neighbour contradicts are missing.
-    ParallelInOrder(count, run.threads, run.next, [&](int k, int) {
-        const Clock::time_point t0 = Clock::now();
-        const int i = first + k;
-        std::vector<float>& map = maps[static_cast<size_t>(k)];
-        if (map.size() == n) {
-            FrameSet fs;
-            fs.index = i;
-            auto grey = std::make_shared<Grey>();
-            grey->w = W;
-            grey->h = H;
-            fs.ref = grey;
-            const CCamera& cam = *sequence.GetFrame(i)->camera;
-            for (int j : run.neighbours[static_cast<size_t>(k)]) {
-                if (j < first || j > last) {
-                    continue;
-                }
-                fs.nb.push_back(j);
-                fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera,
-                                              CZelVideoFrame::reduced));
-                fs.nbMap.push_back(sequence.GetFrame(j));
-            }
-            std::vector<uint8_t> agree;
-            std::vector<uint8_t> disagree;
-            Consistency(fs, map, run.sweep.step, agree, disagree);
-            for (size_t p = 0; p < n; p++) {
-                if (agree[p] == 0 && disagree[p] > 0) {
-                    map[p] = kNaN;
-                }
-            }
-        }
-        std::lock_guard<std::mutex> lock(run.reportMutex);
-        run.times.rest += Seconds(t0);
-    });
+    FuseWithNeighbours(run, maps, true);
     for (int k = 0; k < count; k++) {
         const std::vector<float>& map = maps[static_cast<size_t>(k)];
         run.Output(first + k, map.size() == n ? map : std::vector<float>(n, kNaN), 1);

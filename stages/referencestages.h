@@ -16,10 +16,13 @@
 
 struct ZelStageOptions {
     int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
-    int neighbours = 6;         // frames matched against each frame, the nearest on both sides
+    int neighbours = 8;         // frames matched against each frame, the nearest on both sides
     int passes = 2;             // bundle-optimisation passes (Optimise does nothing with 0)
     int threads = 0;            // worker threads; 0 = every hardware thread
-    int windowRadius = 2;       // matching window (2 r + 1) squared
+    int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
+    int refineRadius = 5;       // matching window of the sub-level refinement
+    double minParallax = 0.1;   // a neighbour must move the nearest point by this share of the
+                                // picture width
     double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
     double maxDisparity = -1.0;
     bool writeFiles = true;  // depth files and pictures (the maps are always set)

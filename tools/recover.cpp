@@ -34,7 +34,7 @@ void PrintHelp() {
         "options:\n"
         "  --frames FIRST:LAST  frames to recover (inclusive, 0-based; default: all)\n"
         "  --levels L           disparity levels of the sweep, 3..1024 (default 128)\n"
-        "  --neighbours K       frames matched against each frame, 1..32 (default 6)\n"
+        "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
         "  --passes P           bundle-optimisation passes, 0..3 (default 2; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
         "  --help               this text\n");
