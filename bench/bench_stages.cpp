@@ -131,8 +131,7 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
     seq.SetStages(nullptr);
     if (evaluate && options.passes > 0) {
-        std::printf("\nafter bundle optimisation, %d passes (%.1f s)\n", options.passes,
-                    boSeconds);
+        std::printf("\nafter bundle optimisation, %d passes (%.1f s)\n", options.passes, boSeconds);
         Evaluate(seq, truth, first, last, true);
     }
     result.seconds = initSeconds + boSeconds;
@@ -206,13 +205,15 @@ int main(int argc, char** argv) {
     const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
     const ZelStageTimes& t = r.times;
     const double thread = t.costVolume + t.aggregation + t.rest;
-    std::printf("\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, aggregation "
-                "%.0f %%, rest %.0f %%\n",
-                r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
-                100 * t.rest / thread);
-    std::printf("%.3f s of thread time per million pixel-levels swept (%.0f million); %d image "
-                "loads\n",
-                thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+    std::printf(
+        "\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, aggregation "
+        "%.0f %%, rest %.0f %%\n",
+        r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
+        100 * t.rest / thread);
+    std::printf(
+        "%.3f s of thread time per million pixel-levels swept (%.0f million); %d image "
+        "loads\n",
+        thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
     if (compareThreads) {
         ZelStageOptions one = options;
         one.threads = 1;

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -212,8 +212,10 @@ class ImageCache {
                 for (int y = 0; y < H; y++) {
                     for (int x = 0; x < W; x++) {
                         frame->GetColor(x, y, rgb);
+                        // Centred on 0, so that the window sums of squares keep their
+                        // precision in single precision.
                         grey->v[static_cast<size_t>(y) * W + x] =
-                            static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0);
+                            static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0 - 128.0);
                     }
                 }
             } else {
@@ -280,10 +282,85 @@ struct Sweep {
 };
 
 struct Worker {
-    std::vector<float> I, meanI, invSdI, count, invCount, J, JJ, IJ, sJ, sJJ, sIJ, column, geo;
+    std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
+    std::vector<float> colJ, colJJ, colIJ;
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
 };
+
+// The window correlation of the warped picture w.J with the reference at every pixel whose
+// projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
+// for the current row and updated as the window moves down; a running sum along the row gives
+// the window sums.
+void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost) {
+    const size_t Ws = static_cast<size_t>(W);
+    w.colJ.assign(Ws, 0.0f);
+    w.colJJ.assign(Ws, 0.0f);
+    w.colIJ.assign(Ws, 0.0f);
+    float* cJ = w.colJ.data();
+    float* cJJ = w.colJJ.data();
+    float* cIJ = w.colIJ.data();
+    auto addRow = [&](int yy, float sign) {
+        const float* J = &w.J[static_cast<size_t>(yy) * Ws];
+        const float* I = &w.I[static_cast<size_t>(yy) * Ws];
+        for (int x = 0; x < W; x++) {
+            const float j = J[x];
+            cJ[x] += sign * j;
+            cJJ[x] += sign * j * j;
+            cIJ[x] += sign * j * I[x];
+        }
+    };
+    for (int y = 0; y <= std::min(r, H - 1); y++) {
+        addRow(y, 1.0f);
+    }
+    for (int y = 0; y < H; y++) {
+        if (y > 0) {
+            if (y + r < H) {
+                addRow(y + r, 1.0f);
+            }
+            if (y - r - 1 >= 0) {
+                addRow(y - r - 1, -1.0f);
+            }
+        }
+        float hJ = 0.0f;
+        float hJJ = 0.0f;
+        float hIJ = 0.0f;
+        for (int x = 0; x <= std::min(r, W - 1); x++) {
+            hJ += cJ[x];
+            hJJ += cJJ[x];
+            hIJ += cIJ[x];
+        }
+        const size_t row = static_cast<size_t>(y) * Ws;
+        for (int x = 0; x < W; x++) {
+            if (x > 0) {
+                if (x + r < W) {
+                    hJ += cJ[x + r];
+                    hJJ += cJJ[x + r];
+                    hIJ += cIJ[x + r];
+                }
+                if (x - r - 1 >= 0) {
+                    hJ -= cJ[x - r - 1];
+                    hJJ -= cJJ[x - r - 1];
+                    hIJ -= cIJ[x - r - 1];
+                }
+            }
+            const size_t p = row + static_cast<size_t>(x);
+            if (!w.valid[p]) {
+                continue;
+            }
+            const float inv = w.invCount[p];
+            const float mJ = hJ * inv;
+            const float vJ = std::max(hJJ * inv - mJ * mJ, 0.0f);
+            const float cov = hIJ * inv - w.meanI[p] * mJ;
+            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + kVarianceFloor);
+            float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
+            if (geometric) {
+                c += kGeoWeight * w.geo[p];
+            }
+            cost[p] = c;
+        }
+    }
+}
 
 // Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
 // `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
@@ -296,11 +373,6 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     const size_t K = fs.nb.size();
     w.nbCost.resize(K);
     w.J.resize(n);
-    w.JJ.resize(n);
-    w.IJ.resize(n);
-    w.sJ.resize(n);
-    w.sJJ.resize(n);
-    w.sIJ.resize(n);
     w.valid.resize(n);
     if (geometric) {
         w.geo.resize(n);
@@ -328,12 +400,11 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             const float b0 = static_cast<float>(rel.M[1] * y + rel.M[2]);
             const float b1 = static_cast<float>(rel.M[4] * y + rel.M[5]);
             const float b2 = static_cast<float>(rel.M[7] * y + rel.M[8]);
+            const float up = static_cast<float>(std::min(r, y));
+            const float down = static_cast<float>(std::min(r, H - 1 - y));
             const size_t row = static_cast<size_t>(y) * W;
-            const float* I = &w.I[row];
             const float* dsp = &disparity[row];
             float* J = &w.J[row];
-            float* JJ = &w.JJ[row];
-            float* IJ = &w.IJ[row];
             uint8_t* valid = &w.valid[row];
             for (int x = 0; x < W; x++) {
                 const float xf = static_cast<float>(x);
@@ -346,12 +417,14 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                     u = (m0 * xf + b0 + d * e0) * inv;
                     v = (m3 * xf + b1 + d * e1) * inv;
                 }
-                const bool inside = u >= 0.0f && v >= 0.0f && u <= maxU && v <= maxV;
+                // The whole window must land inside the neighbour's picture: samples clamped at
+                // its border would corrupt the correlation.
+                const float left = static_cast<float>(std::min(r, x));
+                const float right = static_cast<float>(std::min(r, W - 1 - x));
+                const bool inside = u >= left && v >= up && u <= maxU - right && v <= maxV - down;
                 valid[x] = inside ? 1 : 0;
                 const float s = g.Sample(u, v);
                 J[x] = s;
-                JJ[x] = s * s;
-                IJ[x] = s * I[x];
                 if (geometric) {
                     float penalty = 1.0f;
                     if (inside && map != nullptr && map->dspImg != nullptr) {
@@ -368,24 +441,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             }
         }
         samples += static_cast<double>(n);
-        BoxSum(w.J.data(), w.sJ.data(), w.column, W, H, r);
-        BoxSum(w.JJ.data(), w.sJJ.data(), w.column, W, H, r);
-        BoxSum(w.IJ.data(), w.sIJ.data(), w.column, W, H, r);
-        for (size_t p = 0; p < n; p++) {
-            if (!w.valid[p]) {
-                continue;
-            }
-            const float inv = w.invCount[p];
-            const float mJ = w.sJ[p] * inv;
-            const float vJ = std::max(w.sJJ[p] * inv - mJ * mJ, 0.0f);
-            const float cov = w.sIJ[p] * inv - w.meanI[p] * mJ;
-            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + kVarianceFloor);
-            float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
-            if (geometric) {
-                c += kGeoWeight * w.geo[p];
-            }
-            cost[p] = c;
-        }
+        WindowCosts(W, H, r, geometric, w, cost);
     }
     return samples;
 }
@@ -447,8 +503,8 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
 
 // Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
 // per pixel) into S, then winner-take-all with a parabola through the neighbouring sums.
-void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L,
-               std::vector<float>& level, std::vector<int>& label) {
+void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vector<float>& level,
+               std::vector<int>& label) {
     const int W = grey.w;
     const int H = grey.h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -528,13 +584,13 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L,
                     const int px = x + dxs[k];
                     uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
                     if (yi == 0 || px < 0 || px >= W) {
-                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(first(c, out, acc));
+                        curMin[k][static_cast<size_t>(x)] =
+                            static_cast<uint16_t>(first(c, out, acc));
                     } else {
                         const int py = y - sy;
-                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(
-                            step(c, &prevRow[k][static_cast<size_t>(px) * L],
-                                 prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), out,
-                                 acc));
+                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(step(
+                            c, &prevRow[k][static_cast<size_t>(px) * L],
+                            prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), out, acc));
                     }
                 }
             }
@@ -639,7 +695,7 @@ void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector
 
 // Continuous refinement: around each pixel's disparity, evaluate the combined cost at nine
 // offsets (every pixel of the window warped at its own disparity plus the offset, which follows
-// slanted surfaces) and move to the parabola's minimum; twice, the second time four times finer.
+// slanted surfaces) and move to the parabola's minimum; three rounds, each finer.
 void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
             std::vector<float>& disparity) {
     const size_t n = disparity.size();
@@ -654,7 +710,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
     std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
     double stepSize = sw.step / 4.0;
     std::vector<float> base;
-    for (int round = 0; round < 2; round++) {
+    for (int round = 0; round < 3; round++) {
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
         MedianFilter(fs.ref->w, fs.ref->h, 2, disparity, base);
@@ -687,7 +743,8 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
             }
             disparity[p] = static_cast<float>(std::max(base[p] + off, 1e-6));
         }
-        stepSize /= 4.0;
+        // Quarter, sixteenth, then thirty-second of a level.
+        stepSize /= round == 0 ? 4.0 : 2.0;
     }
 }
 
@@ -794,7 +851,14 @@ void ParallelInOrder(int count, int threads, std::atomic<int>& next,
             if (position >= count) {
                 return;
             }
-            fn(position, worker);
+            // A frame whose volumes do not fit in memory is reported and left without a map;
+            // the other frames go on.
+            try {
+                fn(position, worker);
+            } catch (const std::bad_alloc&) {
+                std::printf("ERROR: not enough memory for the frame at position %d of the range\n",
+                            position);
+            }
         }
     };
     const int extra = std::max(0, std::min(threads, count) - 1);
@@ -868,8 +932,8 @@ class StageRun {
         std::lock_guard<std::mutex> lock(reportMutex);
         done++;
         if (progressFn) {
-            ZelStageProgress pr{stage, done, last - first + 1, i,
-                                &sequence.GetFrame(i)->name, seconds};
+            ZelStageProgress pr{stage,  done, last - first + 1, i, &sequence.GetFrame(i)->name,
+                                seconds};
             progressFn(pr);
         }
     }
@@ -980,8 +1044,8 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
                     continue;
                 }
                 fs.nb.push_back(j);
-                fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera,
-                                              CZelVideoFrame::reduced));
+                fs.rel.push_back(
+                    MakeRelative(cam, *sequence.GetFrame(j)->camera, CZelVideoFrame::reduced));
                 fs.nbMap.push_back(sequence.GetFrame(j));
             }
             std::vector<uint8_t> agree;
@@ -1132,7 +1196,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             Consistency(fs, map, run.sweep.step, agree, disagree);
             std::vector<uint8_t> reliable(map.size());
             for (size_t p = 0; p < map.size(); p++) {
-                reliable[p] = agree[p] > 0 || disagree[p] == 0 ? 1 : 0;
+                reliable[p] = agree[p] > 0 ? 1 : 0;
             }
             FillAlongRows(fs.ref->w, fs.ref->h, reliable, map);
             PrepareReference(fs, rr, w);

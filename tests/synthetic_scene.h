@@ -17,13 +17,26 @@ struct PlaneScene {
     int height = 72;
     int frames = 5;
     double focal = 90.0;
-    double baseline = 0.05;  // camera step along X between frames
-    double depth = 2.0;      // the plane is Z = depth + slope * X
+    double baseline = 0.1;  // camera step along X between frames
+    double depth = 2.0;     // the plane is Z = depth + slope * X
     double slope = 0.0;
 
     double Cx() const { return (width - 1) / 2.0; }
     double Cy() const { return (height - 1) / 2.0; }
     double CentreX(int i) const { return (i - (frames - 1) / 2.0) * baseline; }
+
+    // The number of other frames whose picture holds the scene point seen at pixel (u, v) of
+    // frame i.
+    int SeenBy(int i, double u, double v) const {
+        const double z = DepthAt(i, u, v);
+        const double X = CentreX(i) + (u - Cx()) / focal * z;
+        int seen = 0;
+        for (int j = 0; j < frames; j++) {
+            const double uj = focal * (X - CentreX(j)) / z + Cx();
+            seen += j != i && uj >= 0.0 && uj <= width - 1;
+        }
+        return seen;
+    }
 
     // Camera depth of the plane along the ray through pixel (u, v) of frame i (the camera looks
     // along +Z without rotation).
@@ -35,7 +48,8 @@ struct PlaneScene {
 
     // A smooth texture on the plane: a few sines at several scales and directions.
     static double Texture(double X, double Y) {
-        return 128.0 + 40.0 * std::sin(9.0 * X + 2.3 * Y) + 30.0 * std::sin(3.7 * X - 7.1 * Y + 0.5) +
+        return 128.0 + 40.0 * std::sin(9.0 * X + 2.3 * Y) +
+               30.0 * std::sin(3.7 * X - 7.1 * Y + 0.5) +
                25.0 * std::sin(13.1 * Y + 4.2 * X + 1.0) + 15.0 * std::sin(17.3 * X - 11.0 * Y);
     }
 

@@ -37,6 +37,8 @@ void PrintHelp() {
         "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
         "  --passes P           bundle-optimisation passes, 0..3 (default 2; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
+        "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
+        "                       times the picture width, 0..0.9 (default 0.1)\n"
         "  --help               this text\n");
 }
 
@@ -76,8 +78,8 @@ int main(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
-        const bool takesValue = arg == "--frames" || arg == "--levels" ||
-                                arg == "--neighbours" || arg == "--passes" || arg == "--threads";
+        const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
+                                arg == "--passes" || arg == "--threads" || arg == "--min-parallax";
         if (takesValue) {
             if (a + 1 >= argc) {
                 return Usage("option " + arg + " needs a value");
@@ -97,6 +99,11 @@ int main(int argc, char** argv) {
                 ok = ParseBounded(value, 3, 1024, options.levels);
             } else if (arg == "--neighbours") {
                 ok = ParseBounded(value, 1, 32, options.neighbours);
+            } else if (arg == "--min-parallax") {
+                char* end = nullptr;
+                options.minParallax = std::strtod(value, &end);
+                ok = end != value && *end == '\0' && options.minParallax >= 0.0 &&
+                     options.minParallax <= 0.9;
             } else if (arg == "--passes") {
                 ok = ParseBounded(value, 0, 3, options.passes);
             } else {
@@ -155,22 +162,21 @@ int main(int argc, char** argv) {
     std::mutex lineMutex;
     stages.SetProgress([&lineMutex](const ZelStageProgress& p) {
         std::lock_guard<std::mutex> lock(lineMutex);
-        std::fprintf(stderr, "[%d/%d] %-5s %s  %.2f s\n", p.done, p.total, p.stage,
-                     p.name->c_str(), p.seconds);
+        std::fprintf(stderr, "[%d/%d] %-5s %s  %.2f s\n", p.done, p.total, p.stage, p.name->c_str(),
+                     p.seconds);
     });
     std::fprintf(stderr,
                  "zel_recover: frames %d:%d, %d levels over disparity %.4g..%.4g, %d neighbours, "
                  "%d passes\n",
-                 firstFrame, lastFrame, options.levels, options.minDisparity,
-                 options.maxDisparity, options.neighbours, options.passes);
+                 firstFrame, lastFrame, options.levels, options.minDisparity, options.maxDisparity,
+                 options.neighbours, options.passes);
     const auto t0 = std::chrono::steady_clock::now();
     sequence.SetStages(&stages);
     sequence.Run(firstFrame, lastFrame + 1);
     sequence.SetStages(nullptr);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::fprintf(stderr,
-                 "zel_recover: %d frames in %.1f s; depth files in %s, pictures in %s\n",
+    std::fprintf(stderr, "zel_recover: %d frames in %.1f s; depth files in %s, pictures in %s\n",
                  lastFrame - firstFrame + 1, seconds, CZelVideoFrame::dataDir.c_str(),
                  CZelVideoFrame::tmpDir.c_str());
     return 0;
