@@ -44,7 +44,10 @@ inline std::string QuoteArg(const std::string& arg) {
 inline ProcessResult RunProcess(const std::string& exe, const std::vector<std::string>& args,
                                 const std::string& stdinText = "") {
     static int serial = 0;
-    const std::string base = TempPath("process" + std::to_string(serial++));
+    // The process id keeps the names apart when the test runner starts several tests of one
+    // program at once (each in its own process, each counting from 0).
+    const std::string base =
+        TempPath("process" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
     const std::string inPath = base + ".in";
     const std::string outPath = base + ".out";
     const std::string errPath = base + ".err";
