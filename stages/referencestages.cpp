@@ -645,12 +645,27 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     std::vector<float> scratch(K + 1);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const float scale = static_cast<float>(kCostScale) / worst;
-    for (int l = 0; l < sw.L; l++) {
-        std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l)));
-        ft.samples += NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+    // Levels go in blocks of 32: each block's costs are kept level by level and then written
+    // into the pixel-major volume 64 bytes per pixel at a time, instead of one scattered
+    // element per pixel and level.
+    const int kBlock = 32;
+    std::vector<uint16_t> block(static_cast<size_t>(kBlock) * n);
+    for (int l0 = 0; l0 < sw.L; l0 += kBlock) {
+        const int count = std::min(kBlock, sw.L - l0);
+        for (int b = 0; b < count; b++) {
+            std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l0 + b)));
+            ft.samples += NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+            uint16_t* out = &block[static_cast<size_t>(b) * n];
+            for (size_t p = 0; p < n; p++) {
+                const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
+                out[p] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
+            }
+        }
         for (size_t p = 0; p < n; p++) {
-            const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
-            C[p * sw.L + l] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
+            uint16_t* dst = &C[p * sw.L + l0];
+            for (int b = 0; b < count; b++) {
+                dst[b] = block[static_cast<size_t>(b) * n + p];
+            }
         }
     }
     const Clock::time_point t1 = Clock::now();

@@ -1,6 +1,6 @@
 // Accuracy and speed of the reference depth-recovery stages on a project with ground truth.
 //
-// bench_stages <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
+// zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
 //              [--neighbours K] [--passes P] [--threads N] [--compare-threads]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,7 @@ Shares Evaluate(CZelVideoSequence& seq, const std::string& truthDir, int first, 
 
 struct RunResult {
     double seconds = 0;
+    double cpuSeconds = 0;  // processor time of the whole process during the stages
     ZelStageTimes times;
 };
 
@@ -116,11 +118,13 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
         last = seq.GetFrameCount() - 1;
     }
     CReferenceStages stages(options);
+    const std::clock_t c0 = std::clock();
     const auto t0 = std::chrono::steady_clock::now();
     seq.SetStages(&stages);
     seq.InitStage(first, last);
     const double initSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double initCostVolume = stages.GetTimes().costVolume;
     if (evaluate) {
         std::printf("\nafter initialisation (%.1f s)\n", initSeconds);
         Evaluate(seq, truth, first, last, true);
@@ -135,6 +139,7 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
         Evaluate(seq, truth, first, last, true);
     }
     result.seconds = initSeconds + boSeconds;
+    result.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     result.times = stages.GetTimes();
     if (compareSamples) {
         // The bare samples: GetColor at the positions of the initial sweep of every frame.
@@ -145,13 +150,10 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
         }
         const double sampleSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t2).count();
-        // The initial sweep's share of the cost-volume time: its pixel-levels among all.
-        const ZelStageTimes& t = result.times;
-        const double initShare = 1.0 / (1.0 + options.passes);
         std::printf("\nGetColor at the initial sweep's positions: %.2f s (checksum %.0f)\n",
                     sampleSeconds, sum);
         std::printf("initial cost volumes: %.2f s of thread time = %.2fx the bare samples\n",
-                    t.costVolume * initShare, t.costVolume * initShare / sampleSeconds);
+                    initCostVolume, initCostVolume / sampleSeconds);
     }
     return result;
 }
@@ -165,20 +167,25 @@ bool ParseRange(const char* s, int& a, int& b) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_stages <project file> <ground-truth dir> [options]\n");
+        std::fprintf(stderr,
+                     "usage: zel_stages_bench <project file> <ground-truth dir> [options]\n");
         return 2;
     }
     ZelStageOptions options;
     int first = 0;
     int last = -1;
     bool compareThreads = false;
+    bool evaluate = true;
     for (int a = 3; a < argc; a++) {
         const std::string arg = argv[a];
         const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
         if (arg == "--compare-threads") {
             compareThreads = true;
+        } else if (arg == "--threads-only") {
+            compareThreads = true;
+            evaluate = false;
         } else if (v == nullptr) {
-            std::fprintf(stderr, "bench_stages: %s needs a value\n", arg.c_str());
+            std::fprintf(stderr, "zel_stages_bench: %s needs a value\n", arg.c_str());
             return 2;
         } else if (arg == "--frames" && ParseRange(v, first, last)) {
             a++;
@@ -197,31 +204,38 @@ int main(int argc, char** argv) {
         } else if (arg == "--threads") {
             options.threads = std::atoi(v), a++;
         } else {
-            std::fprintf(stderr, "bench_stages: bad option %s\n", arg.c_str());
+            std::fprintf(stderr, "zel_stages_bench: bad option %s\n", arg.c_str());
             return 2;
         }
     }
     options.writeFiles = false;
-    const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
-    const ZelStageTimes& t = r.times;
-    const double thread = t.costVolume + t.aggregation + t.rest;
-    std::printf(
-        "\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, aggregation "
-        "%.0f %%, rest %.0f %%\n",
-        r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
-        100 * t.rest / thread);
-    std::printf(
-        "%.3f s of thread time per million pixel-levels swept (%.0f million); %d image "
-        "loads\n",
-        thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+    if (evaluate) {
+        const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
+        const ZelStageTimes& t = r.times;
+        const double thread = t.costVolume + t.aggregation + t.rest;
+        std::printf(
+            "\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, "
+            "aggregation %.0f %%, rest %.0f %%\n",
+            r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
+            100 * t.rest / thread);
+        std::printf(
+            "%.3f s of thread time per million pixel-levels swept (%.0f million); %d "
+            "image loads\n",
+            thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+    }
     if (compareThreads) {
+        // One thread first, with the bare samples right after it on the same single thread.
         ZelStageOptions one = options;
         one.threads = 1;
         ZelStageOptions two = options;
         two.threads = 2;
-        const double s1 = RunStages(argv[1], argv[2], one, first, last, false, false).seconds;
-        const double s2 = RunStages(argv[1], argv[2], two, first, last, false, false).seconds;
-        std::printf("one thread %.1f s, two threads %.1f s: %.2fx\n", s1, s2, s1 / s2);
+        const RunResult r1 = RunStages(argv[1], argv[2], one, first, last, false, true);
+        const RunResult r2 = RunStages(argv[1], argv[2], two, first, last, false, false);
+        std::printf(
+            "one thread %.1f s (processor %.1f s), two threads %.1f s (processor %.1f s): "
+            "%.2fx faster; processor time of two threads / one: %.2f\n",
+            r1.seconds, r1.cpuSeconds, r2.seconds, r2.cpuSeconds, r1.seconds / r2.seconds,
+            r2.cpuSeconds / r1.cpuSeconds);
     }
     return 0;
 }
