@@ -32,9 +32,7 @@ int main() {
 
     // Each frame shares its observation list with the parser; the frames keep the lists (and
     // through them the tracks) alive after the parser is gone.
-    for (int i = 0; i < sequence.GetFrameCount(); i++) {
-        sequence.GetFrame(i)->matchPoints = parser.frameMatchPoints.at(static_cast<size_t>(i));
-    }
+    parser.HandOverMatchPoints();
 
     const double maxDisparity = sequence.EstimateMaxDisparity(parser);
     static_cast<void>(maxDisparity);

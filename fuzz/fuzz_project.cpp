@@ -178,9 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool ok = parser.Parse(gProjectPath.c_str());
         if (ok) {
             CheckTrackViews(parser, sequence);
-            for (int i = 0; i < sequence.GetFrameCount(); i++) {
-                sequence.GetFrame(i)->matchPoints = parser.frameMatchPoints[static_cast<size_t>(i)];
-            }
+            parser.HandOverMatchPoints();
         }
         const double disparity = sequence.EstimateMaxDisparity(parser);
         // Depths are collected only above 1e-10, so the estimate is -1 or not negative (0 when

@@ -205,6 +205,14 @@ bool CTrackFileParser::Fail(ProjectError error, const std::string& subject) {
     return false;
 }
 
+void CTrackFileParser::HandOverMatchPoints() const {
+    for (int i = 0; i < sequence->GetFrameCount(); i++) {
+        const size_t n = static_cast<size_t>(i);
+        sequence->GetFrame(i)->matchPoints =
+            n < frameMatchPoints.size() ? frameMatchPoints[n] : nullptr;
+    }
+}
+
 bool CTrackFileParser::Parse(const char* path) {
     lastError = ProjectError::kNone;
     errorSubject.clear();

@@ -53,6 +53,11 @@ class CTrackFileParser : public CFileParser {
     // largest section is read. The cameras and the tracks do not depend on each other.
     bool Parse(const char* path);
 
+    // Gives every frame of the sequence the observation list held here for it (shared, so the
+    // lists and through them the tracks stay alive after the parser is gone). Frames without a
+    // list get null. Programs call it once after a successful Parse.
+    void HandOverMatchPoints() const;
+
     // The reason of the last failed Parse (kNone after a successful one), the section or key it
     // names (empty for the other reasons), and both in one line ("missing section: Camera
     // Track").

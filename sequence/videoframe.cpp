@@ -1,6 +1,7 @@
 #include "sequence/videoframe.h"
 
 #include <cstdio>
+#include <new>
 
 #include "imagelib/ximage.h"
 
@@ -86,6 +87,35 @@ void CZelVideoFrame::LoadColorImage() {
     colorImg = new ZImage<unsigned char>(static_cast<int>(picture.GetWidth()),
                                          static_cast<int>(picture.GetHeight()), 3);
     CxImageToZImage(picture, colorImg, 1.0f);
+}
+
+void CZelVideoFrame::ReleaseColorImage() {
+    delete colorImg;
+    colorImg = nullptr;
+}
+
+bool CZelVideoFrame::CreateDisparityMap(float value) {
+    delete dspImg;
+    dspImg = nullptr;
+    const int W = GetWorkingWidth();
+    const int H = GetWorkingHeight();
+    ZImage<float>* map = nullptr;
+    try {
+        map = new ZImage<float>(W, H, 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (map->GetWidth() != W || map->GetHeight() != H) {
+        delete map;
+        return false;
+    }
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            map->At(x, y, 0) = value;
+        }
+    }
+    dspImg = map;
+    return true;
 }
 
 void CZelVideoFrame::ReleaseMaps() {

@@ -115,6 +115,11 @@ class CZelVideoFrame {
 
     // Deletes the disparity map and then the colour image.
     void ReleaseMaps();
+    // Deletes the colour image only (the disparity map stays); LoadColorImage reads it again.
+    void ReleaseColorImage();
+    // Replaces dspImg by a map of the working size filled with `value`. Returns false, leaving
+    // the frame without a map, when the working size cannot be allocated.
+    bool CreateDisparityMap(float value);
 
     // Writes dspImg to dataDir + "_depth<index>.raw" as raw little-endian floats, row 0 first.
     // Prints "ERROR! No dspImg is saved!!\n" without a map and

@@ -96,8 +96,18 @@ void CZelVideoSequence::Run(int first, int endExclusive) {
     BOStage(first, endExclusive - 1);
 }
 
-// The initialisation stage has no work in this system.
-void CZelVideoSequence::InitStage(int, int) {}
+CDepthStages::~CDepthStages() = default;
 
-// The bundle-optimisation stage has no work in this system.
-void CZelVideoSequence::BOStage(int, int) {}
+// Without an installed implementation the initialisation stage has no work.
+void CZelVideoSequence::InitStage(int first, int last) {
+    if (stages != nullptr) {
+        stages->Init(*this, first, last);
+    }
+}
+
+// Without an installed implementation the bundle-optimisation stage has no work.
+void CZelVideoSequence::BOStage(int first, int last) {
+    if (stages != nullptr) {
+        stages->Optimise(*this, first, last);
+    }
+}

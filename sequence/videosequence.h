@@ -24,6 +24,19 @@
 
 class CZelVideoFrame;
 class CTrackFileParser;
+class CZelVideoSequence;
+
+// The work of the two depth-recovery stages, supplied from outside the core. A sequence with an
+// implementation installed calls Init from InitStage and Optimise from BOStage with the same
+// inclusive frame range; without one both stages do nothing.
+class CDepthStages {
+  public:
+    virtual ~CDepthStages();
+    // Initialises the disparity maps of frames first .. last (inclusive).
+    virtual void Init(CZelVideoSequence& sequence, int first, int last) = 0;
+    // Refines the maps of frames first .. last (inclusive) once every one of them exists.
+    virtual void Optimise(CZelVideoSequence& sequence, int first, int last) = 0;
+};
 
 // The largest frame count a sequence accepts. A range that gives more frames (or fewer than
 // zero) is refused with an "ERROR..." line by LoadImageSequence.
@@ -63,8 +76,14 @@ class CZelVideoSequence {
 
     // Runs InitStage and then BOStage over frames first .. endExclusive - 1.
     void Run(int first, int endExclusive);
+    // Call the installed stages' Init and Optimise with (first, last); nothing without them.
     void InitStage(int first, int last);
     void BOStage(int first, int last);
+
+    // Installs the stage implementation that InitStage and BOStage call (null removes it). The
+    // sequence does not own it; it must outlive every Run.
+    void SetStages(CDepthStages* implementation) { stages = implementation; }
+    CDepthStages* GetStages() const { return stages; }
 
     // Gives every frame's camera K and ScaledK built from f, fy, cx, cy and skew.
     void BuildIntrinsicMatrices();
@@ -88,4 +107,7 @@ class CZelVideoSequence {
     float cy;
     float skew;
     float aspect;
+
+  private:
+    CDepthStages* stages = nullptr;
 };

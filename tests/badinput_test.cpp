@@ -105,9 +105,7 @@ class BadProject : public testing::Test {
             r.perFrame.push_back(list ? list->size() : 0);
         }
         if (r.ok) {
-            for (int i = 0; i < r.frames; i++) {
-                sequence.GetFrame(i)->matchPoints = parser.frameMatchPoints[size_t(i)];
-            }
+            parser.HandOverMatchPoints();
             r.disparity = sequence.EstimateMaxDisparity(parser);
         }
         return r;

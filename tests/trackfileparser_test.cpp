@@ -423,9 +423,7 @@ TEST_F(TrackFileParserTest, FramesKeepTheirListsAndTracksAfterTheParserIsGone) {
                   CameraTrack(SimpleFrame(0)),
               &ok);
     ASSERT_TRUE(ok);
-    for (int i = 0; i < seq.GetFrameCount(); i++) {
-        seq.GetFrame(i)->matchPoints = parser->frameMatchPoints.at(static_cast<size_t>(i));
-    }
+    parser->HandOverMatchPoints();
     parser.reset();
     const auto& list = seq.GetFrame(1)->matchPoints;
     ASSERT_NE(list, nullptr);

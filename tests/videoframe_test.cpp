@@ -158,6 +158,29 @@ TEST_F(FrameTest, ReleaseMapsDeletesBothMapsAndIsHarmlessWithout) {
     EXPECT_EQ(frame.dspImg, nullptr);
 }
 
+TEST_F(FrameTest, ReleaseColorImageKeepsTheDisparityMap) {
+    CZelVideoFrame::SetImageSize(3, 2);
+    CZelVideoFrame::SetReduced(false);
+    frame.colorImg = new ZImage<unsigned char>(3, 2, 3);
+    ASSERT_TRUE(frame.CreateDisparityMap(0.25f));
+    frame.ReleaseColorImage();
+    EXPECT_EQ(frame.colorImg, nullptr);
+    ASSERT_NE(frame.dspImg, nullptr);
+    EXPECT_EQ(frame.dspImg->GetWidth(), 3);
+    EXPECT_EQ(frame.dspImg->GetHeight(), 2);
+    for (int y = 0; y < 2; y++) {
+        for (int x = 0; x < 3; x++) {
+            EXPECT_EQ(frame.GetDisparity(x, y), 0.25);
+        }
+    }
+    frame.ReleaseColorImage();  // harmless without an image
+
+    // A working size that cannot be allocated leaves the frame without a map.
+    CZelVideoFrame::SetImageSize(-1, 5);
+    EXPECT_FALSE(frame.CreateDisparityMap(0.0f));
+    EXPECT_EQ(frame.dspImg, nullptr);
+}
+
 TEST_F(FrameTest, PrintCameraWritesKRAndTInFixedFormats) {
     frame.index = 3;
     frame.SetK(Mat3(500, 0, 0, 0, 500, 0, 0, 0, 1));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tests/bmp_writer.h"
@@ -23,6 +24,23 @@ using testutil::Vec;
 using testutil::VectorNear;
 
 namespace {
+
+// Records every call the sequence makes into the stages.
+class RecordingStages : public CDepthStages {
+  public:
+    void Init(CZelVideoSequence& sequence, int first, int last) override {
+        calls.push_back({"init", &sequence, first, last});
+    }
+    void Optimise(CZelVideoSequence& sequence, int first, int last) override {
+        calls.push_back({"bo", &sequence, first, last});
+    }
+    struct Call {
+        std::string stage;
+        CZelVideoSequence* sequence;
+        int first, last;
+    };
+    std::vector<Call> calls;
+};
 
 class SequenceTest : public testing::Test {
   protected:
@@ -80,6 +98,49 @@ TEST(CZelVideoSequenceBasics, ConstructionAndFrameList) {
     EXPECT_EQ(seq.GetFrameCount(), 0);
     EXPECT_TRUE(seq.frames.empty());
     seq.Run(0, seq.GetFrameCount());  // the stages are empty
+}
+
+TEST(CZelVideoSequenceBasics, InstalledStagesReceiveRunsInclusiveRange) {
+    CZelVideoSequence seq;
+    seq.SetFrameCount(6);
+    RecordingStages stages;
+    // Nothing installed: the stages are never called.
+    seq.Run(0, 6);
+    EXPECT_EQ(seq.GetStages(), nullptr);
+
+    seq.SetStages(&stages);
+    seq.Run(2, 5);
+    ASSERT_EQ(stages.calls.size(), 2u);
+    EXPECT_EQ(stages.calls[0].stage, "init");
+    EXPECT_EQ(stages.calls[1].stage, "bo");
+    for (const auto& call : stages.calls) {
+        EXPECT_EQ(call.sequence, &seq);
+        EXPECT_EQ(call.first, 2);
+        EXPECT_EQ(call.last, 4);
+    }
+    // The single stages pass their range through unchanged.
+    seq.BOStage(0, 0);
+    EXPECT_EQ(stages.calls.back().first, 0);
+    EXPECT_EQ(stages.calls.back().last, 0);
+
+    // Removed again: nothing is called.
+    seq.SetStages(nullptr);
+    seq.Run(0, 6);
+    EXPECT_EQ(stages.calls.size(), 3u);
+}
+
+TEST(CZelVideoSequenceBasics, HandOverMatchPointsSharesEachFramesList) {
+    CZelVideoSequence seq;
+    CTrackFileParser parser(&seq);
+    seq.SetFrameCount(3);
+    parser.frameMatchPoints.resize(2);
+    parser.frameMatchPoints[0] = std::make_shared<std::vector<CMatchPoint>>(2);
+    seq.GetFrame(2)->matchPoints = std::make_shared<std::vector<CMatchPoint>>(1);
+    parser.HandOverMatchPoints();
+    EXPECT_EQ(seq.GetFrame(0)->matchPoints, parser.frameMatchPoints[0]);
+    EXPECT_EQ(seq.GetFrame(1)->matchPoints, nullptr);
+    // A frame beyond the parser's lists gets none.
+    EXPECT_EQ(seq.GetFrame(2)->matchPoints, nullptr);
 }
 
 TEST_F(SequenceTest, NumbersNamesAndDirectoriesFollowStartAndStep) {

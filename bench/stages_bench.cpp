@@ -1,0 +1,241 @@
+// Accuracy and speed of the reference depth-recovery stages on a project with ground truth.
+//
+// zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
+//              [--neighbours K] [--passes P] [--threads N] [--compare-threads]
+//
+// Runs the initialisation and the bundle optimisation on the frames, and after each prints per
+// frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
+// and 5 % relative disparity error and the share missing. Then the time split (cost volume,
+// aggregation, rest), the time per million pixel-levels, the cost-volume time against GetColor
+// at the same sample positions in the same run, and with --compare-threads the whole run on one
+// thread against two.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "parser/trackfileparser.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "stages/referencestages.h"
+
+namespace {
+
+struct Shares {
+    double within1 = 0, within2 = 0, within5 = 0, missing = 0, count = 0;
+    void Add(const Shares& o) {
+        within1 += o.within1;
+        within2 += o.within2;
+        within5 += o.within5;
+        missing += o.missing;
+        count += o.count;
+    }
+    void Print(const char* label) const {
+        const double c = count > 0 ? count : 1;
+        std::printf("%-8s %7.2f %7.2f %7.2f %7.2f\n", label, 100 * within1 / c, 100 * within2 / c,
+                    100 * within5 / c, 100 * missing / c);
+    }
+};
+
+bool ReadTruth(const std::string& path, size_t n, std::vector<float>& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    out.resize(n);
+    const size_t got = std::fread(out.data(), sizeof(float), n, f);
+    std::fclose(f);
+    return got == n;
+}
+
+// Compares the frames' maps in memory with the ground truth.
+Shares Evaluate(CZelVideoSequence& seq, const std::string& truthDir, int first, int last,
+                bool perFrame) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    Shares total;
+    std::printf("frame    1%%      2%%      5%%      missing\n");
+    for (int i = first; i <= last; i++) {
+        std::vector<float> truth;
+        if (!ReadTruth(truthDir + "/_depth" + std::to_string(i) + ".raw",
+                       static_cast<size_t>(W) * H, truth)) {
+            std::printf("ERROR: cannot read the ground truth of frame %d\n", i);
+            continue;
+        }
+        const CZelVideoFrame* frame = seq.GetFrame(i);
+        Shares s;
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                const double g = truth[static_cast<size_t>(y) * W + x];
+                if (!(g > 0) || !std::isfinite(g)) {
+                    continue;
+                }
+                s.count++;
+                const double d = frame->dspImg != nullptr ? frame->dspImg->At(x, y, 0) : NAN;
+                if (!std::isfinite(d)) {
+                    s.missing++;
+                    continue;
+                }
+                const double e = std::fabs(d - g) / g;
+                s.within1 += e <= 0.01;
+                s.within2 += e <= 0.02;
+                s.within5 += e <= 0.05;
+            }
+        }
+        if (perFrame) {
+            s.Print(std::to_string(i).c_str());
+        }
+        total.Add(s);
+    }
+    total.Print("total");
+    return total;
+}
+
+struct RunResult {
+    double seconds = 0;
+    double cpuSeconds = 0;  // processor time of the whole process during the stages
+    ZelStageTimes times;
+};
+
+RunResult RunStages(const char* project, const std::string& truth, ZelStageOptions options,
+                    int first, int last, bool evaluate, bool compareSamples) {
+    CZelVideoSequence seq;
+    CTrackFileParser parser(&seq);
+    RunResult result;
+    if (!parser.Parse(project)) {
+        std::exit(1);
+    }
+    parser.HandOverMatchPoints();
+    if (!EstimateSweepRange(seq, parser, options.minDisparity, options.maxDisparity)) {
+        std::printf("ERROR: no disparity range\n");
+        std::exit(1);
+    }
+    if (last < 0 || last >= seq.GetFrameCount()) {
+        last = seq.GetFrameCount() - 1;
+    }
+    CReferenceStages stages(options);
+    const std::clock_t c0 = std::clock();
+    const auto t0 = std::chrono::steady_clock::now();
+    seq.SetStages(&stages);
+    seq.InitStage(first, last);
+    const double initSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double initCostVolume = stages.GetTimes().costVolume;
+    if (evaluate) {
+        std::printf("\nafter initialisation (%.1f s)\n", initSeconds);
+        Evaluate(seq, truth, first, last, true);
+    }
+    const auto t1 = std::chrono::steady_clock::now();
+    seq.BOStage(first, last);
+    const double boSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+    seq.SetStages(nullptr);
+    if (evaluate && options.passes > 0) {
+        std::printf("\nafter bundle optimisation, %d passes (%.1f s)\n", options.passes, boSeconds);
+        Evaluate(seq, truth, first, last, true);
+    }
+    result.seconds = initSeconds + boSeconds;
+    result.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+    result.times = stages.GetTimes();
+    if (compareSamples) {
+        // The bare samples: GetColor at the positions of the initial sweep of every frame.
+        const auto t2 = std::chrono::steady_clock::now();
+        double sum = 0;
+        for (int i = first; i <= last; i++) {
+            sum += stages.SampleSweepPositions(seq, i);
+        }
+        const double sampleSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t2).count();
+        std::printf("\nGetColor at the initial sweep's positions: %.2f s (checksum %.0f)\n",
+                    sampleSeconds, sum);
+        std::printf("initial cost volumes: %.2f s of thread time = %.2fx the bare samples\n",
+                    initCostVolume, initCostVolume / sampleSeconds);
+    }
+    return result;
+}
+
+bool ParseRange(const char* s, int& a, int& b) {
+    return std::sscanf(s, "%d:%d", &a, &b) == 2 && a >= 0 && a <= b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: zel_stages_bench <project file> <ground-truth dir> [options]\n");
+        return 2;
+    }
+    ZelStageOptions options;
+    int first = 0;
+    int last = -1;
+    bool compareThreads = false;
+    bool evaluate = true;
+    for (int a = 3; a < argc; a++) {
+        const std::string arg = argv[a];
+        const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
+        if (arg == "--compare-threads") {
+            compareThreads = true;
+        } else if (arg == "--threads-only") {
+            compareThreads = true;
+            evaluate = false;
+        } else if (v == nullptr) {
+            std::fprintf(stderr, "zel_stages_bench: %s needs a value\n", arg.c_str());
+            return 2;
+        } else if (arg == "--frames" && ParseRange(v, first, last)) {
+            a++;
+        } else if (arg == "--levels") {
+            options.levels = std::atoi(v), a++;
+        } else if (arg == "--neighbours") {
+            options.neighbours = std::atoi(v), a++;
+        } else if (arg == "--passes") {
+            options.passes = std::atoi(v), a++;
+        } else if (arg == "--parallax") {
+            options.minParallax = std::atof(v), a++;
+        } else if (arg == "--refine-radius") {
+            options.refineRadius = std::atoi(v), a++;
+        } else if (arg == "--radius") {
+            options.windowRadius = std::atoi(v), a++;
+        } else if (arg == "--threads") {
+            options.threads = std::atoi(v), a++;
+        } else {
+            std::fprintf(stderr, "zel_stages_bench: bad option %s\n", arg.c_str());
+            return 2;
+        }
+    }
+    options.writeFiles = false;
+    if (evaluate) {
+        const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
+        const ZelStageTimes& t = r.times;
+        const double thread = t.costVolume + t.aggregation + t.rest;
+        std::printf(
+            "\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, "
+            "aggregation %.0f %%, rest %.0f %%\n",
+            r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
+            100 * t.rest / thread);
+        std::printf(
+            "%.3f s of thread time per million pixel-levels swept (%.0f million); %d "
+            "image loads\n",
+            thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+    }
+    if (compareThreads) {
+        // One thread first, with the bare samples right after it on the same single thread.
+        ZelStageOptions one = options;
+        one.threads = 1;
+        ZelStageOptions two = options;
+        two.threads = 2;
+        const RunResult r1 = RunStages(argv[1], argv[2], one, first, last, false, true);
+        const RunResult r2 = RunStages(argv[1], argv[2], two, first, last, false, false);
+        std::printf(
+            "one thread %.1f s (processor %.1f s), two threads %.1f s (processor %.1f s): "
+            "%.2fx faster; processor time of two threads / one: %.2f\n",
+            r1.seconds, r1.cpuSeconds, r2.seconds, r2.cpuSeconds, r1.seconds / r2.seconds,
+            r2.cpuSeconds / r1.cpuSeconds);
+    }
+    return 0;
+}

@@ -1,0 +1,1364 @@
+#include "stages/referencestages.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "sequence/videoframe.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Matching costs are quantised onto 0 .. kCostScale for the aggregation (1 - normalised cross-
+// correlation, truncated at 1); eight paths of cost plus jump penalty fit 16 bits.
+const int kCostScale = 1000;
+const int kP1 = 12;
+const int kP2 = 160;
+// Grey difference at which the jump penalty halves: depth edges mostly follow image edges.
+const float kEdgeGrey = 10.0f;
+// Variance floor of the window correlation (grey units squared), so flat windows stay calm.
+const float kVarianceFloor = 2.0f;
+// Geometric coherence: weight against the photometric cost and the relative disagreement at
+// which the truncated penalty saturates.
+const float kGeoWeight = 0.5f;
+const float kGeoTolerance = 0.01f;
+// Consistency: a neighbour confirms a disparity within this relative distance (or within one
+// level, whichever is larger).
+const float kConsistency = 0.02f;
+
+// Marks a neighbour cost where the pixel projects outside that neighbour's picture.
+const float kOutside = 1e3f;
+
+// A grey picture of the working size: (R + G + B) / 3 from the frame's colour image.
+struct Grey {
+    int w = 0;
+    int h = 0;
+    std::vector<float> v;
+
+    float At(int x, int y) const { return v[static_cast<size_t>(y) * w + x]; }
+    // Bilinear sample at (u, v), clamped into the picture.
+    float Sample(float u, float y) const {
+        u = std::min(std::max(u, 0.0f), static_cast<float>(w - 1));
+        y = std::min(std::max(y, 0.0f), static_cast<float>(h - 1));
+        const int x0 = static_cast<int>(u);
+        const int y0 = static_cast<int>(y);
+        const int x1 = std::min(x0 + 1, w - 1);
+        const int y1 = std::min(y0 + 1, h - 1);
+        const float dx = u - static_cast<float>(x0);
+        const float dy = y - static_cast<float>(y0);
+        const float* r0 = &v[static_cast<size_t>(y0) * w];
+        const float* r1 = &v[static_cast<size_t>(y1) * w];
+        const float top = r0[x0] + dx * (r0[x1] - r0[x0]);
+        const float bottom = r1[x0] + dx * (r1[x1] - r1[x0]);
+        return top + dy * (bottom - top);
+    }
+};
+
+// The projective map from frame i's pixels at disparity d into frame j:
+// q = M (x, y, 1) + d e, pixel (q0 / q2, q1 / q2), disparity in j = d / q2.
+struct Relative {
+    double M[9];
+    double e[3];
+};
+
+void Intrinsics(const CCamera& camera, bool scaled, double k[4]) {
+    const Matrix3d& K = scaled ? camera.ScaledK : camera.K;
+    k[0] = K(0, 0);
+    k[1] = K(1, 1);
+    k[2] = K(0, 2);
+    k[3] = K(1, 2);
+}
+
+// Built from the same matrices that PixelToWorld and WorldToPixel use (pose camera-to-world).
+Relative MakeRelative(const CCamera& ref, const CCamera& nb, bool scaled) {
+    double ki[4];
+    double kj[4];
+    Intrinsics(ref, scaled, ki);
+    Intrinsics(nb, scaled, kj);
+    // A = Rj^T Ri, b = Rj^T (Ti - Tj).
+    double A[9];
+    double b[3];
+    for (int r = 0; r < 3; r++) {
+        for (int c = 0; c < 3; c++) {
+            double s = 0.0;
+            for (int k = 0; k < 3; k++) {
+                s += nb.R(k, r) * ref.R(k, c);
+            }
+            A[r * 3 + c] = s;
+        }
+        double s = 0.0;
+        for (int k = 0; k < 3; k++) {
+            s += nb.R(k, r) * (ref.T[k] - nb.T[k]);
+        }
+        b[r] = s;
+    }
+    // Ki^-1 (x, y, 1) = ((x - cx) / fx, (y - cy) / fy, 1): fold it into the columns of A.
+    double B[9];
+    for (int r = 0; r < 3; r++) {
+        B[r * 3 + 0] = A[r * 3 + 0] / ki[0];
+        B[r * 3 + 1] = A[r * 3 + 1] / ki[1];
+        B[r * 3 + 2] = A[r * 3 + 2] - A[r * 3 + 0] * ki[2] / ki[0] - A[r * 3 + 1] * ki[3] / ki[1];
+    }
+    // Then Kj on the left.
+    Relative rel;
+    for (int c = 0; c < 3; c++) {
+        rel.M[0 * 3 + c] = kj[0] * B[0 * 3 + c] + kj[2] * B[2 * 3 + c];
+        rel.M[1 * 3 + c] = kj[1] * B[1 * 3 + c] + kj[3] * B[2 * 3 + c];
+        rel.M[2 * 3 + c] = B[2 * 3 + c];
+    }
+    rel.e[0] = kj[0] * b[0] + kj[2] * b[2];
+    rel.e[1] = kj[1] * b[1] + kj[3] * b[2];
+    rel.e[2] = b[2];
+    return rel;
+}
+
+// Window sums over (2 r + 1)^2, truncated at the borders: separable running sums.
+void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int H, int r) {
+    column.resize(static_cast<size_t>(W) * H);
+    float* col = column.data();
+    std::fill(col, col + W, 0.0f);
+    // Vertical: row y holds the sum of rows y - r .. y + r.
+    for (int y = 0; y <= std::min(r, H - 1); y++) {
+        const float* s = src + static_cast<size_t>(y) * W;
+        for (int x = 0; x < W; x++) {
+            col[x] += s[x];
+        }
+    }
+    for (int y = 1; y < H; y++) {
+        float* c = col + static_cast<size_t>(y) * W;
+        const float* prev = c - W;
+        const bool adds = y + r < H;
+        const bool subtracts = y - r - 1 >= 0;
+        const float* add = src + static_cast<size_t>(adds ? y + r : 0) * W;
+        const float* sub = src + static_cast<size_t>(subtracts ? y - r - 1 : 0) * W;
+        if (adds && subtracts) {
+            for (int x = 0; x < W; x++) {
+                c[x] = prev[x] + add[x] - sub[x];
+            }
+        } else if (adds) {
+            for (int x = 0; x < W; x++) {
+                c[x] = prev[x] + add[x];
+            }
+        } else if (subtracts) {
+            for (int x = 0; x < W; x++) {
+                c[x] = prev[x] - sub[x];
+            }
+        } else {
+            std::copy(prev, prev + W, c);
+        }
+    }
+    // Horizontal.
+    for (int y = 0; y < H; y++) {
+        const float* c = col + static_cast<size_t>(y) * W;
+        float* d = dst + static_cast<size_t>(y) * W;
+        float s = 0.0f;
+        for (int x = 0; x <= std::min(r, W - 1); x++) {
+            s += c[x];
+        }
+        d[0] = s;
+        for (int x = 1; x < W; x++) {
+            if (x + r < W) {
+                s += c[x + r];
+            }
+            if (x - r - 1 >= 0) {
+                s -= c[x - r - 1];
+            }
+            d[x] = s;
+        }
+    }
+}
+
+// Colour images shared by the frames in flight: loaded once, turned into grey, and released
+// when no frame in flight and no frame still to come needs them.
+class ImageCache {
+  public:
+    ImageCache(CZelVideoSequence& seq, std::vector<int> lastUser, std::atomic<int>& dispatched)
+        : sequence(seq), lastUserRank(std::move(lastUser)), next(dispatched) {}
+
+    std::shared_ptr<const Grey> Acquire(int i) {
+        std::lock_guard<std::mutex> lock(mutex);
+        Entry& entry = entries[i];
+        entry.refs++;
+        if (!entry.grey) {
+            CZelVideoFrame* frame = sequence.GetFrame(i);
+            frame->LoadColorImage();
+            loads++;
+            auto grey = std::make_shared<Grey>();
+            const int W = CZelVideoFrame::GetWorkingWidth();
+            const int H = CZelVideoFrame::GetWorkingHeight();
+            if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
+                frame->colorImg->GetHeight() == H && W > 0 && H > 0) {
+                grey->w = W;
+                grey->h = H;
+                grey->v.resize(static_cast<size_t>(W) * H);
+                Vector3d rgb;
+                for (int y = 0; y < H; y++) {
+                    for (int x = 0; x < W; x++) {
+                        frame->GetColor(x, y, rgb);
+                        // Centred on 0, so that the window sums of squares keep their
+                        // precision in single precision.
+                        grey->v[static_cast<size_t>(y) * W + x] =
+                            static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0 - 128.0);
+                    }
+                }
+            } else {
+                std::printf("Warning: cannot read the image of frame %d: %s\n", i,
+                            frame->imageFile.c_str());
+            }
+            entry.grey = grey;
+        }
+        return entry.grey;
+    }
+
+    void Release(int i) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = entries.find(i);
+        if (it == entries.end()) {
+            return;
+        }
+        it->second.refs--;
+        if (it->second.refs <= 0 && next.load() > lastUserRank[static_cast<size_t>(i)]) {
+            sequence.GetFrame(i)->ReleaseColorImage();
+            entries.erase(it);
+        }
+    }
+
+    // Releases whatever is left (frames whose last user failed early).
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& e : entries) {
+            sequence.GetFrame(e.first)->ReleaseColorImage();
+        }
+        entries.clear();
+    }
+
+    int Loads() const { return loads; }
+
+  private:
+    struct Entry {
+        int refs = 0;
+        std::shared_ptr<const Grey> grey;
+    };
+    CZelVideoSequence& sequence;
+    std::vector<int> lastUserRank;  // per frame: the last position in the order that needs it
+    std::atomic<int>& next;         // positions below this have been dispatched
+    std::mutex mutex;
+    std::map<int, Entry> entries;
+    int loads = 0;
+};
+
+// One frame's working set: its grey picture and its neighbours with their projective maps.
+struct FrameSet {
+    int index = 0;
+    std::shared_ptr<const Grey> ref;
+    std::vector<int> nb;
+    std::vector<std::shared_ptr<const Grey>> nbGrey;
+    std::vector<Relative> rel;
+    std::vector<const CZelVideoFrame*> nbMap;  // neighbour frames whose maps may be read
+};
+
+struct Sweep {
+    int L;
+    double dmin;
+    double step;
+    double Level(double l) const { return dmin + l * step; }
+};
+
+struct Worker {
+    std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
+    std::vector<float> colJ, colJJ, colIJ;
+    std::vector<uint8_t> valid;
+    std::vector<std::vector<float>> nbCost;
+};
+
+// The window correlation of the warped picture w.J with the reference at every pixel whose
+// projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
+// for the current row and updated as the window moves down; a running sum along the row gives
+// the window sums.
+void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost) {
+    const size_t Ws = static_cast<size_t>(W);
+    w.colJ.assign(Ws, 0.0f);
+    w.colJJ.assign(Ws, 0.0f);
+    w.colIJ.assign(Ws, 0.0f);
+    float* cJ = w.colJ.data();
+    float* cJJ = w.colJJ.data();
+    float* cIJ = w.colIJ.data();
+    auto addRow = [&](int yy, float sign) {
+        const float* J = &w.J[static_cast<size_t>(yy) * Ws];
+        const float* I = &w.I[static_cast<size_t>(yy) * Ws];
+        for (int x = 0; x < W; x++) {
+            const float j = J[x];
+            cJ[x] += sign * j;
+            cJJ[x] += sign * j * j;
+            cIJ[x] += sign * j * I[x];
+        }
+    };
+    for (int y = 0; y <= std::min(r, H - 1); y++) {
+        addRow(y, 1.0f);
+    }
+    for (int y = 0; y < H; y++) {
+        if (y > 0) {
+            if (y + r < H) {
+                addRow(y + r, 1.0f);
+            }
+            if (y - r - 1 >= 0) {
+                addRow(y - r - 1, -1.0f);
+            }
+        }
+        float hJ = 0.0f;
+        float hJJ = 0.0f;
+        float hIJ = 0.0f;
+        for (int x = 0; x <= std::min(r, W - 1); x++) {
+            hJ += cJ[x];
+            hJJ += cJJ[x];
+            hIJ += cIJ[x];
+        }
+        const size_t row = static_cast<size_t>(y) * Ws;
+        for (int x = 0; x < W; x++) {
+            if (x > 0) {
+                if (x + r < W) {
+                    hJ += cJ[x + r];
+                    hJJ += cJJ[x + r];
+                    hIJ += cIJ[x + r];
+                }
+                if (x - r - 1 >= 0) {
+                    hJ -= cJ[x - r - 1];
+                    hJJ -= cJJ[x - r - 1];
+                    hIJ -= cIJ[x - r - 1];
+                }
+            }
+            const size_t p = row + static_cast<size_t>(x);
+            if (!w.valid[p]) {
+                continue;
+            }
+            const float inv = w.invCount[p];
+            const float mJ = hJ * inv;
+            const float vJ = std::max(hJJ * inv - mJ * mJ, 0.0f);
+            const float cov = hIJ * inv - w.meanI[p] * mJ;
+            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + kVarianceFloor);
+            float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
+            if (geometric) {
+                c += kGeoWeight * w.geo[p];
+            }
+            cost[p] = c;
+        }
+    }
+}
+
+// Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
+// `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
+// samples taken.
+double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
+                      double tolerance, int r, Worker& w) {
+    const int W = fs.ref->w;
+    const int H = fs.ref->h;
+    const size_t n = static_cast<size_t>(W) * H;
+    const size_t K = fs.nb.size();
+    w.nbCost.resize(K);
+    w.J.resize(n);
+    w.valid.resize(n);
+    if (geometric) {
+        w.geo.resize(n);
+    }
+    const float maxU = static_cast<float>(W - 1);
+    const float maxV = static_cast<float>(H - 1);
+    double samples = 0.0;
+    for (size_t j = 0; j < K; j++) {
+        std::vector<float>& cost = w.nbCost[j];
+        cost.assign(n, kOutside);
+        const Grey& g = *fs.nbGrey[j];
+        if (g.w != W || g.h != H) {
+            continue;
+        }
+        const Relative& rel = fs.rel[j];
+        const float m0 = static_cast<float>(rel.M[0]);
+        const float m3 = static_cast<float>(rel.M[3]);
+        const float m6 = static_cast<float>(rel.M[6]);
+        const float e0 = static_cast<float>(rel.e[0]);
+        const float e1 = static_cast<float>(rel.e[1]);
+        const float e2 = static_cast<float>(rel.e[2]);
+        const CZelVideoFrame* map = geometric ? fs.nbMap[j] : nullptr;
+        for (int y = 0; y < H; y++) {
+            // The row's part of q, in double once per row, then single precision per pixel.
+            const float b0 = static_cast<float>(rel.M[1] * y + rel.M[2]);
+            const float b1 = static_cast<float>(rel.M[4] * y + rel.M[5]);
+            const float b2 = static_cast<float>(rel.M[7] * y + rel.M[8]);
+            const float up = static_cast<float>(std::min(r, y));
+            const float down = static_cast<float>(std::min(r, H - 1 - y));
+            const size_t row = static_cast<size_t>(y) * W;
+            const float* dsp = &disparity[row];
+            float* J = &w.J[row];
+            uint8_t* valid = &w.valid[row];
+            for (int x = 0; x < W; x++) {
+                const float xf = static_cast<float>(x);
+                const float d = dsp[x];
+                const float q2 = m6 * xf + b2 + d * e2;
+                float u = -1.0f;
+                float v = -1.0f;
+                if (q2 > 1e-6f && std::isfinite(d)) {
+                    const float inv = 1.0f / q2;
+                    u = (m0 * xf + b0 + d * e0) * inv;
+                    v = (m3 * xf + b1 + d * e1) * inv;
+                }
+                // The whole window must land inside the neighbour's picture: samples clamped at
+                // its border would corrupt the correlation.
+                const float left = static_cast<float>(std::min(r, x));
+                const float right = static_cast<float>(std::min(r, W - 1 - x));
+                const bool inside = u >= left && v >= up && u <= maxU - right && v <= maxV - down;
+                valid[x] = inside ? 1 : 0;
+                const float s = g.Sample(u, v);
+                J[x] = s;
+                if (geometric) {
+                    float penalty = 1.0f;
+                    if (inside && map != nullptr && map->dspImg != nullptr) {
+                        const double seen = map->GetDisparity(u, v);
+                        const double predicted = d / q2;
+                        if (std::isfinite(seen)) {
+                            const double tol = std::max(kGeoTolerance * predicted, tolerance);
+                            penalty = static_cast<float>(
+                                std::min(std::fabs(predicted - seen) / tol, 1.0));
+                        }
+                    }
+                    w.geo[row + x] = penalty;
+                }
+            }
+        }
+        samples += static_cast<double>(n);
+        WindowCosts(W, H, r, geometric, w, cost);
+    }
+    return samples;
+}
+
+// The neighbours' costs at pixel p combined so that views where the pixel is hidden or outside
+// the picture do not dominate: views it falls outside of do not count, and of the others the
+// best three quarters are averaged. `worst` when no view sees the pixel.
+float Combine(const Worker& w, size_t p, size_t K, float worst, float* scratch) {
+    size_t seen = 0;
+    for (size_t j = 0; j < K; j++) {
+        const float c = w.nbCost[j][p];
+        if (c >= kOutside) {
+            continue;
+        }
+        size_t k = seen++;
+        while (k > 0 && scratch[k - 1] > c) {
+            scratch[k] = scratch[k - 1];
+            k--;
+        }
+        scratch[k] = c;
+    }
+    if (seen == 0) {
+        return worst;
+    }
+    const size_t keep = std::max<size_t>(1, (3 * seen + 2) / 4);
+    float s = 0.0f;
+    for (size_t j = 0; j < keep; j++) {
+        s += scratch[j];
+    }
+    return s / static_cast<float>(keep);
+}
+
+void PrepareReference(const FrameSet& fs, int r, Worker& w) {
+    const int W = fs.ref->w;
+    const int H = fs.ref->h;
+    const size_t n = static_cast<size_t>(W) * H;
+    w.I = fs.ref->v;
+    w.meanI.resize(n);
+    w.invSdI.resize(n);
+    w.count.resize(n);
+    w.invCount.resize(n);
+    std::vector<float> ones(n, 1.0f);
+    std::vector<float> sq(n);
+    for (size_t p = 0; p < n; p++) {
+        sq[p] = w.I[p] * w.I[p];
+    }
+    std::vector<float> sI(n);
+    std::vector<float> sII(n);
+    BoxSum(ones.data(), w.count.data(), w.column, W, H, r);
+    BoxSum(w.I.data(), sI.data(), w.column, W, H, r);
+    BoxSum(sq.data(), sII.data(), w.column, W, H, r);
+    for (size_t p = 0; p < n; p++) {
+        w.invCount[p] = 1.0f / w.count[p];
+        w.meanI[p] = sI[p] * w.invCount[p];
+        const float var = std::max(sII[p] * w.invCount[p] - w.meanI[p] * w.meanI[p], 0.0f);
+        w.invSdI[p] = 1.0f / std::sqrt(var + kVarianceFloor);
+    }
+}
+
+// Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
+// per pixel) into S, then winner-take-all with a parabola through the neighbouring sums.
+void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vector<float>& level,
+               std::vector<int>& label) {
+    const int W = grey.w;
+    const int H = grey.h;
+    const size_t n = static_cast<size_t>(W) * H;
+    std::vector<uint16_t> S(n * L, 0);
+    // Path costs of the previous and current rows for the three row-to-row directions, and of
+    // the previous pixel along the row.
+    std::vector<uint16_t> prevRow[3], curRow[3];
+    for (int k = 0; k < 3; k++) {
+        prevRow[k].assign(static_cast<size_t>(W) * L, 0);
+        curRow[k].assign(static_cast<size_t>(W) * L, 0);
+    }
+    std::vector<uint16_t> along(static_cast<size_t>(L));
+    std::vector<uint16_t> alongPrev(static_cast<size_t>(L));
+    std::vector<uint16_t> prevMin[3], curMin[3];
+    for (int k = 0; k < 3; k++) {
+        prevMin[k].assign(static_cast<size_t>(W), 0);
+        curMin[k].assign(static_cast<size_t>(W), 0);
+    }
+
+    // One path step: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1, minPrev + P2) - minPrev.
+    auto step = [L](const uint16_t* c, const uint16_t* prev, int minPrev, int p2, uint16_t* out,
+                    uint16_t* acc) -> int {
+        int best = 1 << 30;
+        for (int l = 0; l < L; l++) {
+            int v = prev[l];
+            if (l > 0) {
+                v = std::min(v, prev[l - 1] + kP1);
+            }
+            if (l + 1 < L) {
+                v = std::min(v, prev[l + 1] + kP1);
+            }
+            v = std::min(v, minPrev + p2);
+            const int o = c[l] + v - minPrev;
+            out[l] = static_cast<uint16_t>(o);
+            acc[l] = static_cast<uint16_t>(acc[l] + o);
+            best = std::min(best, o);
+        }
+        return best;
+    };
+    auto penalty = [&grey](int x0, int y0, int x1, int y1) {
+        const float diff = std::fabs(grey.At(x0, y0) - grey.At(x1, y1));
+        return diff > kEdgeGrey ? kP2 / 2 : kP2;
+    };
+    auto first = [L](const uint16_t* c, uint16_t* out, uint16_t* acc) -> int {
+        int best = 1 << 30;
+        for (int l = 0; l < L; l++) {
+            out[l] = c[l];
+            acc[l] = static_cast<uint16_t>(acc[l] + c[l]);
+            best = std::min(best, static_cast<int>(c[l]));
+        }
+        return best;
+    };
+
+    for (int pass = 0; pass < 2; pass++) {
+        // pass 0: top to bottom, left to right; pass 1: bottom to top, right to left.
+        const int sy = pass == 0 ? 1 : -1;
+        const int sx = sy;
+        // Row-to-row directions, as offsets of the predecessor: (-sx, -sy), (0, -sy), (sx, -sy).
+        const int dxs[3] = {-sx, 0, sx};
+        for (int yi = 0; yi < H; yi++) {
+            const int y = pass == 0 ? yi : H - 1 - yi;
+            int alongMin = 0;
+            for (int xi = 0; xi < W; xi++) {
+                const int x = pass == 0 ? xi : W - 1 - xi;
+                const size_t p = static_cast<size_t>(y) * W + x;
+                const uint16_t* c = &C[p * L];
+                uint16_t* acc = &S[p * L];
+                // Along the row.
+                if (xi == 0) {
+                    alongMin = first(c, along.data(), acc);
+                } else {
+                    std::swap(along, alongPrev);
+                    alongMin = step(c, alongPrev.data(), alongMin, penalty(x, y, x - sx, y),
+                                    along.data(), acc);
+                }
+                for (int k = 0; k < 3; k++) {
+                    const int px = x + dxs[k];
+                    uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
+                    if (yi == 0 || px < 0 || px >= W) {
+                        curMin[k][static_cast<size_t>(x)] =
+                            static_cast<uint16_t>(first(c, out, acc));
+                    } else {
+                        const int py = y - sy;
+                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(step(
+                            c, &prevRow[k][static_cast<size_t>(px) * L],
+                            prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), out, acc));
+                    }
+                }
+            }
+            for (int k = 0; k < 3; k++) {
+                std::swap(prevRow[k], curRow[k]);
+                std::swap(prevMin[k], curMin[k]);
+            }
+        }
+    }
+
+    level.assign(n, 0.0f);
+    label.assign(n, 0);
+    for (size_t p = 0; p < n; p++) {
+        const uint16_t* s = &S[p * L];
+        int best = 0;
+        for (int l = 1; l < L; l++) {
+            if (s[l] < s[best]) {
+                best = l;
+            }
+        }
+        float offset = 0.0f;
+        if (best > 0 && best + 1 < L) {
+            const float a = s[best - 1];
+            const float b = s[best];
+            const float c = s[best + 1];
+            const float denom = a - 2.0f * b + c;
+            if (denom > 0.0f) {
+                offset = std::min(std::max(0.5f * (a - c) / denom, -0.5f), 0.5f);
+            }
+        }
+        level[p] = static_cast<float>(best) + offset;
+        label[p] = best;
+    }
+}
+
+struct FrameTimes {
+    double costVolume = 0.0;
+    double aggregation = 0.0;
+    double samples = 0.0;
+};
+
+// The plane sweep of one frame, then aggregation: the disparity of every pixel.
+void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
+                std::vector<float>& disparity, FrameTimes& ft) {
+    const int W = fs.ref->w;
+    const int H = fs.ref->h;
+    const size_t n = static_cast<size_t>(W) * H;
+    const size_t K = fs.nb.size();
+    const Clock::time_point t0 = Clock::now();
+    std::vector<uint16_t> C(n * sw.L);
+    std::vector<float> hyp(n);
+    std::vector<float> scratch(K + 1);
+    const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
+    const float scale = static_cast<float>(kCostScale) / worst;
+    // Levels go in blocks of 32: each block's costs are kept level by level and then written
+    // into the pixel-major volume 64 bytes per pixel at a time, instead of one scattered
+    // element per pixel and level.
+    const int kBlock = 32;
+    std::vector<uint16_t> block(static_cast<size_t>(kBlock) * n);
+    for (int l0 = 0; l0 < sw.L; l0 += kBlock) {
+        const int count = std::min(kBlock, sw.L - l0);
+        for (int b = 0; b < count; b++) {
+            std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l0 + b)));
+            ft.samples += NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+            uint16_t* out = &block[static_cast<size_t>(b) * n];
+            for (size_t p = 0; p < n; p++) {
+                const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
+                out[p] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
+            }
+        }
+        for (size_t p = 0; p < n; p++) {
+            uint16_t* dst = &C[p * sw.L + l0];
+            for (int b = 0; b < count; b++) {
+                dst[b] = block[static_cast<size_t>(b) * n + p];
+            }
+        }
+    }
+    const Clock::time_point t1 = Clock::now();
+    ft.costVolume += std::chrono::duration<double>(t1 - t0).count();
+    std::vector<float> level;
+    std::vector<int> label;
+    Aggregate(C, *fs.ref, sw.L, level, label);
+    disparity.resize(n);
+    for (size_t p = 0; p < n; p++) {
+        disparity[p] = static_cast<float>(sw.Level(level[p]));
+    }
+    ft.aggregation += Seconds(t1);
+}
+
+// The median of the finite values of each (2 r + 1)^2 window (the value itself when none).
+void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out) {
+    out.resize(in.size());
+    std::vector<float> window;
+    window.reserve(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            window.clear();
+            for (int v = std::max(0, y - r); v <= std::min(H - 1, y + r); v++) {
+                for (int u = std::max(0, x - r); u <= std::min(W - 1, x + r); u++) {
+                    const float d = in[static_cast<size_t>(v) * W + u];
+                    if (std::isfinite(d)) {
+                        window.push_back(d);
+                    }
+                }
+            }
+            const size_t p = static_cast<size_t>(y) * W + x;
+            if (window.empty()) {
+                out[p] = in[p];
+                continue;
+            }
+            auto mid = window.begin() + static_cast<ptrdiff_t>(window.size() / 2);
+            std::nth_element(window.begin(), mid, window.end());
+            out[p] = *mid;
+        }
+    }
+}
+
+// Continuous refinement: around each pixel's disparity, evaluate the combined cost at nine
+// offsets (every pixel of the window warped at its own disparity plus the offset, which follows
+// slanted surfaces) and move to the parabola's minimum; three rounds, each finer.
+void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
+            std::vector<float>& disparity) {
+    const size_t n = disparity.size();
+    const size_t K = fs.nb.size();
+    if (K == 0) {
+        return;
+    }
+    std::vector<float> scratch(K + 1);
+    std::vector<float> hyp(n);
+    const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
+    const int kSteps = 9;
+    std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
+    double stepSize = sw.step / 4.0;
+    std::vector<float> base;
+    for (int round = 0; round < 3; round++) {
+        // The window is warped with a median-filtered map, so that the noise of single pixels
+        // does not distort it.
+        MedianFilter(fs.ref->w, fs.ref->h, 2, disparity, base);
+        for (int k = 0; k < kSteps; k++) {
+            const double off = (k - kSteps / 2) * stepSize;
+            for (size_t p = 0; p < n; p++) {
+                hyp[p] = static_cast<float>(base[p] + off);
+            }
+            NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+            for (size_t p = 0; p < n; p++) {
+                cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
+            }
+        }
+        for (size_t p = 0; p < n; p++) {
+            int best = 0;
+            for (int k = 1; k < kSteps; k++) {
+                if (cost[static_cast<size_t>(k)][p] < cost[static_cast<size_t>(best)][p]) {
+                    best = k;
+                }
+            }
+            double off = (best - kSteps / 2) * stepSize;
+            if (best > 0 && best + 1 < kSteps) {
+                const double a = cost[static_cast<size_t>(best - 1)][p];
+                const double b = cost[static_cast<size_t>(best)][p];
+                const double c = cost[static_cast<size_t>(best + 1)][p];
+                const double denom = a - 2.0 * b + c;
+                if (denom > 0.0) {
+                    off += std::min(std::max(0.5 * (a - c) / denom, -0.5), 0.5) * stepSize;
+                }
+            }
+            disparity[p] = static_cast<float>(std::max(base[p] + off, 1e-6));
+        }
+        // Quarter, sixteenth, then thirty-second of a level.
+        stepSize /= round == 0 ? 4.0 : 2.0;
+    }
+}
+
+// Counts the neighbours (with maps) that confirm and that contradict each pixel's disparity.
+// A neighbour that sees something nearer at the projection is neither: the pixel may be hidden
+// there.
+// With `fused`, also sums per pixel the disparities that the confirming neighbours give back
+// (the pixel's disparity scaled by what the neighbour sees over what it should see).
+void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double levelStep,
+                 std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
+                 std::vector<double>* fused = nullptr) {
+    const int W = fs.ref->w;
+    const int H = fs.ref->h;
+    const size_t n = static_cast<size_t>(W) * H;
+    agree.assign(n, 0);
+    disagree.assign(n, 0);
+    if (fused != nullptr) {
+        fused->assign(n, 0.0);
+    }
+    for (size_t j = 0; j < fs.nb.size(); j++) {
+        const CZelVideoFrame* map = fs.nbMap[j];
+        if (map == nullptr || map->dspImg == nullptr) {
+            continue;
+        }
+        const Relative& rel = fs.rel[j];
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                const size_t p = static_cast<size_t>(y) * W + x;
+                const double d = disparity[p];
+                if (!std::isfinite(d)) {
+                    continue;
+                }
+                const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
+                const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
+                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                if (q2 <= 1e-9) {
+                    continue;
+                }
+                const double u = q0 / q2;
+                const double v = q1 / q2;
+                if (!(u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1)) {
+                    continue;
+                }
+                const double predicted = d / q2;
+                const double seen = map->GetDisparity(u, v);
+                if (!std::isfinite(seen)) {
+                    continue;
+                }
+                const double tol = std::max(kConsistency * predicted, levelStep);
+                if (std::fabs(seen - predicted) <= tol) {
+                    agree[p]++;
+                    if (fused != nullptr) {
+                        (*fused)[p] += d * seen / predicted;
+                    }
+                } else if (seen < predicted) {
+                    disagree[p]++;
+                }
+            }
+        }
+    }
+}
+
+// Unreliable pixels take the smaller (farther) of the nearest reliable disparities to their left
+// and right: the hidden side of an edge belongs to the background.
+void FillAlongRows(int W, int H, const std::vector<uint8_t>& reliable,
+                   std::vector<float>& disparity) {
+    for (int y = 0; y < H; y++) {
+        const size_t row = static_cast<size_t>(y) * W;
+        std::vector<float> left(static_cast<size_t>(W), kNaN);
+        float last = kNaN;
+        for (int x = 0; x < W; x++) {
+            if (reliable[row + x]) {
+                last = disparity[row + x];
+            }
+            left[static_cast<size_t>(x)] = last;
+        }
+        last = kNaN;
+        for (int x = W - 1; x >= 0; x--) {
+            if (reliable[row + x]) {
+                last = disparity[row + x];
+                continue;
+            }
+            const float a = left[static_cast<size_t>(x)];
+            const float b = last;
+            if (std::isfinite(a) && std::isfinite(b)) {
+                disparity[row + x] = std::min(a, b);
+            } else if (std::isfinite(a)) {
+                disparity[row + x] = a;
+            } else if (std::isfinite(b)) {
+                disparity[row + x] = b;
+            }
+        }
+    }
+}
+
+// Runs fn(position) for positions 0 .. count - 1 in order on `threads` workers; `next` counts the
+// positions handed out.
+void ParallelInOrder(int count, int threads, std::atomic<int>& next,
+                     const std::function<void(int position, int worker)>& fn) {
+    next.store(0);
+    auto body = [&](int worker) {
+        for (;;) {
+            const int position = next.fetch_add(1);
+            if (position >= count) {
+                return;
+            }
+            // A frame whose volumes do not fit in memory is reported and left without a map;
+            // the other frames go on.
+            try {
+                fn(position, worker);
+            } catch (const std::bad_alloc&) {
+                std::printf("ERROR: not enough memory for the frame at position %d of the range\n",
+                            position);
+            }
+        }
+    };
+    const int extra = std::max(0, std::min(threads, count) - 1);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < extra; t++) {
+        pool.emplace_back(body, t + 1);
+    }
+    body(0);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
+int ThreadCount(int requested) {
+    if (requested > 0) {
+        return requested;
+    }
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw > 0 ? static_cast<int>(hw) : 1;
+}
+
+// Shared state of one stage run over frames first .. last.
+class StageRun {
+  public:
+    StageRun(const CReferenceStages& owner, CZelVideoSequence& seq, int firstFrame, int lastFrame)
+        : stages(owner), sequence(seq), first(firstFrame), last(lastFrame) {
+        const ZelStageOptions& o = owner.GetOptions();
+        sweep.L = o.levels;
+        sweep.dmin = o.minDisparity;
+        sweep.step = (o.maxDisparity - o.minDisparity) / (o.levels - 1);
+        const int count = last - first + 1;
+        neighbours.resize(static_cast<size_t>(count));
+        std::vector<int> lastUser(static_cast<size_t>(seq.GetFrameCount()), -1);
+        for (int k = 0; k < count; k++) {
+            const int i = first + k;
+            neighbours[static_cast<size_t>(k)] = owner.Neighbours(seq, i);
+            lastUser[static_cast<size_t>(i)] = k;
+            for (int j : neighbours[static_cast<size_t>(k)]) {
+                lastUser[static_cast<size_t>(j)] = std::max(lastUser[static_cast<size_t>(j)], k);
+            }
+        }
+        cache = std::make_unique<ImageCache>(seq, lastUser, next);
+        threads = ThreadCount(o.threads);
+        workers.resize(static_cast<size_t>(threads));
+    }
+
+    // Acquires frame i's working set from the cache.
+    FrameSet Open(int i) {
+        FrameSet fs;
+        fs.index = i;
+        fs.ref = cache->Acquire(i);
+        const CCamera& cam = *sequence.GetFrame(i)->camera;
+        const bool scaled = CZelVideoFrame::reduced;
+        for (int j : neighbours[static_cast<size_t>(i - first)]) {
+            fs.nb.push_back(j);
+            fs.nbGrey.push_back(cache->Acquire(j));
+            fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera, scaled));
+            fs.nbMap.push_back(j >= first && j <= last ? sequence.GetFrame(j) : nullptr);
+        }
+        return fs;
+    }
+    void Close(FrameSet& fs) {
+        for (int j : fs.nb) {
+            cache->Release(j);
+        }
+        cache->Release(fs.index);
+        fs = FrameSet();
+    }
+
+    void Report(const char* stage, int& done, int i, double seconds) {
+        std::lock_guard<std::mutex> lock(reportMutex);
+        done++;
+        if (progressFn) {
+            ZelStageProgress pr{stage,  done, last - first + 1, i, &sequence.GetFrame(i)->name,
+                                seconds};
+            progressFn(pr);
+        }
+    }
+
+    void AddTimes(const FrameTimes& ft, double total) {
+        std::lock_guard<std::mutex> lock(reportMutex);
+        times.costVolume += ft.costVolume;
+        times.aggregation += ft.aggregation;
+        times.rest += total - ft.costVolume - ft.aggregation;
+        times.samples += ft.samples;
+    }
+
+    // Writes the frame's map and its files.
+    void Output(int i, const std::vector<float>& disparity, int labelType) {
+        CZelVideoFrame* frame = sequence.GetFrame(i);
+        const int W = CZelVideoFrame::GetWorkingWidth();
+        const int H = CZelVideoFrame::GetWorkingHeight();
+        if (frame->dspImg == nullptr || frame->dspImg->GetWidth() != W ||
+            frame->dspImg->GetHeight() != H) {
+            if (!frame->CreateDisparityMap(kNaN)) {
+                std::printf("ERROR: Can not allocate a depth map of %d x %d\n", W, H);
+                return;
+            }
+        }
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                frame->SetDisparity(x, y, disparity[static_cast<size_t>(y) * W + x]);
+            }
+        }
+        if (!stages.GetOptions().writeFiles) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(fileMutex);
+        frame->SaveDepthFile();
+        ZImage<int> labels(W, H, 1);
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                const float d = disparity[static_cast<size_t>(y) * W + x];
+                int l = std::isfinite(d)
+                            ? static_cast<int>(std::lround((d - sweep.dmin) / sweep.step))
+                            : 0;
+                labels.At(x, y, 0) = std::min(std::max(l, 0), sweep.L - 1);
+            }
+        }
+        frame->SaveLabelImage(&labels, labelType, sweep.L);
+        frame->SaveDisparityImage(labelType, sweep.dmin, sweep.Level(sweep.L - 1));
+    }
+
+    const CReferenceStages& stages;
+    CZelVideoSequence& sequence;
+    int first;
+    int last;
+    Sweep sweep{};
+    std::vector<std::vector<int>> neighbours;
+    std::atomic<int> next{0};
+    std::unique_ptr<ImageCache> cache;
+    int threads = 1;
+    std::vector<Worker> workers;
+    std::mutex reportMutex;
+    std::mutex fileMutex;
+    std::function<void(const ZelStageProgress&)> progressFn;
+    ZelStageTimes times;
+};
+
+// A frame whose own picture is missing: every pixel is NaN.
+bool Unusable(const FrameSet& fs) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    return fs.ref->w != W || fs.ref->h != H || W <= 0 || H <= 0;
+}
+
+// Every frame's map is committed to the frame; then each pixel takes the mean of its own
+// disparity and those its confirming neighbours give back, so that the maps' independent errors
+// average out. With markMissing, pixels that no neighbour confirms and some neighbour
+// contradicts become NaN.
+void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing) {
+    CZelVideoSequence& sequence = run.sequence;
+    const int first = run.first;
+    const int last = run.last;
+    const int count = last - first + 1;
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const size_t n = static_cast<size_t>(W) * H;
+    for (int k = 0; k < count; k++) {
+        CZelVideoFrame* frame = sequence.GetFrame(first + k);
+        const std::vector<float>& map = maps[static_cast<size_t>(k)];
+        if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
+            continue;
+        }
+        for (size_t p = 0; p < n; p++) {
+            frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+        }
+    }
+    ParallelInOrder(count, run.threads, run.next, [&](int k, int) {
+        const Clock::time_point t0 = Clock::now();
+        const int i = first + k;
+        std::vector<float>& map = maps[static_cast<size_t>(k)];
+        if (map.size() == n) {
+            FrameSet fs;
+            fs.index = i;
+            auto grey = std::make_shared<Grey>();
+            grey->w = W;
+            grey->h = H;
+            fs.ref = grey;
+            const CCamera& cam = *sequence.GetFrame(i)->camera;
+            for (int j : run.neighbours[static_cast<size_t>(k)]) {
+                if (j < first || j > last) {
+                    continue;
+                }
+                fs.nb.push_back(j);
+                fs.rel.push_back(
+                    MakeRelative(cam, *sequence.GetFrame(j)->camera, CZelVideoFrame::reduced));
+                fs.nbMap.push_back(sequence.GetFrame(j));
+            }
+            std::vector<uint8_t> agree;
+            std::vector<uint8_t> disagree;
+            std::vector<double> fused;
+            Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
+            for (size_t p = 0; p < n; p++) {
+                if (markMissing && agree[p] == 0 && disagree[p] > 0) {
+                    map[p] = kNaN;
+                } else if (agree[p] > 0) {
+                    map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
+                }
+            }
+        }
+        std::lock_guard<std::mutex> lock(run.reportMutex);
+        run.times.rest += Seconds(t0);
+    });
+}
+
+}  // namespace
+
+CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
+
+bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& message) {
+    if (o.levels < 3 || o.levels > 1024) {
+        message = "ERROR: the level count must lie between 3 and 1024";
+        return false;
+    }
+    if (o.neighbours < 1 || o.neighbours > 32) {
+        message = "ERROR: the neighbour count must lie between 1 and 32";
+        return false;
+    }
+    if (o.passes < 0 || o.passes > 3) {
+        message = "ERROR: the pass count must lie between 0 and 3";
+        return false;
+    }
+    if (o.threads < 0 || o.threads > 256) {
+        message = "ERROR: the thread count must lie between 0 and 256";
+        return false;
+    }
+    if (o.windowRadius < 1 || o.windowRadius > 7 || o.refineRadius < 1 || o.refineRadius > 7) {
+        message = "ERROR: the window radii must lie between 1 and 7";
+        return false;
+    }
+    if (!(o.minParallax >= 0.0 && o.minParallax < 1.0)) {
+        message = "ERROR: the parallax share must lie in [0, 1)";
+        return false;
+    }
+    if (!(o.minDisparity >= 0.0) || !(o.maxDisparity > o.minDisparity) ||
+        !std::isfinite(o.maxDisparity)) {
+        message = "ERROR: the disparity range is empty or not finite";
+        return false;
+    }
+    return true;
+}
+
+std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence, int i) const {
+    std::vector<int> result;
+    const int N = sequence.GetFrameCount();
+    const CCamera& ci = *sequence.GetFrame(i)->camera;
+    double k[4];
+    Intrinsics(ci, CZelVideoFrame::reduced, k);
+    for (int dist = 1; dist < N && static_cast<int>(result.size()) < options.neighbours; dist++) {
+        for (int side = -1; side <= 1 && static_cast<int>(result.size()) < options.neighbours;
+             side += 2) {
+            const int j = i + side * dist;
+            if (j < 0 || j >= N) {
+                continue;
+            }
+            const CCamera& cj = *sequence.GetFrame(j)->camera;
+            const double dx = ci.T[0] - cj.T[0];
+            const double dy = ci.T[1] - cj.T[1];
+            const double dz = ci.T[2] - cj.T[2];
+            // The nearest point must move by a share of the picture width: frames closer than
+            // that cannot tell depths apart precisely.
+            const double parallax =
+                std::fabs(k[0]) * std::sqrt(dx * dx + dy * dy + dz * dz) * options.maxDisparity;
+            if (!(parallax >= options.minParallax * CZelVideoFrame::GetWorkingWidth())) {
+                continue;
+            }
+            result.push_back(j);
+        }
+    }
+    return result;
+}
+
+void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
+    std::string message;
+    first = std::max(first, 0);
+    last = std::min(last, sequence.GetFrameCount() - 1);
+    if (last < first) {
+        return;
+    }
+    if (!CheckOptions(options, message)) {
+        std::printf("%s\n", message.c_str());
+        return;
+    }
+    StageRun run(*this, sequence, first, last);
+    run.progressFn = progress;
+    const int count = last - first + 1;
+    const int r = options.windowRadius;
+    const int rr = options.refineRadius;
+    std::vector<std::vector<float>> maps(static_cast<size_t>(count));
+    std::vector<double> sweepSeconds(static_cast<size_t>(count), 0.0);
+
+    // First every frame's swept map, then the check against the neighbours' maps.
+    ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
+        const Clock::time_point t0 = Clock::now();
+        const int i = first + k;
+        FrameSet fs = run.Open(i);
+        FrameTimes ft;
+        std::vector<float>& map = maps[static_cast<size_t>(k)];
+        if (Unusable(fs)) {
+            map.clear();
+        } else {
+            Worker& w = run.workers[static_cast<size_t>(worker)];
+            PrepareReference(fs, r, w);
+            SweepFrame(fs, run.sweep, false, r, w, map, ft);
+        }
+        run.Close(fs);
+        sweepSeconds[static_cast<size_t>(k)] = Seconds(t0);
+        run.AddTimes(ft, sweepSeconds[static_cast<size_t>(k)]);
+    });
+    for (int k = 0; k < count; k++) {
+        const std::vector<float>& map = maps[static_cast<size_t>(k)];
+        CZelVideoFrame* frame = sequence.GetFrame(first + k);
+        if (map.empty()) {
+            frame->CreateDisparityMap(kNaN);
+            continue;
+        }
+        if (frame->CreateDisparityMap(0.0f)) {
+            const int W = CZelVideoFrame::GetWorkingWidth();
+            for (size_t p = 0; p < map.size(); p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+    }
+    int done = 0;
+    ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
+        const Clock::time_point t0 = Clock::now();
+        const int i = first + k;
+        std::vector<float>& map = maps[static_cast<size_t>(k)];
+        FrameSet fs = run.Open(i);
+        if (!map.empty() && !Unusable(fs)) {
+            Worker& w = run.workers[static_cast<size_t>(worker)];
+            std::vector<uint8_t> agree;
+            std::vector<uint8_t> disagree;
+            Consistency(fs, map, run.sweep.step, agree, disagree);
+            std::vector<uint8_t> reliable(map.size());
+            for (size_t p = 0; p < map.size(); p++) {
+                reliable[p] = agree[p] > 0 ? 1 : 0;
+            }
+            FillAlongRows(fs.ref->w, fs.ref->h, reliable, map);
+            PrepareReference(fs, rr, w);
+            Refine(fs, run.sweep, false, rr, w, map);
+        }
+        run.Close(fs);
+        const double seconds = Seconds(t0);
+        run.AddTimes(FrameTimes(), seconds);
+        run.Report("init", done, i, sweepSeconds[static_cast<size_t>(k)] + seconds);
+    });
+    // The refined maps replace the swept ones only now: the check above reads the neighbours'.
+    FuseWithNeighbours(run, maps, false);
+    const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                          static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
+    for (int k = 0; k < count; k++) {
+        const std::vector<float>& map = maps[static_cast<size_t>(k)];
+        run.Output(first + k, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), 0);
+    }
+    run.cache->Clear();
+    times.costVolume += run.times.costVolume;
+    times.aggregation += run.times.aggregation;
+    times.rest += run.times.rest;
+    times.samples += run.times.samples;
+    times.pixelLevels += static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
+                         CZelVideoFrame::GetWorkingHeight() * options.levels;
+    times.imageLoads += run.cache->Loads();
+}
+
+void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last) {
+    std::string message;
+    first = std::max(first, 0);
+    last = std::min(last, sequence.GetFrameCount() - 1);
+    if (last < first || options.passes == 0) {
+        return;
+    }
+    if (!CheckOptions(options, message)) {
+        std::printf("%s\n", message.c_str());
+        return;
+    }
+    StageRun run(*this, sequence, first, last);
+    run.progressFn = progress;
+    const int count = last - first + 1;
+    const int r = options.windowRadius;
+    const int rr = options.refineRadius;
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const size_t n = static_cast<size_t>(W) * H;
+    std::vector<std::vector<float>> maps(static_cast<size_t>(count));
+    double pixelLevels = 0.0;
+
+    for (int pass = 1; pass <= options.passes; pass++) {
+        char stage[16];
+        std::snprintf(stage, sizeof(stage), "bo%d", pass);
+        int done = 0;
+        ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
+            const Clock::time_point t0 = Clock::now();
+            const int i = first + k;
+            FrameSet fs = run.Open(i);
+            FrameTimes ft;
+            std::vector<float>& map = maps[static_cast<size_t>(k)];
+            map.clear();
+            if (!Unusable(fs)) {
+                Worker& w = run.workers[static_cast<size_t>(worker)];
+                PrepareReference(fs, r, w);
+                SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                PrepareReference(fs, rr, w);
+                Refine(fs, run.sweep, true, rr, w, map);
+            }
+            run.Close(fs);
+            const double seconds = Seconds(t0);
+            run.AddTimes(ft, seconds);
+            run.Report(stage, done, i, seconds);
+        });
+        pixelLevels += static_cast<double>(count) * static_cast<double>(n) * options.levels;
+        // Every frame of the pass saw the previous maps; now the new ones take their place.
+        for (int k = 0; k < count; k++) {
+            CZelVideoFrame* frame = sequence.GetFrame(first + k);
+            const std::vector<float>& map = maps[static_cast<size_t>(k)];
+            if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
+                continue;
+            }
+            for (size_t p = 0; p < n; p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+    }
+
+    FuseWithNeighbours(run, maps, true);
+    for (int k = 0; k < count; k++) {
+        const std::vector<float>& map = maps[static_cast<size_t>(k)];
+        run.Output(first + k, map.size() == n ? map : std::vector<float>(n, kNaN), 1);
+    }
+    run.cache->Clear();
+    times.costVolume += run.times.costVolume;
+    times.aggregation += run.times.aggregation;
+    times.rest += run.times.rest;
+    times.samples += run.times.samples;
+    times.pixelLevels += pixelLevels;
+    times.imageLoads += run.cache->Loads();
+}
+
+double CReferenceStages::SampleSweepPositions(CZelVideoSequence& sequence, int i) const {
+    const std::vector<int> nb = Neighbours(sequence, i);
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const double step = (options.maxDisparity - options.minDisparity) / (options.levels - 1);
+    const CCamera& cam = *sequence.GetFrame(i)->camera;
+    double sum = 0.0;
+    Vector3d rgb;
+    for (int j : nb) {
+        CZelVideoFrame* frame = sequence.GetFrame(j);
+        frame->LoadColorImage();
+        if (frame->colorImg == nullptr || frame->colorImg->GetWidth() != W ||
+            frame->colorImg->GetHeight() != H) {
+            continue;
+        }
+        const Relative rel = MakeRelative(cam, *frame->camera, CZelVideoFrame::reduced);
+        for (int l = 0; l < options.levels; l++) {
+            const double d = options.minDisparity + l * step;
+            for (int y = 0; y < H; y++) {
+                for (int x = 0; x < W; x++) {
+                    const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
+                    const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
+                    const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                    double u = q2 > 1e-9 ? q0 / q2 : 0.0;
+                    double v = q2 > 1e-9 ? q1 / q2 : 0.0;
+                    u = std::min(std::max(u, 0.0), W - 1.0);
+                    v = std::min(std::max(v, 0.0), H - 1.0);
+                    frame->GetColor(u, v, rgb);
+                    sum += rgb[0];
+                }
+            }
+        }
+    }
+    for (int j : nb) {
+        sequence.GetFrame(j)->ReleaseColorImage();
+    }
+    return sum;
+}
+
+bool EstimateSweepRange(const CZelVideoSequence& sequence, const CTrackFileParser& parser,
+                        double& minDisparity, double& maxDisparity) {
+    const double estimate = sequence.EstimateMaxDisparity(parser);
+    if (!(estimate > 0.0) || !std::isfinite(estimate)) {
+        return false;
+    }
+    minDisparity = 0.0;
+    maxDisparity = estimate;
+    return true;
+}

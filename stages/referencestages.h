@@ -1,0 +1,87 @@
+// Reference depth-recovery stages: a multi-view plane sweep with semi-global aggregation for the
+// initialisation, and a re-estimation with a geometric-coherence term for the bundle
+// optimisation. Both work only through the frame and camera services of the core; install an
+// instance on a sequence with CZelVideoSequence::SetStages and call Run.
+//
+// Outputs per frame (label type 0 after Init, 1 after Optimise): the disparity map in the frame
+// (dspImg), its depth file, its label picture (levels = the sweep's level count) and its
+// disparity picture. After the last optimisation pass, pixels that no neighbour confirms and
+// some neighbour contradicts are NaN (missing).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "sequence/videosequence.h"
+
+struct ZelStageOptions {
+    int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
+    int neighbours = 8;         // frames matched against each frame, the nearest on both sides
+    int passes = 2;             // bundle-optimisation passes (Optimise does nothing with 0)
+    int threads = 0;            // worker threads; 0 = every hardware thread
+    int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
+    int refineRadius = 5;       // matching window of the sub-level refinement
+    double minParallax = 0.1;   // a neighbour must move the nearest point by this share of the
+                                // picture width
+    double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
+    double maxDisparity = -1.0;
+    bool writeFiles = true;  // depth files and pictures (the maps are always set)
+};
+
+// One finished step of one frame, for progress lines: stage is "init" or "bo<pass>", done counts
+// the frames finished in that stage so far, out of total.
+struct ZelStageProgress {
+    const char* stage;
+    int done;
+    int total;
+    int frame;
+    const std::string* name;
+    double seconds;
+};
+
+// Where the time went, summed over frames and threads (seconds of thread time).
+struct ZelStageTimes {
+    double costVolume = 0.0;   // warping, window costs and their combination over neighbours
+    double aggregation = 0.0;  // semi-global aggregation and winner-take-all
+    double rest = 0.0;         // loading, checks, filling, refinement, outputs
+    double pixelLevels = 0.0;  // pixels x levels swept
+    double samples = 0.0;      // colour samples taken while building cost volumes
+    int imageLoads = 0;        // colour images read from disk
+};
+
+class CReferenceStages : public CDepthStages {
+  public:
+    explicit CReferenceStages(const ZelStageOptions& options);
+
+    // Checks the options; false with an "ERROR..." line in message when they cannot work.
+    static bool CheckOptions(const ZelStageOptions& options, std::string& message);
+
+    void Init(CZelVideoSequence& sequence, int first, int last) override;
+    void Optimise(CZelVideoSequence& sequence, int first, int last) override;
+
+    // Called from worker threads (one call at a time) after each frame's step.
+    void SetProgress(std::function<void(const ZelStageProgress&)> callback) {
+        progress = std::move(callback);
+    }
+    const ZelStageTimes& GetTimes() const { return times; }
+    const ZelStageOptions& GetOptions() const { return options; }
+
+    // The neighbours matched against frame i: up to options.neighbours frames, nearest first,
+    // alternating sides, skipping frames whose camera centre is too close to give parallax.
+    std::vector<int> Neighbours(const CZelVideoSequence& sequence, int i) const;
+
+    // For measurement: takes with GetColor the colour samples that frame i's sweep takes (the
+    // same positions, neighbours and levels) and returns their sum. Loads and releases the
+    // colour images it needs.
+    double SampleSweepPositions(CZelVideoSequence& sequence, int i) const;
+
+  private:
+    ZelStageOptions options;
+    std::function<void(const ZelStageProgress&)> progress;
+    ZelStageTimes times;
+};
+
+// The disparity sweep range for a parsed project: the sequence's estimate of the largest
+// disparity and 0 below. False when the tracks give no estimate.
+bool EstimateSweepRange(const CZelVideoSequence& sequence, const CTrackFileParser& parser,
+                        double& minDisparity, double& maxDisparity);

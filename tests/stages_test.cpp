@@ -1,0 +1,108 @@
+// The reference depth-recovery stages on small synthetic scenes with known depth: a plane facing
+// the camera and a slanted one, recovered through the project parser, the stage plug and Run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "parser/trackfileparser.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "stages/referencestages.h"
+#include "tests/frame_settings.h"
+#include "tests/synthetic_scene.h"
+
+namespace {
+
+// The share of frame i's pixels whose disparity lies within `tolerance` (relative) of the truth,
+// among the pixels that at least two other frames see (the others carry no depth information).
+double ShareWithin(const testutil::PlaneScene& scene, const CZelVideoFrame& frame, int i,
+                   double tolerance) {
+    int good = 0;
+    int count = 0;
+    for (int y = 0; y < scene.height; y++) {
+        for (int x = 0; x < scene.width; x++) {
+            if (scene.SeenBy(i, x, y) < 2) {
+                continue;
+            }
+            const double truth = 1.0 / scene.DepthAt(i, x, y);
+            const double d = frame.dspImg->At(x, y, 0);
+            good += std::isfinite(d) && std::fabs(d - truth) <= tolerance * truth;
+            count++;
+        }
+    }
+    return static_cast<double>(good) / count;
+}
+
+class StagesTest : public testing::Test {
+  protected:
+    // Writes the scene, parses it and runs both stages over every frame.
+    void Recover(const testutil::PlaneScene& scene, int passes) {
+        const std::string project = scene.Write(testutil::FreshTestDir());
+        ASSERT_TRUE(parser.Parse(project.c_str()));
+        parser.HandOverMatchPoints();
+        ZelStageOptions options;
+        options.levels = 64;
+        options.neighbours = 4;
+        // Neighbours one and two frames away: the test's frames are few.
+        options.minParallax = 0.02;
+        options.passes = passes;
+        options.threads = 2;
+        options.writeFiles = false;
+        ASSERT_TRUE(
+            EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
+        CReferenceStages stages(options);
+        sequence.SetStages(&stages);
+        sequence.Run(0, scene.frames);
+        sequence.SetStages(nullptr);
+    }
+
+    testutil::FrameSettingsGuard settings;
+    CZelVideoSequence sequence;
+    CTrackFileParser parser{&sequence};
+};
+
+}  // namespace
+
+TEST_F(StagesTest, FrontoParallelPlaneAtKnownDepth) {
+    testutil::PlaneScene scene;
+    Recover(scene, 1);
+    for (int i = 0; i < scene.frames; i++) {
+        SCOPED_TRACE(i);
+        ASSERT_NE(sequence.GetFrame(i)->dspImg, nullptr);
+        EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
+        // Every colour image was released again.
+        EXPECT_EQ(sequence.GetFrame(i)->colorImg, nullptr);
+    }
+}
+
+TEST_F(StagesTest, SlantedPlane) {
+    testutil::PlaneScene scene;
+    scene.slope = 0.2;
+    scene.depth = 2.2;
+    Recover(scene, 1);
+    for (int i = 0; i < scene.frames; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
+    }
+}
+
+TEST(StageOptions, RefusedValues) {
+    ZelStageOptions o;
+    o.maxDisparity = 1.0;
+    std::string message;
+    EXPECT_TRUE(CReferenceStages::CheckOptions(o, message));
+    ZelStageOptions bad = o;
+    bad.levels = 2;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+    EXPECT_EQ(message.rfind("ERROR", 0), 0u);
+    bad = o;
+    bad.maxDisparity = NAN;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+    bad = o;
+    bad.neighbours = 0;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+    bad = o;
+    bad.passes = 4;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+}

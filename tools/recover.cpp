@@ -1,0 +1,183 @@
+// zel_recover: recovers the depth of a project's frames with the reference stages.
+//
+// zel_recover [options] <project file>
+// Parses the project (the parser's own lines go to standard output), hands the frames their
+// observations, estimates the disparity range from the tracks, installs the reference stages and
+// runs them over the chosen frames. Progress goes to standard error, one line per frame and
+// stage. Exit status: 0 after a run, 1 when the project cannot be read or gives no disparity
+// range, 2 for a usage error.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "parser/trackfileparser.h"
+#include "sequence/videoframe.h"
+#include "sequence/videosequence.h"
+#include "stages/referencestages.h"
+
+namespace {
+
+const char* const kUsage = "usage: zel_recover [options] <project file>  (--help for the options)";
+
+void PrintHelp() {
+    std::printf(
+        "usage: zel_recover [options] <project file>\n"
+        "Recovers a disparity map for every chosen frame: initialisation by a plane sweep with\n"
+        "semi-global aggregation, then bundle optimisation against the neighbours' maps.\n"
+        "Writes DATA/_depth<i>.raw and the pictures TMP/1_Init_<name>.bmp, TMP/2_BO_<name>.bmp\n"
+        "beside the images.\n"
+        "\n"
+        "options:\n"
+        "  --frames FIRST:LAST  frames to recover (inclusive, 0-based; default: all)\n"
+        "  --levels L           disparity levels of the sweep, 3..1024 (default 128)\n"
+        "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
+        "  --passes P           bundle-optimisation passes, 0..3 (default 2; 0 = none)\n"
+        "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
+        "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
+        "                       times the picture width, 0..0.9 (default 0.1)\n"
+        "  --help               this text\n");
+}
+
+// A whole decimal integer within [lo, hi].
+bool ParseBounded(const char* text, int lo, int hi, int& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "zel_recover: %s\n%s\n", message.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    ZelStageOptions options;
+    int firstFrame = 0;
+    int lastFrame = -1;
+    bool rangeGiven = false;
+    const char* project = nullptr;
+
+    for (int a = 1; a < argc; a++) {
+        const std::string arg = argv[a];
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 0;
+        }
+        const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
+                                arg == "--passes" || arg == "--threads" || arg == "--min-parallax";
+        if (takesValue) {
+            if (a + 1 >= argc) {
+                return Usage("option " + arg + " needs a value");
+            }
+            const char* value = argv[++a];
+            bool ok = false;
+            if (arg == "--frames") {
+                const char* colon = std::strchr(value, ':');
+                if (colon != nullptr) {
+                    const std::string lo(value, static_cast<size_t>(colon - value));
+                    ok = ParseBounded(lo.c_str(), 0, kMaxFrameCount, firstFrame) &&
+                         ParseBounded(colon + 1, 0, kMaxFrameCount, lastFrame) &&
+                         firstFrame <= lastFrame;
+                }
+                rangeGiven = true;
+            } else if (arg == "--levels") {
+                ok = ParseBounded(value, 3, 1024, options.levels);
+            } else if (arg == "--neighbours") {
+                ok = ParseBounded(value, 1, 32, options.neighbours);
+            } else if (arg == "--min-parallax") {
+                char* end = nullptr;
+                options.minParallax = std::strtod(value, &end);
+                ok = end != value && *end == '\0' && options.minParallax >= 0.0 &&
+                     options.minParallax <= 0.9;
+            } else if (arg == "--passes") {
+                ok = ParseBounded(value, 0, 3, options.passes);
+            } else {
+                ok = ParseBounded(value, 0, 256, options.threads);
+            }
+            if (!ok) {
+                return Usage("invalid value for " + arg + ": '" + value + "'");
+            }
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            return Usage("unknown option " + arg);
+        }
+        if (project != nullptr) {
+            return Usage("more than one project file given");
+        }
+        project = argv[a];
+    }
+    if (project == nullptr) {
+        return Usage("no project file given");
+    }
+
+    // The parser points into the sequence, so it is declared second and destroyed first.
+    CZelVideoSequence sequence;
+    CTrackFileParser parser(&sequence);
+    if (!parser.Parse(project)) {
+        std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s\n", project);
+        return 1;
+    }
+    parser.HandOverMatchPoints();
+    const int frames = sequence.GetFrameCount();
+    if (frames == 0) {
+        std::fprintf(stderr, "zel_recover: the project has no frames; nothing to do\n");
+        return 0;
+    }
+    if (!rangeGiven) {
+        lastFrame = frames - 1;
+    } else if (lastFrame >= frames) {
+        std::fprintf(stderr, "zel_recover: ERROR: frame range %d:%d lies beyond the %d frames\n",
+                     firstFrame, lastFrame, frames);
+        return 2;
+    }
+    if (!EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity)) {
+        std::fprintf(stderr,
+                     "zel_recover: ERROR: the project's feature tracks give no disparity "
+                     "estimate\n");
+        return 1;
+    }
+    std::string message;
+    if (!CReferenceStages::CheckOptions(options, message)) {
+        std::fprintf(stderr, "zel_recover: %s\n", message.c_str());
+        return 1;
+    }
+
+    CReferenceStages stages(options);
+    std::mutex lineMutex;
+    stages.SetProgress([&lineMutex](const ZelStageProgress& p) {
+        std::lock_guard<std::mutex> lock(lineMutex);
+        std::fprintf(stderr, "[%d/%d] %-5s %s  %.2f s\n", p.done, p.total, p.stage, p.name->c_str(),
+                     p.seconds);
+    });
+    std::fprintf(stderr,
+                 "zel_recover: frames %d:%d, %d levels over disparity %.4g..%.4g, %d neighbours, "
+                 "%d passes\n",
+                 firstFrame, lastFrame, options.levels, options.minDisparity, options.maxDisparity,
+                 options.neighbours, options.passes);
+    const auto t0 = std::chrono::steady_clock::now();
+    sequence.SetStages(&stages);
+    sequence.Run(firstFrame, lastFrame + 1);
+    sequence.SetStages(nullptr);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::fprintf(stderr, "zel_recover: %d frames in %.1f s; depth files in %s, pictures in %s\n",
+                 lastFrame - firstFrame + 1, seconds, CZelVideoFrame::dataDir.c_str(),
+                 CZelVideoFrame::tmpDir.c_str());
+    return 0;
+}
