@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
     CZelVideoSequence sequence;
     CTrackFileParser parser(&sequence);
     if (!parser.Parse(project)) {
-        std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s\n", project);
+        std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s (%s)\n", project,
+                     parser.DescribeError().c_str());
         return 1;
     }
     parser.HandOverMatchPoints();
