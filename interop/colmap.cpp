@@ -38,7 +38,13 @@ constexpr ModelInfo kModels[] = {
 };
 constexpr int kModelCount = static_cast<int>(sizeof(kModels) / sizeof(kModels[0]));
 
+// mingw-w64's C++ runtime formats with its own C99 printf (%zu, %ju), which GCC checks only as
+// gnu_printf; plain printf there means Microsoft's.
+#if defined(__MINGW32__)
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 std::string Format(const char* format, ...) {
     char text[512];
     va_list args;
