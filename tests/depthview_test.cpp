@@ -22,6 +22,7 @@
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tests/process_util.h"
+#include "tests/support/encode.h"
 #include "tests/test_util.h"
 #include "tools/depthview_lib.h"
 
@@ -133,23 +134,7 @@ struct Picture {
 };
 
 bool ReadPng(const std::string& path, Picture& pic) {
-#if !ZEL_HAVE_PNG
-    static_cast<void>(path);
-    static_cast<void>(pic);
-    return false;
-#else
-    png_image image;
-    std::memset(&image, 0, sizeof(image));
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    pic.width = static_cast<int>(image.width);
-    pic.height = static_cast<int>(image.height);
-    pic.rgb.resize(PNG_IMAGE_SIZE(image));
-    return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
-#endif
+    return testutil::ReadPngRgb(path, pic.width, pic.height, pic.rgb);
 }
 
 #if ZEL_HAVE_PNG

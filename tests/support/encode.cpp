@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace testutil {
 
@@ -100,6 +101,28 @@ std::string EncodePngRows(int width, int height, int colorType, int bitDepth, bo
     return WritePng(width, height, colorType, bitDepth, interlace, rows, palette, trns);
 }
 #endif
+
+bool ReadPngRgb(const std::string& path, int& width, int& height, std::vector<unsigned char>& rgb) {
+#if !ZEL_HAVE_PNG
+    static_cast<void>(path);
+    static_cast<void>(width);
+    static_cast<void>(height);
+    static_cast<void>(rgb);
+    return false;
+#else
+    png_image image;
+    std::memset(&image, 0, sizeof(image));
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
+#endif
+}
 
 #if ZEL_HAVE_JPEG
 std::string EncodeJpeg(int width, int height, J_COLOR_SPACE space, int components, int quality,

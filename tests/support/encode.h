@@ -1,6 +1,6 @@
 // PNG and JPEG files made in memory with libpng and libjpeg themselves, for the image tests and
-// the fuzz seeds. Each encoder exists only when the build has its library (ZEL_HAVE_PNG,
-// ZEL_HAVE_JPEG, set by the zel_testsupport target for everything that links it).
+// the fuzz seeds, and PNG files read back. Each encoder exists only when the build has its library
+// (ZEL_HAVE_PNG, ZEL_HAVE_JPEG, set by the zel_testsupport target for everything that links it).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,10 @@ std::string EncodePngRows(int width, int height, int colorType, int bitDepth, bo
                           const std::vector<png_color>& palette = {},
                           const std::vector<png_byte>& trns = {});
 #endif
+
+// A PNG read as 8-bit RGB, rows top first, three bytes a pixel; false if the file cannot be read
+// or the build has no PNG support.
+bool ReadPngRgb(const std::string& path, int& width, int& height, std::vector<unsigned char>& rgb);
 
 #if ZEL_HAVE_JPEG
 // A width x height JPEG of `components` samples a pixel in the given colour space, at a quality
