@@ -470,7 +470,7 @@ class ByteReader {
     }
     template <class T>
     bool Integer(T& out, const char* what) {
-        unsigned char b[sizeof(T)];
+        unsigned char b[sizeof(T)] = {};  // zeroed: GCC -O2 cannot see that Bytes fills it
         if (!Bytes(b, sizeof(T), what)) {
             return false;
         }

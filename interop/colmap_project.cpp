@@ -218,7 +218,7 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
     double fx0 = 0, fy0 = 0, cx0 = 0, cy0 = 0;
     for (const ColmapImage& image : model.images) {
         const ColmapCamera& c = *cameras.at(image.camera);
-        double fx, fy, cx, cy;
+        double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0;
         if (!PinholeOf(c, fx, fy, cx, cy)) {
             error = "camera " + std::to_string(c.id) + " uses the " + ColmapModelName(c.model) +
                     " model, which has lens distortion; undistort the images with colmap "
@@ -235,7 +235,7 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
     }
     for (const ColmapImage& image : model.images) {
         const ColmapCamera& c = *cameras.at(image.camera);
-        double fx, fy, cx, cy;
+        double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0;
         PinholeOf(c, fx, fy, cx, cy);
         if (c.width != refCamera.width || c.height != refCamera.height || !Close(cx, cx0) ||
             !Close(cy, cy0) || !Close(fy / fx, fy0 / fx0)) {
@@ -286,7 +286,7 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
         }
         const ColmapImage& image =
             model.images[static_cast<size_t>(imageOfFrame[static_cast<size_t>(source)])];
-        double fx, fy, cx, cy;
+        double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0;
         PinholeOf(*cameras.at(image.camera), fx, fy, cx, cy);
         ProjectFrame& out = project.frames[static_cast<size_t>(frame)];
         out.image = IncrementFileName(ref.name, static_cast<int>(frame * step));

@@ -18,7 +18,6 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
-#include "tests/bmp_writer.h"
 #include "tests/test_util.h"
 
 namespace {

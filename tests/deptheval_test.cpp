@@ -1,9 +1,6 @@
 // The depth evaluator and the comparison picture: their figures on hand-made maps, and both
 // programs run as processes on a small project whose depth files the test writes itself.
 #include <gtest/gtest.h>
-#if ZEL_HAVE_PNG
-#include <png.h>
-#endif
 
 #include <cmath>
 #include <cstdint>
@@ -13,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/bmp_writer.h"
 #include "tests/process_util.h"
+#include "tests/support/encode.h"
 #include "tests/test_util.h"
 #include "tools/depthcompare_lib.h"
 #include "tools/deptheval_lib.h"
+#include "tools/depthview_lib.h"
 
 namespace fs = std::filesystem;
 
@@ -310,23 +308,7 @@ struct Picture {
 };
 
 bool ReadPng(const std::string& path, Picture& pic) {
-#if !ZEL_HAVE_PNG
-    static_cast<void>(path);
-    static_cast<void>(pic);
-    return false;
-#else
-    png_image image;
-    std::memset(&image, 0, sizeof(image));
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    pic.width = static_cast<int>(image.width);
-    pic.height = static_cast<int>(image.height);
-    pic.rgb.resize(PNG_IMAGE_SIZE(image));
-    return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
-#endif
+    return testutil::ReadPngRgb(path, pic.width, pic.height, pic.rgb);
 }
 
 bool Same(const zelview::Rgb& a, const zelview::Rgb& b) {

@@ -22,6 +22,7 @@
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tests/process_util.h"
+#include "tests/support/encode.h"
 #include "tests/test_util.h"
 #include "tools/depthview_lib.h"
 
@@ -53,43 +54,12 @@ double Luminance(const Rgb& c) {
     return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
 }
 
-// A 24-bit BMP of the given size (rows bottom-up, padded to 4 bytes), all grey.
-std::string GreyBmp(int width, int height) {
-    const int rowBytes = (width * 3 + 3) / 4 * 4;
-    const uint32_t imageSize = static_cast<uint32_t>(rowBytes * height);
-    std::string b;
-    auto put16 = [&b](uint32_t v) {
-        b.push_back(static_cast<char>(v & 0xff));
-        b.push_back(static_cast<char>((v >> 8) & 0xff));
-    };
-    auto put32 = [&put16](uint32_t v) {
-        put16(v & 0xffff);
-        put16(v >> 16);
-    };
-    b += "BM";
-    put32(54 + imageSize);
-    put32(0);
-    put32(54);
-    put32(40);
-    put32(static_cast<uint32_t>(width));
-    put32(static_cast<uint32_t>(height));
-    put16(1);
-    put16(24);
-    put32(0);
-    put32(imageSize);
-    put32(2835);
-    put32(2835);
-    put32(0);
-    put32(0);
-    b.append(imageSize, '\x80');
-    return b;
-}
-
 // A project of `frames` frames over a width x height reference image, in its own directory.
 std::string WriteProject(const std::string& dir, int width, int height, int frames) {
     fs::remove_all(dir);
     fs::create_directories(dir);
-    testutil::WriteFile(dir + "/img0000.bmp", GreyBmp(width, height));
+    testutil::WriteBmp24(dir + "/img0000.bmp", width, height,
+                         std::vector<testutil::Rgb>(size_t(width * height), {128, 128, 128}));
     std::string text =
         "#camera track project file\n"
         "<Image Sequence>\n"
@@ -164,23 +134,7 @@ struct Picture {
 };
 
 bool ReadPng(const std::string& path, Picture& pic) {
-#if !ZEL_HAVE_PNG
-    static_cast<void>(path);
-    static_cast<void>(pic);
-    return false;
-#else
-    png_image image;
-    std::memset(&image, 0, sizeof(image));
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    pic.width = static_cast<int>(image.width);
-    pic.height = static_cast<int>(image.height);
-    pic.rgb.resize(PNG_IMAGE_SIZE(image));
-    return png_image_finish_read(&image, nullptr, pic.rgb.data(), 0, nullptr) != 0;
-#endif
+    return testutil::ReadPngRgb(path, pic.width, pic.height, pic.rgb);
 }
 
 #if ZEL_HAVE_PNG

@@ -12,7 +12,6 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/bmp_writer.h"
 #include "tests/process_util.h"
 #include "tests/test_util.h"
 #include "tools/fuse_lib.h"

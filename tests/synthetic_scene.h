@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/bmp_writer.h"
+#include "tests/support/bmp.h"
+#include "tests/test_util.h"
 
 namespace testutil {
 

@@ -1,4 +1,5 @@
-// Helpers shared by the tests: a scratch directory per test program and whole-file I/O.
+// Helpers shared by the tests: a scratch directory per test program, whole-file I/O, and BMP
+// pictures written through the test support (tests/support/).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,12 +9,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
 #else
 #include <unistd.h>
 #endif
+
+#include "tests/support/bmp.h"
 
 namespace testutil {
 
@@ -48,6 +52,12 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     std::filesystem::rename(scratch, path);
+}
+
+// Writes Bmp24Bytes(width, height, pixels) whole (see WriteFile).
+inline void WriteBmp24(const std::string& path, int width, int height,
+                       const std::vector<Rgb>& pixels) {
+    WriteFile(path, Bmp24Bytes(width, height, pixels));
 }
 
 inline std::string ReadFile(const std::string& path) {

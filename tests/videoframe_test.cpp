@@ -6,7 +6,6 @@
 #include <type_traits>
 
 #include "sequence/videoframe.h"
-#include "tests/bmp_writer.h"
 #include "tests/frame_settings.h"
 #include "tests/matrix_util.h"
 #include "tests/test_util.h"

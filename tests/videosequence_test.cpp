@@ -11,7 +11,6 @@
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
-#include "tests/bmp_writer.h"
 #include "tests/frame_settings.h"
 #include "tests/matrix_util.h"
 #include "tests/test_util.h"

@@ -4,12 +4,8 @@
 // be refused with kFormatNotBuilt.
 
 #include <gtest/gtest.h>
-#if ZEL_HAVE_PNG
-#include <png.h>
-#endif
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -17,15 +13,18 @@
 #include <vector>
 
 #include "imagelib/ximage.h"
-#include "tests/bmp_builder.h"
+#include "tests/support/bmp.h"
+#include "tests/support/encode.h"
 #include "tests/test_util.h"
 
-#if ZEL_HAVE_JPEG
-// jpeglib.h needs FILE and size_t first.
-#include <jpeglib.h>
-#endif
-
 namespace {
+
+#if ZEL_HAVE_PNG
+using testutil::EncodePng;
+#endif
+#if ZEL_HAVE_JPEG
+using testutil::EncodeJpeg;
+#endif
 
 constexpr int kW = 13;
 constexpr int kH = 9;
@@ -41,117 +40,16 @@ int Grey(int x, int y) {
     return (x * 19 + y * 3) % 256;
 }
 
-#if ZEL_HAVE_PNG
-void PngWriteToString(png_structp png, png_bytep data, size_t n) {
-    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), n);
-}
-void PngFlush(png_structp) {}
-
-// Writes a PNG of kW x kH. sample(x, y) gives the samples of one pixel in the file's channel
-// order at the given bit depth.
-std::string EncodePng(int colorType, int bitDepth, bool interlace,
-                      const std::function<std::vector<int>(int, int)>& sample,
-                      const std::vector<png_color>& palette = {},
-                      const std::vector<png_byte>& trns = {}) {
-    std::string out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        ADD_FAILURE() << "libpng could not write the test picture";
-        png_destroy_write_struct(&png, &info);
-        return out;
-    }
-    png_set_write_fn(png, &out, PngWriteToString, PngFlush);
-    png_set_IHDR(png, info, kW, kH, bitDepth, colorType,
-                 interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (!palette.empty()) {
-        png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    }
-    if (!trns.empty()) {
-        png_set_tRNS(png, info, trns.data(), int(trns.size()), nullptr);
-    }
-    png_write_info(png, info);
-    std::vector<std::vector<png_byte>> rows(kH);
-    std::vector<png_bytep> pointers;
-    for (int y = 0; y < kH; ++y) {
-        std::vector<png_byte>& row = rows[y];
-        row.assign(png_get_rowbytes(png, info), 0);
-        for (int x = 0; x < kW; ++x) {
-            const std::vector<int> s = sample(x, y);
-            for (size_t c = 0; c < s.size(); ++c) {
-                const size_t i = size_t(x) * s.size() + c;  // sample index within the row
-                if (bitDepth == 16) {
-                    row[2 * i] = png_byte(s[c] >> 8);
-                    row[2 * i + 1] = png_byte(s[c]);
-                } else if (bitDepth == 8) {
-                    row[i] = png_byte(s[c]);
-                } else {
-                    const size_t bit = i * size_t(bitDepth);
-                    row[bit / 8] |= png_byte(s[c] << (8 - bitDepth - bit % 8));
-                }
-            }
-        }
-        pointers.push_back(row.data());
-    }
-    png_write_image(png, pointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
-#endif
-
-#if ZEL_HAVE_JPEG
-// Writes a JPEG of kW x kH from 1, 3 or 4 samples per pixel.
-std::string EncodeJpeg(J_COLOR_SPACE space, int components, bool progressive,
-                       const std::function<std::vector<int>(int, int)>& sample) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = kW;
-    cinfo.image_height = kH;
-    cinfo.input_components = components;
-    cinfo.in_color_space = space;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(size_t(kW) * components);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = int(cinfo.next_scanline);
-        for (int x = 0; x < kW; ++x) {
-            const std::vector<int> s = sample(x, y);
-            for (int c = 0; c < components; ++c) {
-                row[size_t(x) * components + c] = JSAMPLE(s[c]);
-            }
-        }
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&cinfo, &p, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string out(reinterpret_cast<char*>(buffer), size);
-    std::free(buffer);
-    return out;
-}
-#endif
-
 // A BMP whose pixel data is a whole PNG (compression 5) or JPEG (4) stream of width x kH.
 [[maybe_unused]] std::string InBmp(const std::string& stream, uint32_t compression,
                                    int width = kW) {
-    bmptest::Bmp b;
+    testutil::Bmp b;
     b.width = width;
     b.height = kH;
     b.bitCount = 0;
     b.compression = compression;
     b.pixels = stream;
-    return bmptest::Build(b);
+    return testutil::BuildBmp(b);
 }
 
 struct FormatCase {
@@ -184,27 +82,28 @@ Rgba Opaque(int x, int y) {
 std::vector<FormatCase> FormatCases() {
     std::vector<FormatCase> cases;
 #if ZEL_HAVE_PNG
-    cases.push_back({"PngRgb8", CXIMAGE_FORMAT_PNG, EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf),
-                     false, Opaque, false});
-    const std::string rgba = EncodePng(PNG_COLOR_TYPE_RGB_ALPHA, 8, false, [](int x, int y) {
-        const Rgba p = Reference(x, y);
-        return std::vector<int>{p.r, p.g, p.b, p.a};
-    });
+    cases.push_back({"PngRgb8", CXIMAGE_FORMAT_PNG,
+                     EncodePng(kW, kH, PNG_COLOR_TYPE_RGB, 8, false, RgbOf), false, Opaque, false});
+    const std::string rgba =
+        EncodePng(kW, kH, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, [](int x, int y) {
+            const Rgba p = Reference(x, y);
+            return std::vector<int>{p.r, p.g, p.b, p.a};
+        });
     cases.push_back({"PngRgba8", CXIMAGE_FORMAT_PNG, rgba, false, Reference, true});
     cases.push_back({"BmpEmbeddedPng", CXIMAGE_FORMAT_PNG, InBmp(rgba, 5), false, Reference, true});
     cases.push_back({"PngRgb16Interlaced", CXIMAGE_FORMAT_PNG,
-                     EncodePng(PNG_COLOR_TYPE_RGB, 16, true,
+                     EncodePng(kW, kH, PNG_COLOR_TYPE_RGB, 16, true,
                                [](int x, int y) {
                                    const Rgba p = Reference(x, y);
                                    return std::vector<int>{p.r * 257, p.g * 257, p.b * 257};
                                }),
                      false, Opaque, false});
     cases.push_back({"PngGrey8", CXIMAGE_FORMAT_PNG,
-                     EncodePng(PNG_COLOR_TYPE_GRAY, 8, false,
+                     EncodePng(kW, kH, PNG_COLOR_TYPE_GRAY, 8, false,
                                [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
                      false, GreyPixel, false});
     cases.push_back({"PngGrey1", CXIMAGE_FORMAT_PNG,
-                     EncodePng(PNG_COLOR_TYPE_GRAY, 1, false,
+                     EncodePng(kW, kH, PNG_COLOR_TYPE_GRAY, 1, false,
                                [](int x, int y) { return std::vector<int>{(x + y) & 1}; }),
                      false,
                      [](int x, int y) {
@@ -214,7 +113,7 @@ std::vector<FormatCase> FormatCases() {
                      false});
     cases.push_back(
         {"PngGreyAlpha16", CXIMAGE_FORMAT_PNG,
-         EncodePng(PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
+         EncodePng(kW, kH, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
                    [](int x, int y) {
                        return std::vector<int>{Grey(x, y) * 257, Reference(x, y).a * 257};
                    }),
@@ -231,7 +130,7 @@ std::vector<FormatCase> FormatCases() {
     cases.push_back(
         {"PngPalette4Transparency", CXIMAGE_FORMAT_PNG,
          EncodePng(
-             PNG_COLOR_TYPE_PALETTE, 4, false,
+             kW, kH, PNG_COLOR_TYPE_PALETTE, 4, false,
              [](int x, int y) { return std::vector<int>{(x + 2 * y) % 5}; }, palette, trns),
          false,
          [palette, trns](int x, int y) {
@@ -244,20 +143,20 @@ std::vector<FormatCase> FormatCases() {
 #endif
 
 #if ZEL_HAVE_JPEG
-    const std::string baseline = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
+    const std::string baseline = EncodeJpeg(kW, kH, JCS_RGB, 3, 95, false, RgbOf);
     cases.push_back({"JpegBaseline", CXIMAGE_FORMAT_JPG, baseline, true, Opaque, false});
     cases.push_back(
         {"BmpEmbeddedJpeg", CXIMAGE_FORMAT_JPG, InBmp(baseline, 4), true, Opaque, false});
-    cases.push_back({"JpegProgressive", CXIMAGE_FORMAT_JPG, EncodeJpeg(JCS_RGB, 3, true, RgbOf),
-                     true, Opaque, false});
+    cases.push_back({"JpegProgressive", CXIMAGE_FORMAT_JPG,
+                     EncodeJpeg(kW, kH, JCS_RGB, 3, 95, true, RgbOf), true, Opaque, false});
     cases.push_back({"JpegGrey", CXIMAGE_FORMAT_JPG,
-                     EncodeJpeg(JCS_GRAYSCALE, 1, false,
+                     EncodeJpeg(kW, kH, JCS_GRAYSCALE, 1, 95, false,
                                 [](int x, int y) { return std::vector<int>{Grey(x, y)}; }),
                      true, GreyPixel, false});
     // libjpeg marks CMYK files as Adobe's, whose samples are stored inverted (255 = no ink): the
     // samples (r, g, b, 255) therefore mean the colour (r, g, b).
     cases.push_back({"JpegAdobeCmyk", CXIMAGE_FORMAT_JPG,
-                     EncodeJpeg(JCS_CMYK, 4, false,
+                     EncodeJpeg(kW, kH, JCS_CMYK, 4, 95, false,
                                 [](int x, int y) {
                                     const Rgba p = Reference(x, y);
                                     return std::vector<int>{p.r, p.g, p.b, 255};
@@ -341,7 +240,7 @@ void PrintTo(const BrokenCase& c, std::ostream* os) {
 std::vector<BrokenCase> BrokenCases() {
     std::vector<BrokenCase> cases;
 #if ZEL_HAVE_PNG
-    const std::string png = EncodePng(PNG_COLOR_TYPE_RGB, 8, false, RgbOf);
+    const std::string png = EncodePng(kW, kH, PNG_COLOR_TYPE_RGB, 8, false, RgbOf);
     const size_t idat = png.find("IDAT");
     cases.push_back(
         {"PngCutInHeader", CXIMAGE_FORMAT_PNG, png.substr(0, 20), ImageError::kTruncatedHeader});
@@ -363,13 +262,13 @@ std::vector<BrokenCase> BrokenCases() {
 #endif
 
 #if ZEL_HAVE_JPEG
-    const std::string jpeg = EncodeJpeg(JCS_RGB, 3, false, RgbOf);
+    const std::string jpeg = EncodeJpeg(kW, kH, JCS_RGB, 3, 95, false, RgbOf);
     const size_t sos = jpeg.find("\xFF\xDA");
     cases.push_back(
         {"JpegCutInHeader", CXIMAGE_FORMAT_JPG, jpeg.substr(0, 100), ImageError::kTruncatedHeader});
     cases.push_back({"JpegCutInPixels", CXIMAGE_FORMAT_JPG, jpeg.substr(0, sos + 40),
                      ImageError::kTruncatedPixels});
-    const std::string progressive = EncodeJpeg(JCS_RGB, 3, true, RgbOf);
+    const std::string progressive = EncodeJpeg(kW, kH, JCS_RGB, 3, 95, true, RgbOf);
     cases.push_back({"JpegProgressiveCut", CXIMAGE_FORMAT_JPG,
                      progressive.substr(0, progressive.size() * 2 / 3),
                      ImageError::kTruncatedPixels});

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/bmp_builder.h"
+#include "tests/support/bmp.h"
 #include "tests/test_util.h"
 
 namespace {
 
-using bmptest::Bmp;
-using bmptest::Build;
-using bmptest::Bytes;
+using testutil::Bmp;
+using testutil::BuildBmp;
+using testutil::Bytes;
 
 // Colours are written 0xRRGGBB in the tables below.
 RGBQUAD Quad(uint32_t rgb, uint8_t alpha = 0) {
@@ -203,7 +203,7 @@ std::vector<ReadCase> ReadCases() {
         b.palette = Palette({B, W});
         b.pixels = Bytes({0xAA, 0xC0, 0, 0, 0x00, 0x40, 0, 0});
         cases.push_back({"OneBitPalette",
-                         Build(b),
+                         BuildBmp(b),
                          10,
                          2,
                          {W, B, W, B, W, B, W, B, W, W, B, B, B, B, B, B, B, B, B, W},
@@ -216,7 +216,7 @@ std::vector<ReadCase> ReadCases() {
         b.colorsUsed = 3;
         b.palette = Palette({R, G, U});
         b.pixels = Bytes({0x01, 0x20, 0, 0});
-        cases.push_back({"FourBitShortPalette", Build(b), 3, 1, {R, G, U}, {}});
+        cases.push_back({"FourBitShortPalette", BuildBmp(b), 3, 1, {R, G, U}, {}});
     }
     {
         Bmp b;
@@ -226,14 +226,14 @@ std::vector<ReadCase> ReadCases() {
         b.colorsUsed = 2;
         b.palette = Palette({R, G});
         b.pixels = Bytes({1, 0, 0, 0, 0, 1, 0, 0});
-        cases.push_back({"EightBitTopDown", Build(b), 2, 2, {R, G, G, R}, {}});
+        cases.push_back({"EightBitTopDown", BuildBmp(b), 2, 2, {R, G, G, R}, {}});
     }
     {
         Bmp b;
         b.width = 2;
         b.bitCount = 16;
         b.pixels = Bytes({0x00, 0x7C, 0x10, 0x00});
-        cases.push_back({"Sixteen555", Build(b), 2, 1, {R, 132}, {}});
+        cases.push_back({"Sixteen555", BuildBmp(b), 2, 1, {R, 132}, {}});
     }
     {
         Bmp b;
@@ -242,9 +242,9 @@ std::vector<ReadCase> ReadCases() {
         b.compression = 3;
         b.masks = {0xF800, 0x07E0, 0x001F};
         b.pixels = Bytes({0xE0, 0x07, 0x21, 0x08});
-        cases.push_back({"Sixteen565Bitfields", Build(b), 2, 1, {G, 0x080408}, {}});
+        cases.push_back({"Sixteen565Bitfields", BuildBmp(b), 2, 1, {G, 0x080408}, {}});
         b.infoSize = 52;  // the masks inside the header
-        cases.push_back({"Sixteen565InHeader52", Build(b), 2, 1, {G, 0x080408}, {}});
+        cases.push_back({"Sixteen565InHeader52", BuildBmp(b), 2, 1, {G, 0x080408}, {}});
     }
     {
         Bmp b;
@@ -252,7 +252,7 @@ std::vector<ReadCase> ReadCases() {
         b.compression = 3;
         b.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
         b.pixels = Bytes({0x11, 0x22, 0x33, 0x44});
-        cases.push_back({"ThirtyTwoBitfieldsRgbx", Build(b), 1, 1, {0x112233}, {}});
+        cases.push_back({"ThirtyTwoBitfieldsRgbx", BuildBmp(b), 1, 1, {0x112233}, {}});
     }
     {
         Bmp b;
@@ -262,18 +262,19 @@ std::vector<ReadCase> ReadCases() {
         b.compression = 3;
         b.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
         b.pixels = Bytes({1, 2, 3, 0x80, 4, 5, 6, 0xFF});
-        cases.push_back({"ThirtyTwoV5Alpha", Build(b), 2, 1, {0x030201, 0x060504}, {0x80, 0xFF}});
+        cases.push_back(
+            {"ThirtyTwoV5Alpha", BuildBmp(b), 2, 1, {0x030201, 0x060504}, {0x80, 0xFF}});
         b.infoSize = 40;
         b.compression = 0;
         b.masks.clear();
-        cases.push_back({"ThirtyTwoPlainNoAlpha", Build(b), 2, 1, {0x030201, 0x060504}, {}});
+        cases.push_back({"ThirtyTwoPlainNoAlpha", BuildBmp(b), 2, 1, {0x030201, 0x060504}, {}});
     }
     {
         Bmp b;
         b.width = 1;
         b.height = -2;
         b.pixels = Bytes({1, 2, 3, 0, 4, 5, 6, 0});
-        cases.push_back({"TwentyFourTopDown", Build(b), 1, 2, {0x060504, 0x030201}, {}});
+        cases.push_back({"TwentyFourTopDown", BuildBmp(b), 1, 2, {0x060504, 0x030201}, {}});
     }
     {
         Bmp b;
@@ -285,7 +286,7 @@ std::vector<ReadCase> ReadCases() {
         b.pixels = Bytes({3, 1, 0, 0,                    // run of 3, end of line
                           0, 3, 2, 3, 0, 0, 1, 1, 0, 0,  // absolute 2 3 0 (padded), run, eol
                           0, 2, 2, 0, 2, 3, 0, 1});      // delta (+2, +0), run of 2, end
-        cases.push_back({"Rle8", Build(b), 4, 3, {R, R, R, B, G, U, P0, R, B, B, U, U}, {}});
+        cases.push_back({"Rle8", BuildBmp(b), 4, 3, {R, R, R, B, G, U, P0, R, B, B, U, U}, {}});
     }
     {
         Bmp b;
@@ -297,7 +298,7 @@ std::vector<ReadCase> ReadCases() {
         b.pixels = Bytes({5, 0x12, 0, 0,                // 1 2 1 2 1, end of line
                           0, 3, 0x30, 0x20,             // absolute 3 0 2
                           0, 2, 1, 0, 1, 0x10, 0, 1});  // delta +1, run of one 1, end
-        cases.push_back({"Rle4", Build(b), 5, 2, {R, G, R, G, R, U, P0, G, B, R}, {}});
+        cases.push_back({"Rle4", BuildBmp(b), 5, 2, {R, G, R, G, R, U, P0, G, B, R}, {}});
     }
     {
         Bmp b;
@@ -306,13 +307,13 @@ std::vector<ReadCase> ReadCases() {
         b.bitCount = 8;
         b.palette = Palette({R, G});
         b.pixels = Bytes({1, 0, 0, 0});
-        cases.push_back({"CoreHeaderPalette", Build(b), 2, 1, {G, R}, {}});
+        cases.push_back({"CoreHeaderPalette", BuildBmp(b), 2, 1, {G, R}, {}});
         b.width = 1;
         b.height = 2;
         b.bitCount = 24;
         b.palette.clear();
         b.pixels = Bytes({1, 2, 3, 0, 4, 5, 6, 0});
-        cases.push_back({"CoreHeader24", Build(b), 1, 2, {0x030201, 0x060504}, {}});
+        cases.push_back({"CoreHeader24", BuildBmp(b), 1, 2, {0x030201, 0x060504}, {}});
     }
     {
         // 16 bits with an alpha mask: 1-5-5-5 in a V4 header, 4-4-4-4 in a V5 header and after
@@ -324,14 +325,14 @@ std::vector<ReadCase> ReadCases() {
         b.compression = 3;
         b.masks = {0x7C00, 0x03E0, 0x001F, 0x8000};
         b.pixels = Bytes({0x00, 0xFC, 0x1F, 0x00});
-        cases.push_back({"Sixteen1555AlphaV4", Build(b), 2, 1, {R, U}, {255, 0}});
+        cases.push_back({"Sixteen1555AlphaV4", BuildBmp(b), 2, 1, {R, U}, {255, 0}});
         b.infoSize = 124;
         b.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
         b.pixels = Bytes({0x00, 0x8F, 0xF0, 0xF0});
-        cases.push_back({"Sixteen4444AlphaV5", Build(b), 2, 1, {R, G}, {136, 255}});
+        cases.push_back({"Sixteen4444AlphaV5", BuildBmp(b), 2, 1, {R, G}, {136, 255}});
         b.infoSize = 40;
         b.compression = 6;
-        cases.push_back({"Sixteen4444AlphaBitfields", Build(b), 2, 1, {R, G}, {136, 255}});
+        cases.push_back({"Sixteen4444AlphaBitfields", BuildBmp(b), 2, 1, {R, G}, {136, 255}});
     }
     {
         Bmp b;
@@ -339,7 +340,7 @@ std::vector<ReadCase> ReadCases() {
         b.bitCount = 2;
         b.palette = Palette({R, G, U, W});
         b.pixels = Bytes({0x1B, 0x40, 0, 0});  // 0 1 2 3 | 1
-        cases.push_back({"TwoBitPalette", Build(b), 5, 1, {R, G, U, W, G}, {}});
+        cases.push_back({"TwoBitPalette", BuildBmp(b), 5, 1, {R, G, U, W, G}, {}});
     }
     {
         // OS/2 2.x: 4-byte palette entries; the 16-byte header ends after the bit count.
@@ -349,13 +350,13 @@ std::vector<ReadCase> ReadCases() {
         b.bitCount = 8;
         b.palette = Palette({R, G});
         b.pixels = Bytes({1, 0, 0, 0});
-        cases.push_back({"Os2Header64", Build(b), 2, 1, {G, R}, {}});
+        cases.push_back({"Os2Header64", BuildBmp(b), 2, 1, {G, R}, {}});
         b.infoSize = 16;
         b.width = 3;
         b.bitCount = 1;
         b.palette = Palette({R, U});
         b.pixels = Bytes({0xA0, 0, 0, 0});
-        cases.push_back({"Os2Header16", Build(b), 3, 1, {U, R, U}, {}});
+        cases.push_back({"Os2Header16", BuildBmp(b), 3, 1, {U, R, U}, {}});
     }
     return cases;
 }
@@ -401,9 +402,9 @@ std::vector<BadCase> BadCases() {
     auto with = [&](auto change) {
         Bmp b = good;
         change(b);
-        return Build(b);
+        return BuildBmp(b);
     };
-    const std::string valid = Build(good);
+    const std::string valid = BuildBmp(good);
     cases.push_back({"NotAnImage", "GIF89a....", ImageError::kUnknownFormat});
     cases.push_back({"EmptyFile", "", ImageError::kUnknownFormat});
     cases.push_back({"TruncatedFileHeader", valid.substr(0, 10), ImageError::kTruncatedHeader});

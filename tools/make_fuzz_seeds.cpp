@@ -3,21 +3,16 @@
 // the files go to <folder>/fuzz_image, <folder>/fuzz_project, <folder>/fuzz_text and
 // <folder>/fuzz_colmap.
 // Built and run by tools/make_fuzz_seeds.sh; its output is committed.
-// jpeglib.h needs size_t and FILE declared before it.
-// clang-format off
-#include <cstddef>
-#include <cstdio>
-#include <jpeglib.h>
-// clang-format on
-#include <png.h>
-
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "interop/colmap.h"
+#include "tests/support/bmp.h"
+#include "tests/support/encode.h"
 
 namespace {
 
@@ -33,371 +28,196 @@ void Write(const std::string& target, const std::string& name, const std::string
     std::fclose(file);
 }
 
-void Put(std::string& out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
+using testutil::Bmp;
+using testutil::Bytes;
+using testutil::PackedRows;
+using testutil::Rows;
+
+// A seed BMP: as most writers do, its header counts the palette's colours and, from the 108-byte
+// header on, names its colour space sRGB.
+std::string SeedBmp(Bmp b) {
+    b.colorsUsed = static_cast<uint32_t>(b.palette.size());
+    b.colorSpace = 0x73524742;  // "sRGB"
+
+    return testutil::BuildBmp(b);
 }
 
-// A BMP file from its parts. infoSize 12 writes the core header (16-bit sizes, 3-byte palette
-// entries); 16 and 64 the OS/2 2.x headers (the 16-byte one cut after the bit count); 40, 108
-// and 124 the info headers. Masks, when given, follow a 40-byte header or fill the V4/V5
-// header's mask fields.
-struct Bmp {
-    uint32_t infoSize = 40;
-    int32_t width = 4;
-    int32_t height = 3;
-    uint16_t bits = 24;
-    uint32_t compression = 0;
-    std::vector<uint32_t> palette;  // 0x00RRGGBB
-    std::vector<uint32_t> masks;    // red, green, blue[, alpha]
-    std::string pixels;
-};
-
-std::string BuildBmp(const Bmp& b) {
-    std::string info;
-    Put(info, b.infoSize, 4);
-    if (b.infoSize == 12) {
-        Put(info, static_cast<uint32_t>(b.width), 2);
-        Put(info, static_cast<uint32_t>(b.height), 2);
-        Put(info, 1, 2);
-        Put(info, b.bits, 2);
-    } else {
-        Put(info, static_cast<uint32_t>(b.width), 4);
-        Put(info, static_cast<uint32_t>(b.height), 4);
-        Put(info, 1, 2);
-        Put(info, b.bits, 2);
-        Put(info, b.compression, 4);
-        Put(info, static_cast<uint32_t>(b.pixels.size()), 4);
-        Put(info, 2835, 4);
-        Put(info, 2835, 4);
-        Put(info, static_cast<uint32_t>(b.palette.size()), 4);
-        Put(info, 0, 4);
-        if (b.infoSize < 40) {
-            info.resize(b.infoSize);
-        } else if (b.infoSize == 64) {
-            info.resize(64, '\0');
-        } else if (b.infoSize > 40) {
-            for (size_t i = 0; i < 4; i++) {
-                Put(info, i < b.masks.size() ? b.masks[i] : 0, 4);
-            }
-            Put(info, 0x73524742, 4);  // "sRGB"
-            while (info.size() < b.infoSize) {
-                info.push_back('\0');
-            }
-        } else {
-            for (uint32_t mask : b.masks) {
-                Put(info, mask, 4);
-            }
-        }
-    }
-    std::string palette;
-    for (uint32_t c : b.palette) {
-        Put(palette, c, b.infoSize == 12 ? 3 : 4);
-    }
-    const uint32_t offset = static_cast<uint32_t>(14 + info.size() + palette.size());
-    std::string out = "BM";
-    Put(out, static_cast<uint32_t>(offset + b.pixels.size()), 4);
-    Put(out, 0, 4);
-    Put(out, offset, 4);
-    return out + info + palette + b.pixels;
-}
-
-// Rows of a w x h picture, each padded to 4 bytes; byteAt(x, y, k) gives byte k of pixel x of
-// stored row y, for pixels of bytesPerPixel bytes.
-template <class F>
-std::string Rows(int w, int h, int bytesPerPixel, F byteAt) {
-    std::string out;
-    for (int y = 0; y < h; y++) {
-        std::string row;
-        for (int x = 0; x < w; x++) {
-            for (int k = 0; k < bytesPerPixel; k++) {
-                row.push_back(static_cast<char>(byteAt(x, y, k)));
-            }
-        }
-        while (row.size() % 4 != 0) {
-            row.push_back('\0');
-        }
-        out += row;
-    }
-    return out;
-}
-
-// Packed rows of palette indices at 1 or 4 bits per pixel.
-std::string PackedRows(int w, int h, int bits, int (*index)(int, int)) {
-    std::string out;
-    for (int y = 0; y < h; y++) {
-        std::string row;
-        int acc = 0;
-        int used = 0;
-        for (int x = 0; x < w; x++) {
-            acc = (acc << bits) | index(x, y);
-            used += bits;
-            if (used == 8) {
-                row.push_back(static_cast<char>(acc));
-                acc = used = 0;
-            }
-        }
-        if (used > 0) {
-            row.push_back(static_cast<char>(acc << (8 - used)));
-        }
-        while (row.size() % 4 != 0) {
-            row.push_back('\0');
-        }
-        out += row;
-    }
-    return out;
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) {
-        out.push_back(static_cast<char>(v));
-    }
-    return out;
+// A Bmp of the given size and depth; the rest as Bmp's defaults.
+Bmp Picture(int32_t width, int32_t height, uint32_t bitCount) {
+    Bmp b;
+    b.width = width;
+    b.height = height;
+    b.bitCount = bitCount;
+    return b;
 }
 
 void ImageSeeds() {
     const std::string t = "fuzz_image";
-    const std::vector<uint32_t> pal2 = {0x000000, 0xFFFFFF};
-    const std::vector<uint32_t> pal16 = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080};
+    using Palette = std::vector<std::array<uint8_t, 3>>;  // blue, green, red
+    const Palette pal2 = {{0, 0, 0}, {255, 255, 255}};
+    const Palette pal16 = {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {128, 128, 128}};
 
-    Bmp b;
+    Bmp b = Picture(4, 3, 24);
     b.pixels = Rows(4, 3, 3, [](int x, int y, int k) { return (x * 60 + y * 20 + k * 7) & 0xFF; });
-    const std::string bmp24 = BuildBmp(b);
+    const std::string bmp24 = SeedBmp(b);
     Write(t, "bmp24.bmp", bmp24);
     b.height = -3;
-    Write(t, "bmp24_topdown.bmp", BuildBmp(b));
+    Write(t, "bmp24_topdown.bmp", SeedBmp(b));
     Write(t, "bmp24_truncated.bmp", bmp24.substr(0, bmp24.size() - 7));
     std::string farOffset = bmp24;
     farOffset[10] = 0x70;  // pixel offset beyond the file
     Write(t, "bmp24_offset_beyond.bmp", farOffset);
 
-    Bmp one;
-    one.bits = 1;
-    one.width = 9;
+    Bmp one = Picture(9, 3, 1);
     one.palette = pal2;
     one.pixels = PackedRows(9, 3, 1, [](int x, int y) { return (x + y) & 1; });
-    Write(t, "bmp1.bmp", BuildBmp(one));
+    Write(t, "bmp1.bmp", SeedBmp(one));
 
-    Bmp four;
-    four.bits = 4;
-    four.width = 5;
+    Bmp four = Picture(5, 3, 4);
     four.palette = pal16;
     four.pixels = PackedRows(5, 3, 4, [](int x, int y) { return (x + y) % 5; });
-    Write(t, "bmp4.bmp", BuildBmp(four));
+    Write(t, "bmp4.bmp", SeedBmp(four));
     four.palette.resize(3);  // indices 3 and 4 lie beyond the palette
-    Write(t, "bmp4_index_beyond_palette.bmp", BuildBmp(four));
+    Write(t, "bmp4_index_beyond_palette.bmp", SeedBmp(four));
 
-    Bmp eight;
-    eight.bits = 8;
+    Bmp eight = Picture(4, 3, 8);
     eight.palette = pal16;
     eight.pixels = Rows(4, 3, 1, [](int x, int y, int) { return (x * 3 + y) % 5; });
-    Write(t, "bmp8.bmp", BuildBmp(eight));
+    Write(t, "bmp8.bmp", SeedBmp(eight));
 
-    Bmp rle8;
-    rle8.bits = 8;
+    Bmp rle8 = Picture(4, 3, 8);
     rle8.compression = 1;
     rle8.palette = pal16;
     rle8.pixels = Bytes({4, 1, 0, 0,                // run of four 1s, end of line
                          0, 3, 2, 3, 4, 0, 0, 0,    // absolute 2 3 4 (padded), end of line
                          0, 2, 1, 0, 2, 2, 0, 1});  // delta (+1, 0), run of two 2s, end
-    Write(t, "bmp_rle8.bmp", BuildBmp(rle8));
+    Write(t, "bmp_rle8.bmp", SeedBmp(rle8));
 
-    Bmp rle4;
-    rle4.bits = 4;
+    Bmp rle4 = Picture(5, 2, 4);
     rle4.compression = 2;
-    rle4.width = 5;
-    rle4.height = 2;
     rle4.palette = pal16;
     rle4.pixels = Bytes({5, 0x12, 0, 0,     // 1 2 1 2 1, end of line
                          0, 3, 0x30, 0x20,  // absolute 3 0 2
                          0, 2, 1, 0, 1, 0x40, 0, 1});
-    Write(t, "bmp_rle4.bmp", BuildBmp(rle4));
+    Write(t, "bmp_rle4.bmp", SeedBmp(rle4));
 
-    Bmp s555;
-    s555.bits = 16;
+    Bmp s555 = Picture(4, 3, 16);
     s555.pixels = Rows(4, 3, 2, [](int x, int y, int k) { return k ? (x * 9) & 0x7F : y * 40; });
-    Write(t, "bmp16_555.bmp", BuildBmp(s555));
+    Write(t, "bmp16_555.bmp", SeedBmp(s555));
     Bmp s565 = s555;
     s565.compression = 3;
     s565.masks = {0xF800, 0x07E0, 0x001F};
-    Write(t, "bmp16_565_bitfields.bmp", BuildBmp(s565));
+    Write(t, "bmp16_565_bitfields.bmp", SeedBmp(s565));
 
-    Bmp plain32;
-    plain32.bits = 32;
+    Bmp plain32 = Picture(4, 3, 32);
     plain32.pixels = Rows(4, 3, 4, [](int x, int y, int k) { return x * 50 + y * 11 + k; });
-    Write(t, "bmp32.bmp", BuildBmp(plain32));
+    Write(t, "bmp32.bmp", SeedBmp(plain32));
     Bmp v5 = plain32;
     v5.infoSize = 124;
     v5.compression = 3;
     v5.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-    Write(t, "bmp32_v5_alpha.bmp", BuildBmp(v5));
+    Write(t, "bmp32_v5_alpha.bmp", SeedBmp(v5));
     Bmp v4 = v5;
     v4.infoSize = 108;
-    Write(t, "bmp32_v4_alpha.bmp", BuildBmp(v4));
+    Write(t, "bmp32_v4_alpha.bmp", SeedBmp(v4));
 
-    Bmp core;
+    Bmp core = Picture(4, 3, 8);
     core.infoSize = 12;
-    core.bits = 8;
     core.palette = pal16;
     core.pixels = Rows(4, 3, 1, [](int x, int, int) { return x; });
-    Write(t, "bmp_core8.bmp", BuildBmp(core));
+    Write(t, "bmp_core8.bmp", SeedBmp(core));
 
-    Bmp two;
-    two.bits = 2;
-    two.width = 7;
-    two.palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+    Bmp two = Picture(7, 3, 2);
+    two.palette = {pal16.begin(), pal16.begin() + 4};
     two.pixels = PackedRows(7, 3, 2, [](int x, int y) { return (x + y) % 4; });
-    Write(t, "bmp2.bmp", BuildBmp(two));
+    Write(t, "bmp2.bmp", SeedBmp(two));
 
     Bmp a16 = s555;
     a16.infoSize = 108;
     a16.compression = 3;
     a16.masks = {0x7C00, 0x03E0, 0x001F, 0x8000};
-    Write(t, "bmp16_v4_alpha1555.bmp", BuildBmp(a16));
+    Write(t, "bmp16_v4_alpha1555.bmp", SeedBmp(a16));
     a16.infoSize = 124;
     a16.masks = {0x0F00, 0x00F0, 0x000F, 0xF000};
-    Write(t, "bmp16_v5_alpha4444.bmp", BuildBmp(a16));
+    Write(t, "bmp16_v5_alpha4444.bmp", SeedBmp(a16));
     a16.infoSize = 40;
     a16.compression = 6;
-    Write(t, "bmp16_alphabitfields.bmp", BuildBmp(a16));
+    Write(t, "bmp16_alphabitfields.bmp", SeedBmp(a16));
 
     Bmp os2 = four;
     os2.palette = pal16;
     os2.infoSize = 64;
-    Write(t, "bmp_os2_64.bmp", BuildBmp(os2));
+    Write(t, "bmp_os2_64.bmp", SeedBmp(os2));
     os2.infoSize = 16;
-    Write(t, "bmp_os2_16.bmp", BuildBmp(os2));
+    Write(t, "bmp_os2_16.bmp", SeedBmp(os2));
     Bmp huffman = one;
     huffman.infoSize = 64;
     huffman.compression = 3;
-    Write(t, "bmp_os2_huffman1d.bmp", BuildBmp(huffman));
+    Write(t, "bmp_os2_huffman1d.bmp", SeedBmp(huffman));
     Bmp rle24 = b;
     rle24.height = 3;
     rle24.infoSize = 64;
     rle24.compression = 4;
-    Write(t, "bmp_os2_rle24.bmp", BuildBmp(rle24));
+    Write(t, "bmp_os2_rle24.bmp", SeedBmp(rle24));
 }
 
-// PNG and JPEG encoders: libpng and libjpeg write into memory.
-void PngWrite(png_structp png, png_bytep data, png_size_t size) {
-    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-    out->append(reinterpret_cast<const char*>(data), size);
-}
-void PngFlush(png_structp) {}
-
-std::string EncodePng(int w, int h, int colorType, int depth, bool interlace) {
-    std::string out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        std::fprintf(stderr, "PNG encoding failed\n");
-        std::exit(1);
-    }
-    png_set_write_fn(png, &out, PngWrite, PngFlush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth,
-                 colorType, interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-        png_color palette[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-        png_set_PLTE(png, info, palette, 4);
-        png_byte alpha[2] = {0, 128};
-        png_set_tRNS(png, info, alpha, 2, nullptr);
-    }
-    png_write_info(png, info);
-    const int channels = png_get_channels(png, info);
-    const size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<png_byte> row(rowBytes);
-    for (int y = 0; y < h; y++) {
-        for (size_t i = 0; i < rowBytes; i++) {
-            row[i] = static_cast<png_byte>(colorType == PNG_COLOR_TYPE_PALETTE
-                                               ? ((i + static_cast<size_t>(y)) % 4) * 0x55 & 0xFF
-                                               : (i * 37 + static_cast<size_t>(y) * 91) & 0xFF);
-        }
-        (void)channels;
-        if (interlace) {
-            continue;
-        }
-        png_write_row(png, row.data());
-    }
-    if (interlace) {
-        std::vector<std::vector<png_byte>> rows(static_cast<size_t>(h), row);
-        std::vector<png_bytep> pointers;
-        for (auto& r : rows) {
-            pointers.push_back(r.data());
-        }
-        png_write_image(png, pointers.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
+// The PNG seeds' stored rows: palette rows of 2-bit indices repeated four to a byte, other rows
+// a byte ramp; an interlaced seed repeats its last row.
+std::string SeedPng(int w, int h, int colorType, int depth, bool interlace) {
+    const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
+    return testutil::EncodePngRows(
+        w, h, colorType, depth, interlace,
+        [palette, interlace, h](int y, size_t i) {
+            const size_t row = static_cast<size_t>(interlace ? h - 1 : y);
+            return static_cast<int>(palette ? ((i + row) % 4) * 0x55 & 0xFF
+                                            : (i * 37 + row * 91) & 0xFF);
+        },
+        palette ? std::vector<png_color>{{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}}
+                : std::vector<png_color>{},
+        palette ? std::vector<png_byte>{0, 128} : std::vector<png_byte>{});
 }
 
-std::string EncodeJpeg(int w, int h, bool grey, bool progressive) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* mem = nullptr;
-    unsigned long memSize = 0;
-    jpeg_mem_dest(&cinfo, &mem, &memSize);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 75, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> row(static_cast<size_t>(w * cinfo.input_components));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (size_t i = 0; i < row.size(); i++) {
-            row[i] = static_cast<unsigned char>((i * 23 + cinfo.next_scanline * 41) & 0xFF);
-        }
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&cinfo, &pointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string out(reinterpret_cast<const char*>(mem), memSize);
-    jpeg_destroy_compress(&cinfo);
-    std::free(mem);
-    return out;
+// The JPEG seeds at quality 75: sample k of a row is (23 k + 41 y) mod 256.
+std::string SeedJpeg(int w, int h, bool grey, bool progressive) {
+    const int n = grey ? 1 : 3;
+    return testutil::EncodeJpeg(w, h, grey ? JCS_GRAYSCALE : JCS_RGB, n, 75, progressive,
+                                [n](int x, int y) {
+                                    std::vector<int> s;
+                                    for (int c = 0; c < n; c++) {
+                                        s.push_back(((x * n + c) * 23 + y * 41) & 0xFF);
+                                    }
+                                    return s;
+                                });
 }
 
 void StreamSeeds() {
     const std::string t = "fuzz_image";
-    const std::string rgb = EncodePng(5, 4, PNG_COLOR_TYPE_RGB, 8, false);
+    const std::string rgb = SeedPng(5, 4, PNG_COLOR_TYPE_RGB, 8, false);
     Write(t, "png_rgb8.png", rgb);
     Write(t, "png_rgb8_truncated.png", rgb.substr(0, rgb.size() - 20));
-    Write(t, "png_rgba8.png", EncodePng(4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false));
-    Write(t, "png_grey16.png", EncodePng(4, 3, PNG_COLOR_TYPE_GRAY, 16, false));
-    Write(t, "png_grey_alpha.png", EncodePng(3, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false));
-    Write(t, "png_palette2.png", EncodePng(7, 3, PNG_COLOR_TYPE_PALETTE, 2, false));
-    Write(t, "png_interlaced.png", EncodePng(9, 9, PNG_COLOR_TYPE_RGB, 8, true));
+    Write(t, "png_rgba8.png", SeedPng(4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false));
+    Write(t, "png_grey16.png", SeedPng(4, 3, PNG_COLOR_TYPE_GRAY, 16, false));
+    Write(t, "png_grey_alpha.png", SeedPng(3, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false));
+    Write(t, "png_palette2.png", SeedPng(7, 3, PNG_COLOR_TYPE_PALETTE, 2, false));
+    Write(t, "png_interlaced.png", SeedPng(9, 9, PNG_COLOR_TYPE_RGB, 8, true));
 
-    const std::string jpeg = EncodeJpeg(8, 8, false, false);
+    const std::string jpeg = SeedJpeg(8, 8, false, false);
     Write(t, "jpeg_rgb.jpg", jpeg);
     Write(t, "jpeg_truncated_header.jpg", jpeg.substr(0, jpeg.size() / 3));
     Write(t, "jpeg_truncated_pixels.jpg", jpeg.substr(0, jpeg.find("\xFF\xDA") + 30));
-    Write(t, "jpeg_grey.jpg", EncodeJpeg(9, 7, true, false));
-    Write(t, "jpeg_progressive.jpg", EncodeJpeg(16, 9, false, true));
+    Write(t, "jpeg_grey.jpg", SeedJpeg(9, 7, true, false));
+    Write(t, "jpeg_progressive.jpg", SeedJpeg(16, 9, false, true));
 
     // Whole streams as a BMP's pixel data (BI_JPEG = 4, BI_PNG = 5).
-    Bmp embedded;
-    embedded.width = 8;
-    embedded.height = 8;
-    embedded.bits = 0;
+    Bmp embedded = Picture(8, 8, 0);
     embedded.compression = 4;
     embedded.pixels = jpeg;
-    Write(t, "bmp_embedded_jpeg.bmp", BuildBmp(embedded));
+    Write(t, "bmp_embedded_jpeg.bmp", SeedBmp(embedded));
     embedded.width = 4;
     embedded.height = 3;
     embedded.compression = 5;
-    embedded.pixels = EncodePng(4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false);
-    Write(t, "bmp_embedded_png.bmp", BuildBmp(embedded));
+    embedded.pixels = SeedPng(4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false);
+    Write(t, "bmp_embedded_png.bmp", SeedBmp(embedded));
 }
 
 // A project file; first byte of a seed: bit 0 set = the reference picture lies beside it.
@@ -491,8 +311,8 @@ void TextSeeds() {
 // lengths as 32-bit little-endian numbers, then the three files.
 std::string ColmapInput(bool binary, const zelinterop::ColmapFiles& f) {
     std::string out(1, binary ? '\1' : '\0');
-    Put(out, static_cast<uint32_t>(f.cameras.size()), 4);
-    Put(out, static_cast<uint32_t>(f.images.size()), 4);
+    testutil::Put32(out, static_cast<uint32_t>(f.cameras.size()));
+    testutil::Put32(out, static_cast<uint32_t>(f.images.size()));
     return out + f.cameras + f.images + f.points3D;
 }
 
