@@ -78,31 +78,15 @@ void CZelVideoFrame::SaveDepthFile() {
 }
 
 bool CZelVideoFrame::LoadDepthFile() {
-    delete dspImg;
-    dspImg = nullptr;
-
-    const int W = GetWorkingWidth();
-    const int H = GetWorkingHeight();
-    ZImage<float>* map = nullptr;
-    try {
-        map = new ZImage<float>(W, H, 1);
-    } catch (const std::bad_alloc&) {
-        map = nullptr;
-    }
-    // The grid falls back to 0 x 0 for a negative or oversized request; such a map would not
-    // have the working size, so the frame is left without one.
-    if (map == nullptr || map->GetWidth() != W || map->GetHeight() != H) {
-        delete map;
-        std::printf("ERROR: Can not allocate a depth map of %d x %d\n", W, H);
+    // Elements the file does not provide read as 0. A map that cannot be made at the working
+    // size leaves the frame without one.
+    if (!CreateDisparityMap(0.0f)) {
+        std::printf("ERROR: Can not allocate a depth map of %d x %d\n", GetWorkingWidth(),
+                    GetWorkingHeight());
         return false;
     }
-    dspImg = map;
     unsigned char* data = dspImg->GetData();
     const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
-    // Elements the file does not provide read as 0.
-    if (byteSize > 0) {
-        std::memset(data, 0, byteSize);
-    }
 
     const std::string path = DepthFilePath(dataDir, index);
     FILE* file = std::fopen(path.c_str(), "rb");

@@ -105,6 +105,8 @@ bool CZelVideoFrame::CreateDisparityMap(float value) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+    // The grid falls back to 0 x 0 for a negative or oversized request; such a map would not
+    // have the working size.
     if (map->GetWidth() != W || map->GetHeight() != H) {
         delete map;
         return false;

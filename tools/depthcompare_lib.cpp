@@ -121,14 +121,8 @@ int DepthCompareMain(int argc, const char* const argv[]) {
     const std::string& projectPath = positional[0];
     std::string truthDir = positional[1];
     const std::string& outPath = positional[3];
-    std::error_code ec;
-    if (!std::filesystem::is_directory(truthDir, ec)) {
-        std::fprintf(stderr, "ERROR: Can not find the ground-truth directory: %s\n",
-                     truthDir.c_str());
+    if (!zeltool::OpenDirectoryArgument(truthDir, "ground-truth directory", stderr)) {
         return 1;
-    }
-    if (truthDir.back() != '/' && truthDir.back() != '\\') {
-        truthDir += '/';
     }
 
     CZelVideoSequence sequence;

@@ -157,6 +157,18 @@ int TakeScaleOption(int argc, const char* const argv[], int& i, double& scale,
     return 1;
 }
 
+bool OpenDirectoryArgument(std::string& dir, const char* what, FILE* messages) {
+    std::error_code ec;
+    if (dir.empty() || !std::filesystem::is_directory(dir, ec)) {
+        std::fprintf(messages, "ERROR: Can not find the %s: %s\n", what, dir.c_str());
+        return false;
+    }
+    if (dir.back() != '/' && dir.back() != '\\') {
+        dir += '/';
+    }
+    return true;
+}
+
 bool ParseFrameNumber(const char* text, int& out) {
     const char* end = text + std::strlen(text);
     if (text == end || !std::isdigit(static_cast<unsigned char>(*text))) {

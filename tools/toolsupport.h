@@ -30,6 +30,10 @@ bool LoadProject(const char* path, CZelVideoSequence& sequence, FILE* messages, 
 int TakeScaleOption(int argc, const char* const argv[], int& i, double& scale,
                     std::string* problem);
 
+// Checks that dir is a directory and makes it end with a separator. Returns false after an
+// "ERROR: Can not find the <what>: <dir>" line on messages when it is not.
+bool OpenDirectoryArgument(std::string& dir, const char* what, FILE* messages);
+
 // A frame number: decimal digits only, within int.
 bool ParseFrameNumber(const char* text, int& out);
 
