@@ -42,6 +42,8 @@ const float kGeoTolerance = 0.01f;
 // Consistency: a neighbour confirms a disparity within this relative distance (or within one
 // level, whichever is larger).
 const float kConsistency = 0.02f;
+// Neighbours that must contradict an unconfirmed pixel before it is marked missing.
+const int kContradictions = 2;
 
 // Marks a neighbour cost where the pixel projects outside that neighbour's picture.
 const float kOutside = 1e3f;
@@ -1022,8 +1024,10 @@ bool Unusable(const FrameSet& fs) {
 
 // Every frame's map is committed to the frame; then each pixel takes the mean of its own
 // disparity and those its confirming neighbours give back, so that the maps' independent errors
-// average out. With markMissing, pixels that no neighbour confirms and some neighbour
-// contradicts become NaN.
+// average out. With markMissing, pixels that no neighbour confirms and at least
+// kContradictions neighbours contradict become NaN: a pixel that no neighbour can check (outside
+// their pictures, or hidden) keeps its estimate, and one neighbour's own error alone does not
+// remove it.
 void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
@@ -1068,7 +1072,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             std::vector<double> fused;
             Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
             for (size_t p = 0; p < n; p++) {
-                if (markMissing && agree[p] == 0 && disagree[p] > 0) {
+                if (markMissing && agree[p] == 0 && disagree[p] >= kContradictions) {
                     map[p] = kNaN;
                 } else if (agree[p] > 0) {
                     map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
