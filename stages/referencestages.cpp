@@ -1071,8 +1071,36 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             std::vector<uint8_t> disagree;
             std::vector<double> fused;
             Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
+            std::vector<uint8_t> contradicted(n, 0);
             for (size_t p = 0; p < n; p++) {
-                if (markMissing && agree[p] == 0 && disagree[p] >= kContradictions) {
+                contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
+            }
+            // A contradicted pixel first tries the disparity filled in along its row from the
+            // pixels that stand; it becomes NaN only when the neighbours contradict that too.
+            // Pixels near the picture's edge that the neighbours do not see at their true depth
+            // keep an estimate this way instead of being blanked for a wrong one.
+            std::vector<float> filled;
+            if (markMissing) {
+                filled = map;
+                std::vector<uint8_t> standing(n);
+                for (size_t p = 0; p < n; p++) {
+                    standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
+                }
+                FillAlongRows(W, H, standing, filled);
+                std::vector<uint8_t> agreeFilled;
+                std::vector<uint8_t> disagreeFilled;
+                Consistency(fs, filled, run.sweep.step, agreeFilled, disagreeFilled);
+                for (size_t p = 0; p < n; p++) {
+                    if (contradicted[p] && std::isfinite(filled[p]) &&
+                        (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
+                        contradicted[p] = 0;
+                        map[p] = filled[p];
+                        agree[p] = 0;
+                    }
+                }
+            }
+            for (size_t p = 0; p < n; p++) {
+                if (markMissing && contradicted[p]) {
                     map[p] = kNaN;
                 } else if (agree[p] > 0) {
                     map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
