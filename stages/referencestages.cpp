@@ -42,6 +42,8 @@ const float kGeoTolerance = 0.01f;
 // Consistency: a neighbour confirms a disparity within this relative distance (or within one
 // level, whichever is larger).
 const float kConsistency = 0.02f;
+// Neighbours that must contradict an unconfirmed pixel before it is marked missing.
+const int kContradictions = 2;
 
 // Marks a neighbour cost where the pixel projects outside that neighbour's picture.
 const float kOutside = 1e3f;
@@ -1022,8 +1024,10 @@ bool Unusable(const FrameSet& fs) {
 
 // Every frame's map is committed to the frame; then each pixel takes the mean of its own
 // disparity and those its confirming neighbours give back, so that the maps' independent errors
-// average out. With markMissing, pixels that no neighbour confirms and some neighbour
-// contradicts become NaN.
+// average out. With markMissing, pixels that no neighbour confirms and at least
+// kContradictions neighbours contradict become NaN: a pixel that no neighbour can check (outside
+// their pictures, or hidden) keeps its estimate, and one neighbour's own error alone does not
+// remove it.
 void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
@@ -1067,8 +1071,36 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             std::vector<uint8_t> disagree;
             std::vector<double> fused;
             Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
+            std::vector<uint8_t> contradicted(n, 0);
             for (size_t p = 0; p < n; p++) {
-                if (markMissing && agree[p] == 0 && disagree[p] > 0) {
+                contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
+            }
+            // A contradicted pixel first tries the disparity filled in along its row from the
+            // pixels that stand; it becomes NaN only when the neighbours contradict that too.
+            // Pixels near the picture's edge that the neighbours do not see at their true depth
+            // keep an estimate this way instead of being blanked for a wrong one.
+            std::vector<float> filled;
+            if (markMissing) {
+                filled = map;
+                std::vector<uint8_t> standing(n);
+                for (size_t p = 0; p < n; p++) {
+                    standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
+                }
+                FillAlongRows(W, H, standing, filled);
+                std::vector<uint8_t> agreeFilled;
+                std::vector<uint8_t> disagreeFilled;
+                Consistency(fs, filled, run.sweep.step, agreeFilled, disagreeFilled);
+                for (size_t p = 0; p < n; p++) {
+                    if (contradicted[p] && std::isfinite(filled[p]) &&
+                        (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
+                        contradicted[p] = 0;
+                        map[p] = filled[p];
+                        agree[p] = 0;
+                    }
+                }
+            }
+            for (size_t p = 0; p < n; p++) {
+                if (markMissing && contradicted[p]) {
                     map[p] = kNaN;
                 } else if (agree[p] > 0) {
                     map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));

@@ -6,7 +6,7 @@
 // Outputs per frame (label type 0 after Init, 1 after Optimise): the disparity map in the frame
 // (dspImg), its depth file, its label picture (levels = the sweep's level count) and its
 // disparity picture. After the last optimisation pass, pixels that no neighbour confirms and
-// some neighbour contradicts are NaN (missing).
+// two or more neighbours contradict are NaN (missing).
 #pragma once
 
 #include <functional>

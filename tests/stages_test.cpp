@@ -73,6 +73,19 @@ TEST_F(StagesTest, FrontoParallelPlaneAtKnownDepth) {
         EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
         // Every colour image was released again.
         EXPECT_EQ(sequence.GetFrame(i)->colorImg, nullptr);
+        // Pixels that no other frame sees cannot be contradicted: they keep their estimate
+        // instead of being marked missing.
+        int unseen = 0;
+        int missing = 0;
+        for (int y = 0; y < scene.height; y++) {
+            for (int x = 0; x < scene.width; x++) {
+                if (scene.SeenBy(i, x, y) == 0) {
+                    unseen++;
+                    missing += !std::isfinite(sequence.GetFrame(i)->dspImg->At(x, y, 0));
+                }
+            }
+        }
+        EXPECT_LE(missing, unseen / 20);
     }
 }
 
