@@ -1179,15 +1179,22 @@ std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence,
     return result;
 }
 
-void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
-    std::string message;
+bool CReferenceStages::ClampRange(const CZelVideoSequence& sequence, int& first, int& last) const {
     first = std::max(first, 0);
     last = std::min(last, sequence.GetFrameCount() - 1);
     if (last < first) {
-        return;
+        return false;
     }
+    std::string message;
     if (!CheckOptions(options, message)) {
         std::printf("%s\n", message.c_str());
+        return false;
+    }
+    return true;
+}
+
+void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
+    if (!ClampRange(sequence, first, last)) {
         return;
     }
     StageRun run(*this, sequence, first, last);
@@ -1273,14 +1280,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
 }
 
 void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last) {
-    std::string message;
-    first = std::max(first, 0);
-    last = std::min(last, sequence.GetFrameCount() - 1);
-    if (last < first || options.passes == 0) {
-        return;
-    }
-    if (!CheckOptions(options, message)) {
-        std::printf("%s\n", message.c_str());
+    if (options.passes == 0 || !ClampRange(sequence, first, last)) {
         return;
     }
     StageRun run(*this, sequence, first, last);

@@ -76,6 +76,10 @@ class CReferenceStages : public CDepthStages {
     double SampleSweepPositions(CZelVideoSequence& sequence, int i) const;
 
   private:
+    // Clamps [first, last] to the sequence; false (nothing to do) when the range is empty or the
+    // options are refused (with their message printed).
+    bool ClampRange(const CZelVideoSequence& sequence, int& first, int& last) const;
+
     ZelStageOptions options;
     std::function<void(const ZelStageProgress&)> progress;
     ZelStageTimes times;
