@@ -263,10 +263,21 @@ void Accumulate(Score& total, const Score& part) {
     total.errorSum += part.errorSum;
 }
 
-int DepthEvalMain(int argc, const char* const argv[]) {
-    std::vector<std::string> positional;
+namespace {
+
+// What the command line asks for.
+struct EvalOptions {
+    std::string projectPath;
+    std::string truthDir;            // ends with a separator
+    std::vector<FrameRange> ranges;  // empty: every frame
     double scale = 1.0;
     bool csv = false;
+};
+
+// Reads the command line into options. Returns -1 to go on, or the exit status to end with (0
+// after --help, 2 after a usage error, 1 when the ground-truth directory is missing).
+int ParseArguments(int argc, const char* const argv[], EvalOptions& o) {
+    std::vector<std::string> positional;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -274,11 +285,11 @@ int DepthEvalMain(int argc, const char* const argv[]) {
             return 0;
         }
         if (arg == "--csv") {
-            csv = true;
+            o.csv = true;
             continue;
         }
         std::string problem;
-        const int taken = zeltool::TakeScaleOption(argc, argv, i, scale, &problem);
+        const int taken = zeltool::TakeScaleOption(argc, argv, i, o.scale, &problem);
         if (taken < 0) {
             return UsageError(problem);
         }
@@ -294,18 +305,50 @@ int DepthEvalMain(int argc, const char* const argv[]) {
         return UsageError(positional.empty() ? "No project file given"
                                              : "No ground-truth directory given");
     }
-    std::vector<FrameRange> ranges;
     for (size_t k = 2; k < positional.size(); k++) {
-        if (!ParseFrames(positional[k], ranges)) {
+        if (!ParseFrames(positional[k], o.ranges)) {
             return UsageError("Not a frame number or range: " + positional[k] +
                               " (frames are counted from 0; a range is FIRST:LAST)");
         }
     }
-    const std::string& projectPath = positional[0];
-    std::string truthDir = positional[1];
-    if (!zeltool::OpenDirectoryArgument(truthDir, "ground-truth directory", stderr)) {
+    o.projectPath = positional[0];
+    o.truthDir = positional[1];
+    if (!zeltool::OpenDirectoryArgument(o.truthDir, "ground-truth directory", stderr)) {
         return 1;
     }
+    return -1;
+}
+
+// The table's head: the CSV column names, or a title line and the column heads.
+void PrintHead(const EvalOptions& o, int W, int H) {
+    if (o.csv) {
+        std::printf(
+            "frame,pixels,within_1pct,within_2pct,within_5pct,missing,mean_rel_error,"
+            "median_rel_error\n");
+        return;
+    }
+    std::printf("Depth accuracy of %s against %s (%d x %d", CZelVideoFrame::dataDir.c_str(),
+                o.truthDir.c_str(), W, H);
+    if (o.scale != 1.0) {
+        std::printf(", true disparity scaled by %g", o.scale);
+    }
+    std::printf(")\n%5s %9s %10s %10s %10s %8s %11s %13s\n", "frame", "pixels", "within 1%",
+                "within 2%", "within 5%", "missing", "mean error", "median error");
+}
+
+}  // namespace
+
+int DepthEvalMain(int argc, const char* const argv[]) {
+    EvalOptions o;
+    const int status = ParseArguments(argc, argv, o);
+    if (status >= 0) {
+        return status;
+    }
+    const double scale = o.scale;
+    const bool csv = o.csv;
+    const std::string& projectPath = o.projectPath;
+    const std::string& truthDir = o.truthDir;
+    std::vector<FrameRange>& ranges = o.ranges;
 
     CZelVideoSequence sequence;
     if (!zeltool::LoadProject(projectPath.c_str(), sequence, stderr,
@@ -319,19 +362,7 @@ int DepthEvalMain(int argc, const char* const argv[]) {
         ranges.push_back(FrameRange{0, frameCount - 1});
     }
 
-    if (csv) {
-        std::printf(
-            "frame,pixels,within_1pct,within_2pct,within_5pct,missing,mean_rel_error,"
-            "median_rel_error\n");
-    } else {
-        std::printf("Depth accuracy of %s against %s (%d x %d", CZelVideoFrame::dataDir.c_str(),
-                    truthDir.c_str(), W, H);
-        if (scale != 1.0) {
-            std::printf(", true disparity scaled by %g", scale);
-        }
-        std::printf(")\n%5s %9s %10s %10s %10s %8s %11s %13s\n", "frame", "pixels", "within 1%",
-                    "within 2%", "within 5%", "missing", "mean error", "median error");
-    }
+    PrintHead(o, W, H);
     Score total;
     ErrorHistogram histogram;
     uint64_t requested = 0;
