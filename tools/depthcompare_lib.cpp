@@ -89,6 +89,36 @@ std::vector<unsigned char> ComposeComparison(const unsigned char* colour, const 
     return picture;
 }
 
+namespace {
+
+// The frame's colour image at the working size, RGB row 0 first; false after an "ERROR..." line
+// when it cannot be loaded.
+bool ReadColour(CZelVideoFrame& frame, int frameNumber, std::vector<unsigned char>& colour) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    frame.LoadColorImage();
+    const ZImage<unsigned char>* image = frame.colorImg;
+    if (image == nullptr || image->GetWidth() != W || image->GetHeight() != H) {
+        std::fprintf(stderr, "ERROR: Can not load the image of frame %d: %s\n", frameNumber,
+                     frame.imageFile.c_str());
+        frame.ReleaseMaps();
+        return false;
+    }
+    colour.assign(static_cast<size_t>(W) * static_cast<size_t>(H) * 3, 0);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            for (int c = 0; c < 3; c++) {
+                colour[(static_cast<size_t>(y) * static_cast<size_t>(W) + x) * 3 + c] =
+                    image->At(x, y, c);
+            }
+        }
+    }
+    frame.ReleaseMaps();
+    return true;
+}
+
+}  // namespace
+
 int DepthCompareMain(int argc, const char* const argv[]) {
     std::vector<std::string> positional;
     double scale = 1.0;
@@ -150,24 +180,10 @@ int DepthCompareMain(int argc, const char* const argv[]) {
         return 1;
     }
 
-    frame->LoadColorImage();
-    const ZImage<unsigned char>* image = frame->colorImg;
-    if (image == nullptr || image->GetWidth() != W || image->GetHeight() != H) {
-        std::fprintf(stderr, "ERROR: Can not load the image of frame %d: %s\n", frameNumber,
-                     frame->imageFile.c_str());
-        frame->ReleaseMaps();
+    std::vector<unsigned char> colour;
+    if (!ReadColour(*frame, frameNumber, colour)) {
         return 1;
     }
-    std::vector<unsigned char> colour(static_cast<size_t>(W) * static_cast<size_t>(H) * 3);
-    for (int y = 0; y < H; y++) {
-        for (int x = 0; x < W; x++) {
-            for (int c = 0; c < 3; c++) {
-                colour[(static_cast<size_t>(y) * static_cast<size_t>(W) + x) * 3 + c] =
-                    image->At(x, y, c);
-            }
-        }
-    }
-    frame->ReleaseMaps();
 
     zelview::DisparityRange range;
     const std::vector<unsigned char> picture =
