@@ -15,6 +15,7 @@
 #include <string>
 
 #include "parser/trackfileparser.h"
+#include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "stages/referencestages.h"
@@ -62,16 +63,50 @@ int Usage(const std::string& message) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+// What the command line asks for.
+struct RecoverArgs {
     ZelStageOptions options;
     int firstFrame = 0;
     int lastFrame = -1;
     bool rangeGiven = false;
     const char* project = nullptr;
+};
 
+// Reads the value of one option into args; false when the value is not valid.
+bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
+    ZelStageOptions& options = args.options;
+    if (arg == "--frames") {
+        args.rangeGiven = true;
+        const char* colon = std::strchr(value, ':');
+        if (colon == nullptr) {
+            return false;
+        }
+        const std::string lo(value, static_cast<size_t>(colon - value));
+        return ParseBounded(lo.c_str(), 0, kMaxFrameCount, args.firstFrame) &&
+               ParseBounded(colon + 1, 0, kMaxFrameCount, args.lastFrame) &&
+               args.firstFrame <= args.lastFrame;
+    }
+    if (arg == "--levels") {
+        return ParseBounded(value, 3, 1024, options.levels);
+    }
+    if (arg == "--neighbours") {
+        return ParseBounded(value, 1, 32, options.neighbours);
+    }
+    if (arg == "--min-parallax") {
+        char* end = nullptr;
+        options.minParallax = std::strtod(value, &end);
+        return end != value && *end == '\0' && options.minParallax >= 0.0 &&
+               options.minParallax <= 0.9;
+    }
+    if (arg == "--passes") {
+        return ParseBounded(value, 0, 3, options.passes);
+    }
+    return ParseBounded(value, 0, 256, options.threads);
+}
+
+// Reads the command line into args. Returns -1 to go on, or the exit status to end with (0 after
+// --help, 2 after a usage error).
+int ParseArguments(int argc, char** argv, RecoverArgs& args) {
     for (int a = 1; a < argc; a++) {
         const std::string arg = argv[a];
         if (arg == "--help" || arg == "-h") {
@@ -85,31 +120,7 @@ int main(int argc, char** argv) {
                 return Usage("option " + arg + " needs a value");
             }
             const char* value = argv[++a];
-            bool ok = false;
-            if (arg == "--frames") {
-                const char* colon = std::strchr(value, ':');
-                if (colon != nullptr) {
-                    const std::string lo(value, static_cast<size_t>(colon - value));
-                    ok = ParseBounded(lo.c_str(), 0, kMaxFrameCount, firstFrame) &&
-                         ParseBounded(colon + 1, 0, kMaxFrameCount, lastFrame) &&
-                         firstFrame <= lastFrame;
-                }
-                rangeGiven = true;
-            } else if (arg == "--levels") {
-                ok = ParseBounded(value, 3, 1024, options.levels);
-            } else if (arg == "--neighbours") {
-                ok = ParseBounded(value, 1, 32, options.neighbours);
-            } else if (arg == "--min-parallax") {
-                char* end = nullptr;
-                options.minParallax = std::strtod(value, &end);
-                ok = end != value && *end == '\0' && options.minParallax >= 0.0 &&
-                     options.minParallax <= 0.9;
-            } else if (arg == "--passes") {
-                ok = ParseBounded(value, 0, 3, options.passes);
-            } else {
-                ok = ParseBounded(value, 0, 256, options.threads);
-            }
-            if (!ok) {
+            if (!TakeValue(arg, value, args)) {
                 return Usage("invalid value for " + arg + ": '" + value + "'");
             }
             continue;
@@ -117,19 +128,39 @@ int main(int argc, char** argv) {
         if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);
         }
-        if (project != nullptr) {
+        if (args.project != nullptr) {
             return Usage("more than one project file given");
         }
-        project = argv[a];
+        args.project = argv[a];
     }
-    if (project == nullptr) {
+    if (args.project == nullptr) {
         return Usage("no project file given");
     }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    RecoverArgs args;
+    const int status = ParseArguments(argc, argv, args);
+    if (status >= 0) {
+        return status;
+    }
+    ZelStageOptions& options = args.options;
+    int& firstFrame = args.firstFrame;
+    int& lastFrame = args.lastFrame;
+    const char* project = args.project;
 
     // The parser points into the sequence, so it is declared second and destroyed first.
     CZelVideoSequence sequence;
     CTrackFileParser parser(&sequence);
-    if (!parser.Parse(project)) {
+    // The text reader's traces are of no use here; the parser's reason says what went wrong.
+    SetDiagnosticSink([](const char*) {});
+    const bool parsed = parser.Parse(project);
+    SetDiagnosticSink(nullptr);
+    if (!parsed) {
         std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s (%s)\n", project,
                      parser.DescribeError().c_str());
         return 1;
@@ -140,7 +171,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zel_recover: the project has no frames; nothing to do\n");
         return 0;
     }
-    if (!rangeGiven) {
+    if (!args.rangeGiven) {
         lastFrame = frames - 1;
     } else if (lastFrame >= frames) {
         std::fprintf(stderr, "zel_recover: ERROR: frame range %d:%d lies beyond the %d frames\n",
