@@ -1112,6 +1112,26 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
     });
 }
 
+// The end of either stage: every frame's map written with its outputs (a map that could not be
+// made is written as missing), the image cache emptied and the run's times added to total.
+void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps, int first,
+                 int labelType, double pixelLevels, ZelStageTimes& total) {
+    const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                          static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
+    for (size_t k = 0; k < maps.size(); k++) {
+        const std::vector<float>& map = maps[k];
+        run.Output(first + static_cast<int>(k),
+                   map.size() == pixels ? map : std::vector<float>(pixels, kNaN), labelType);
+    }
+    run.cache->Clear();
+    total.costVolume += run.times.costVolume;
+    total.aggregation += run.times.aggregation;
+    total.rest += run.times.rest;
+    total.samples += run.times.samples;
+    total.pixelLevels += pixelLevels;
+    total.imageLoads += run.cache->Loads();
+}
+
 }  // namespace
 
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
@@ -1263,20 +1283,10 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     });
     // The refined maps replace the swept ones only now: the check above reads the neighbours'.
     FuseWithNeighbours(run, maps, false);
-    const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
-                          static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
-    for (int k = 0; k < count; k++) {
-        const std::vector<float>& map = maps[static_cast<size_t>(k)];
-        run.Output(first + k, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), 0);
-    }
-    run.cache->Clear();
-    times.costVolume += run.times.costVolume;
-    times.aggregation += run.times.aggregation;
-    times.rest += run.times.rest;
-    times.samples += run.times.samples;
-    times.pixelLevels += static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
-                         CZelVideoFrame::GetWorkingHeight() * options.levels;
-    times.imageLoads += run.cache->Loads();
+    FinishStage(run, maps, first, 0,
+                static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
+                    CZelVideoFrame::GetWorkingHeight() * options.levels,
+                times);
 }
 
 void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last) {
@@ -1332,17 +1342,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     }
 
     FuseWithNeighbours(run, maps, true);
-    for (int k = 0; k < count; k++) {
-        const std::vector<float>& map = maps[static_cast<size_t>(k)];
-        run.Output(first + k, map.size() == n ? map : std::vector<float>(n, kNaN), 1);
-    }
-    run.cache->Clear();
-    times.costVolume += run.times.costVolume;
-    times.aggregation += run.times.aggregation;
-    times.rest += run.times.rest;
-    times.samples += run.times.samples;
-    times.pixelLevels += pixelLevels;
-    times.imageLoads += run.cache->Loads();
+    FinishStage(run, maps, first, 1, pixelLevels, times);
 }
 
 double CReferenceStages::SampleSweepPositions(CZelVideoSequence& sequence, int i) const {
