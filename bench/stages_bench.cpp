@@ -197,6 +197,8 @@ int main(int argc, char** argv) {
             options.passes = std::atoi(v), a++;
         } else if (arg == "--parallax") {
             options.minParallax = std::atof(v), a++;
+        } else if (arg == "--refine-neighbours") {
+            options.refineNeighbours = std::atoi(v), a++;
         } else if (arg == "--refine-radius") {
             options.refineRadius = std::atoi(v), a++;
         } else if (arg == "--radius") {

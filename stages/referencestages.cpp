@@ -45,6 +45,10 @@ const float kConsistency = 0.02f;
 // Neighbours that must contradict an unconfirmed pixel before it is marked missing.
 const int kContradictions = 2;
 
+// The refinement warps each window with the map median-filtered over (2 r + 1)^2: the median's
+// surface is smooth enough to follow slanted ground while single wrong pixels do not bend it.
+const int kWarpMedianRadius = 4;
+
 // Marks a neighbour cost where the pixel projects outside that neighbour's picture.
 const float kOutside = 1e3f;
 
@@ -730,7 +734,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
     for (int round = 0; round < 3; round++) {
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
-        MedianFilter(fs.ref->w, fs.ref->h, 2, disparity, base);
+        MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
         for (int k = 0; k < kSteps; k++) {
             const double off = (k - kSteps / 2) * stepSize;
             for (size_t p = 0; p < n; p++) {
@@ -742,8 +746,9 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
             }
         }
         for (size_t p = 0; p < n; p++) {
-            int best = 0;
-            for (int k = 1; k < kSteps; k++) {
+            // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
+            int best = kSteps / 2;
+            for (int k = 0; k < kSteps; k++) {
                 if (cost[static_cast<size_t>(k)][p] < cost[static_cast<size_t>(best)][p]) {
                     best = k;
                 }
@@ -824,37 +829,83 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double
     }
 }
 
-// Unreliable pixels take the smaller (farther) of the nearest reliable disparities to their left
-// and right: the hidden side of an edge belongs to the background.
-void FillAlongRows(int W, int H, const std::vector<uint8_t>& reliable,
-                   std::vector<float>& disparity) {
-    for (int y = 0; y < H; y++) {
-        const size_t row = static_cast<size_t>(y) * W;
-        std::vector<float> left(static_cast<size_t>(W), kNaN);
+// Along each of `lines` lines of `length` pixels (line k starts at k * lineStep, its pixels are
+// pixelStep apart), pixels that are not sources take the smaller (farther) of the nearest source
+// disparities on either side: the hidden side of an edge belongs to the background. Filled
+// pixels are marked in `filled`.
+void FillAlong(int lines, int length, size_t lineStep, size_t pixelStep,
+               const std::vector<uint8_t>& source, std::vector<float>& disparity,
+               std::vector<uint8_t>& filled) {
+    std::vector<float> before(static_cast<size_t>(length));
+    for (int k = 0; k < lines; k++) {
+        const size_t start = static_cast<size_t>(k) * lineStep;
         float last = kNaN;
-        for (int x = 0; x < W; x++) {
-            if (reliable[row + x]) {
-                last = disparity[row + x];
+        for (int t = 0; t < length; t++) {
+            const size_t p = start + static_cast<size_t>(t) * pixelStep;
+            if (source[p]) {
+                last = disparity[p];
             }
-            left[static_cast<size_t>(x)] = last;
+            before[static_cast<size_t>(t)] = last;
         }
         last = kNaN;
-        for (int x = W - 1; x >= 0; x--) {
-            if (reliable[row + x]) {
-                last = disparity[row + x];
+        for (int t = length - 1; t >= 0; t--) {
+            const size_t p = start + static_cast<size_t>(t) * pixelStep;
+            if (source[p]) {
+                last = disparity[p];
                 continue;
             }
-            const float a = left[static_cast<size_t>(x)];
+            const float a = before[static_cast<size_t>(t)];
             const float b = last;
-            if (std::isfinite(a) && std::isfinite(b)) {
-                disparity[row + x] = std::min(a, b);
-            } else if (std::isfinite(a)) {
-                disparity[row + x] = a;
-            } else if (std::isfinite(b)) {
-                disparity[row + x] = b;
+            if (!std::isfinite(a) && !std::isfinite(b)) {
+                continue;
+            }
+            disparity[p] = !std::isfinite(a) ? b : !std::isfinite(b) ? a : std::min(a, b);
+            filled[p] = 1;
+        }
+    }
+}
+
+// Unreliable pixels are filled along their row from the reliable ones; those whose whole row
+// is unreliable (a strip along the top or bottom that no neighbour sees) then along their column
+// from the reliable and filled ones. Returns the mask of pixels that hold a value now.
+std::vector<uint8_t> FillUnreliable(int W, int H, const std::vector<uint8_t>& reliable,
+                                    std::vector<float>& disparity) {
+    std::vector<uint8_t> filled(reliable.size(), 0);
+    const size_t Ws = static_cast<size_t>(W);
+    FillAlong(H, W, Ws, 1, reliable, disparity, filled);
+    for (size_t p = 0; p < filled.size(); p++) {
+        filled[p] = filled[p] || reliable[p] ? 1 : 0;
+    }
+    std::vector<uint8_t> columnFilled(reliable.size(), 0);
+    FillAlong(W, H, 1, Ws, filled, disparity, columnFilled);
+    for (size_t p = 0; p < filled.size(); p++) {
+        filled[p] = filled[p] || columnFilled[p] ? 1 : 0;
+    }
+    return filled;
+}
+
+// Marks the pixels that, at their disparity, project inside no neighbour's picture: nothing
+// measured them, so their value is only what the aggregation carried in.
+std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<float>& disparity) {
+    const int W = fs.ref->w;
+    const int H = fs.ref->h;
+    std::vector<uint8_t> seen(disparity.size(), 0);
+    for (const Relative& rel : fs.rel) {
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                const size_t p = static_cast<size_t>(y) * W + x;
+                const double d = disparity[p];
+                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                if (seen[p] || !std::isfinite(d) || q2 <= 1e-9) {
+                    continue;
+                }
+                const double u = (rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0]) / q2;
+                const double v = (rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1]) / q2;
+                seen[p] = u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1 ? 1 : 0;
             }
         }
     }
+    return seen;
 }
 
 // Runs fn(position) for positions 0 .. count - 1 in order on `threads` workers; `next` counts the
@@ -911,7 +962,8 @@ class StageRun {
         std::vector<int> lastUser(static_cast<size_t>(seq.GetFrameCount()), -1);
         for (int k = 0; k < count; k++) {
             const int i = first + k;
-            neighbours[static_cast<size_t>(k)] = owner.Neighbours(seq, i);
+            neighbours[static_cast<size_t>(k)] =
+                owner.Neighbours(seq, i, std::max(o.neighbours, o.refineNeighbours));
             lastUser[static_cast<size_t>(i)] = k;
             for (int j : neighbours[static_cast<size_t>(k)]) {
                 lastUser[static_cast<size_t>(j)] = std::max(lastUser[static_cast<size_t>(j)], k);
@@ -923,13 +975,16 @@ class StageRun {
     }
 
     // Acquires frame i's working set from the cache.
-    FrameSet Open(int i) {
+    FrameSet Open(int i, int limit) {
         FrameSet fs;
         fs.index = i;
         fs.ref = cache->Acquire(i);
         const CCamera& cam = *sequence.GetFrame(i)->camera;
         const bool scaled = CZelVideoFrame::reduced;
         for (int j : neighbours[static_cast<size_t>(i - first)]) {
+            if (static_cast<int>(fs.nb.size()) >= limit) {
+                break;
+            }
             fs.nb.push_back(j);
             fs.nbGrey.push_back(cache->Acquire(j));
             fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera, scaled));
@@ -1059,6 +1114,9 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             fs.ref = grey;
             const CCamera& cam = *sequence.GetFrame(i)->camera;
             for (int j : run.neighbours[static_cast<size_t>(k)]) {
+                if (fs.nb.size() >= static_cast<size_t>(run.stages.GetOptions().refineNeighbours)) {
+                    break;
+                }
                 if (j < first || j > last) {
                     continue;
                 }
@@ -1086,7 +1144,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
                 for (size_t p = 0; p < n; p++) {
                     standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
                 }
-                FillAlongRows(W, H, standing, filled);
+                FillUnreliable(W, H, standing, filled);
                 std::vector<uint8_t> agreeFilled;
                 std::vector<uint8_t> disagreeFilled;
                 Consistency(fs, filled, run.sweep.step, agreeFilled, disagreeFilled);
@@ -1145,6 +1203,10 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
         message = "ERROR: the neighbour count must lie between 1 and 32";
         return false;
     }
+    if (o.refineNeighbours < 1 || o.refineNeighbours > 64) {
+        message = "ERROR: the refinement's neighbour count must lie between 1 and 64";
+        return false;
+    }
     if (o.passes < 0 || o.passes > 3) {
         message = "ERROR: the pass count must lie between 0 and 3";
         return false;
@@ -1170,14 +1232,18 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
 }
 
 std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence, int i) const {
+    return Neighbours(sequence, i, options.neighbours);
+}
+
+std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence, int i,
+                                              int limit) const {
     std::vector<int> result;
     const int N = sequence.GetFrameCount();
     const CCamera& ci = *sequence.GetFrame(i)->camera;
     double k[4];
     Intrinsics(ci, CZelVideoFrame::reduced, k);
-    for (int dist = 1; dist < N && static_cast<int>(result.size()) < options.neighbours; dist++) {
-        for (int side = -1; side <= 1 && static_cast<int>(result.size()) < options.neighbours;
-             side += 2) {
+    for (int dist = 1; dist < N && static_cast<int>(result.size()) < limit; dist++) {
+        for (int side = -1; side <= 1 && static_cast<int>(result.size()) < limit; side += 2) {
             const int j = i + side * dist;
             if (j < 0 || j >= N) {
                 continue;
@@ -1229,7 +1295,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
         const Clock::time_point t0 = Clock::now();
         const int i = first + k;
-        FrameSet fs = run.Open(i);
+        FrameSet fs = run.Open(i, options.neighbours);
         FrameTimes ft;
         std::vector<float>& map = maps[static_cast<size_t>(k)];
         if (Unusable(fs)) {
@@ -1262,7 +1328,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         const Clock::time_point t0 = Clock::now();
         const int i = first + k;
         std::vector<float>& map = maps[static_cast<size_t>(k)];
-        FrameSet fs = run.Open(i);
+        FrameSet fs = run.Open(i, options.refineNeighbours);
         if (!map.empty() && !Unusable(fs)) {
             Worker& w = run.workers[static_cast<size_t>(worker)];
             std::vector<uint8_t> agree;
@@ -1272,7 +1338,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             for (size_t p = 0; p < map.size(); p++) {
                 reliable[p] = agree[p] > 0 ? 1 : 0;
             }
-            FillAlongRows(fs.ref->w, fs.ref->h, reliable, map);
+            FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
             PrepareReference(fs, rr, w);
             Refine(fs, run.sweep, false, rr, w, map);
         }
@@ -1311,7 +1377,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
             const int i = first + k;
-            FrameSet fs = run.Open(i);
+            FrameSet fs = run.Open(i, options.neighbours);
             FrameTimes ft;
             std::vector<float>& map = maps[static_cast<size_t>(k)];
             map.clear();
@@ -1319,6 +1385,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 Worker& w = run.workers[static_cast<size_t>(worker)];
                 PrepareReference(fs, r, w);
                 SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                // Pixels that no neighbour sees at their disparity got it from the aggregation
+                // alone: they take it from the seen pixels beside them instead.
+                FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
                 PrepareReference(fs, rr, w);
                 Refine(fs, run.sweep, true, rr, w, map);
             }

@@ -17,10 +17,13 @@
 struct ZelStageOptions {
     int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
     int neighbours = 8;         // frames matched against each frame, the nearest on both sides
+    int refineNeighbours = 24;  // frames matched in the initialisation's continuous refinement:
+                                // farther frames add parallax, so precision, where the sweep
+                                // needs only the nearest
     int passes = 2;             // bundle-optimisation passes (Optimise does nothing with 0)
     int threads = 0;            // worker threads; 0 = every hardware thread
     int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
-    int refineRadius = 5;       // matching window of the sub-level refinement
+    int refineRadius = 3;       // matching window of the sub-level refinement
     double minParallax = 0.1;   // a neighbour must move the nearest point by this share of the
                                 // picture width
     double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
@@ -69,6 +72,8 @@ class CReferenceStages : public CDepthStages {
     // The neighbours matched against frame i: up to options.neighbours frames, nearest first,
     // alternating sides, skipping frames whose camera centre is too close to give parallax.
     std::vector<int> Neighbours(const CZelVideoSequence& sequence, int i) const;
+    // The same rule, up to `limit` frames.
+    std::vector<int> Neighbours(const CZelVideoSequence& sequence, int i, int limit) const;
 
     // For measurement: takes with GetColor the colour samples that frame i's sweep takes (the
     // same positions, neighbours and levels) and returns their sum. Loads and releases the

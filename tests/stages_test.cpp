@@ -116,6 +116,9 @@ TEST(StageOptions, RefusedValues) {
     bad.neighbours = 0;
     EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
     bad = o;
+    bad.refineNeighbours = 65;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+    bad = o;
     bad.passes = 4;
     EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
 }
