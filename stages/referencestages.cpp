@@ -1336,7 +1336,10 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             Consistency(fs, map, run.sweep.step, agree, disagree);
             std::vector<uint8_t> reliable(map.size());
             for (size_t p = 0; p < map.size(); p++) {
-                reliable[p] = agree[p] > 0 ? 1 : 0;
+                // Confirmed by a neighbour and contradicted by no more than confirm it: the
+                // halo that the window spreads beside a near edge is confirmed by the neighbours
+                // on its own side but contradicted by those on the other.
+                reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
             }
             FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
             PrepareReference(fs, rr, w);
