@@ -25,6 +25,7 @@ TEST(RecoverProcess, UsageErrors) {
         {"--levels", "2", "p.txt"},
         {"--levels", "12x", "p.txt"},
         {"--neighbours", "0", "p.txt"},
+        {"--refine-neighbours", "65", "p.txt"},
         {"--passes", "4", "p.txt"},
         {"--threads", "-1", "p.txt"},
         {"--frames", "3", "p.txt"},
@@ -62,8 +63,9 @@ TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     // A range beyond the frames is a usage error.
     EXPECT_EQ(Recover({"--frames", "0:3", project}).status, 2);
 
-    const testutil::ProcessResult r = Recover(
-        {"--levels", "16", "--neighbours", "2", "--passes", "1", "--threads", "2", project});
+    const testutil::ProcessResult r =
+        Recover({"--levels", "16", "--neighbours", "2", "--refine-neighbours", "2", "--passes", "1",
+                 "--threads", "2", project});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Total frame count:3"), std::string::npos);
     // One line per frame and stage; with two threads the frames may finish in either order.

@@ -36,6 +36,8 @@ void PrintHelp() {
         "  --frames FIRST:LAST  frames to recover (inclusive, 0-based; default: all)\n"
         "  --levels L           disparity levels of the sweep, 3..1024 (default 128)\n"
         "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
+        "  --refine-neighbours R  frames matched in the initialisation's refinement and checked\n"
+        "                       against, 1..64 (default 24)\n"
         "  --passes P           bundle-optimisation passes, 0..3 (default 2; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
@@ -92,6 +94,9 @@ bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
     if (arg == "--neighbours") {
         return ParseBounded(value, 1, 32, options.neighbours);
     }
+    if (arg == "--refine-neighbours") {
+        return ParseBounded(value, 1, 64, options.refineNeighbours);
+    }
     if (arg == "--min-parallax") {
         char* end = nullptr;
         options.minParallax = std::strtod(value, &end);
@@ -114,7 +119,8 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
             return 0;
         }
         const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
-                                arg == "--passes" || arg == "--threads" || arg == "--min-parallax";
+                                arg == "--refine-neighbours" || arg == "--passes" ||
+                                arg == "--threads" || arg == "--min-parallax";
         if (takesValue) {
             if (a + 1 >= argc) {
                 return Usage("option " + arg + " needs a value");
