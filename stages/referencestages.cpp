@@ -35,6 +35,10 @@ const int kP2 = 160;
 const float kEdgeGrey = 10.0f;
 // Variance floor of the window correlation (grey units squared), so flat windows stay calm.
 const float kVarianceFloor = 2.0f;
+// The refinement matches over the wide window where the reference's small window varies by less
+// than this (grey standard deviation): there the small window holds too little texture to place
+// the disparity within a percent.
+const float kWeakTexture = 4.0f;
 // Geometric coherence: weight against the photometric cost and the relative disagreement at
 // which the truncated penalty saturates.
 const float kGeoWeight = 0.5f;
@@ -293,6 +297,10 @@ struct Worker {
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
+    // The wide window used where the reference is weakly textured (wideR > 0).
+    int wideR = 0;
+    std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
+    std::vector<uint8_t> valid2, weak;
 };
 
 // The window correlation of the warped picture w.J with the reference at every pixel whose
@@ -381,6 +389,9 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     w.nbCost.resize(K);
     w.J.resize(n);
     w.valid.resize(n);
+    if (w.wideR > 0) {
+        w.valid2.resize(n);
+    }
     if (geometric) {
         w.geo.resize(n);
     }
@@ -430,6 +441,15 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                 const float right = static_cast<float>(std::min(r, W - 1 - x));
                 const bool inside = u >= left && v >= up && u <= maxU - right && v <= maxV - down;
                 valid[x] = inside ? 1 : 0;
+                if (w.wideR > 0) {
+                    const float m = static_cast<float>(w.wideR);
+                    const float l2 = std::min(m, xf);
+                    const float r2 = std::min(m, maxU - xf);
+                    const float u2 = std::min(m, static_cast<float>(y));
+                    const float d2 = std::min(m, maxV - static_cast<float>(y));
+                    w.valid2[row + x] =
+                        u >= l2 && v >= u2 && u <= maxU - r2 && v <= maxV - d2 ? 1 : 0;
+                }
                 const float s = g.Sample(u, v);
                 J[x] = s;
                 if (geometric) {
@@ -449,6 +469,26 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
         }
         samples += static_cast<double>(n);
         WindowCosts(W, H, r, geometric, w, cost);
+        if (w.wideR > 0) {
+            // WindowCosts reads the reference's statistics from the worker: the wide window's
+            // are swapped in for its pass, and its cost replaces the small window's where the
+            // reference is weakly textured and the wide window lies inside the neighbour.
+            std::swap(w.meanI, w.meanI2);
+            std::swap(w.invSdI, w.invSdI2);
+            std::swap(w.invCount, w.invCount2);
+            std::swap(w.valid, w.valid2);
+            w.cost2.assign(n, kOutside);
+            WindowCosts(W, H, w.wideR, geometric, w, w.cost2);
+            std::swap(w.meanI, w.meanI2);
+            std::swap(w.invSdI, w.invSdI2);
+            std::swap(w.invCount, w.invCount2);
+            std::swap(w.valid, w.valid2);
+            for (size_t p = 0; p < n; p++) {
+                if (w.weak[p] && w.valid2[p]) {
+                    cost[p] = w.cost2[p];
+                }
+            }
+        }
     }
     return samples;
 }
@@ -522,30 +562,53 @@ void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) 
     }
 }
 
-void PrepareReference(const FrameSet& fs, int r, Worker& w) {
-    const int W = fs.ref->w;
-    const int H = fs.ref->h;
-    const size_t n = static_cast<size_t>(W) * H;
-    w.I = fs.ref->v;
-    w.meanI.resize(n);
-    w.invSdI.resize(n);
-    w.count.resize(n);
-    w.invCount.resize(n);
+// The window count, mean and inverse deviation of the reference over (2 r + 1)^2 at every pixel.
+void PrepareStats(const std::vector<float>& I, int W, int H, int r, std::vector<float>& count,
+                  std::vector<float>& invCount, std::vector<float>& meanI,
+                  std::vector<float>& invSdI, std::vector<float>& column) {
+    const size_t n = I.size();
+    meanI.resize(n);
+    invSdI.resize(n);
+    count.resize(n);
+    invCount.resize(n);
     std::vector<float> ones(n, 1.0f);
     std::vector<float> sq(n);
     for (size_t p = 0; p < n; p++) {
-        sq[p] = w.I[p] * w.I[p];
+        sq[p] = I[p] * I[p];
     }
     std::vector<float> sI(n);
     std::vector<float> sII(n);
-    BoxSum(ones.data(), w.count.data(), w.column, W, H, r);
-    BoxSum(w.I.data(), sI.data(), w.column, W, H, r);
-    BoxSum(sq.data(), sII.data(), w.column, W, H, r);
+    BoxSum(ones.data(), count.data(), column, W, H, r);
+    BoxSum(I.data(), sI.data(), column, W, H, r);
+    BoxSum(sq.data(), sII.data(), column, W, H, r);
     for (size_t p = 0; p < n; p++) {
-        w.invCount[p] = 1.0f / w.count[p];
-        w.meanI[p] = sI[p] * w.invCount[p];
-        const float var = std::max(sII[p] * w.invCount[p] - w.meanI[p] * w.meanI[p], 0.0f);
-        w.invSdI[p] = 1.0f / std::sqrt(var + kVarianceFloor);
+        invCount[p] = 1.0f / count[p];
+        meanI[p] = sI[p] * invCount[p];
+        const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
+        invSdI[p] = 1.0f / std::sqrt(var + kVarianceFloor);
+    }
+}
+
+void PrepareReference(const FrameSet& fs, int r, Worker& w) {
+    w.wideR = 0;
+    w.I = fs.ref->v;
+    PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.count, w.invCount, w.meanI, w.invSdI, w.column);
+}
+
+// Sets up the wide window for the weakly textured pixels: its statistics of the reference and
+// the mask of pixels whose small window varies by less than kWeakTexture. After
+// PrepareReference; wideR 0 turns it off.
+void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
+    w.wideR = wideR;
+    if (wideR <= 0) {
+        return;
+    }
+    PrepareStats(w.I, fs.ref->w, fs.ref->h, wideR, w.count2, w.invCount2, w.meanI2, w.invSdI2,
+                 w.column);
+    w.weak.resize(w.I.size());
+    const float limit = 1.0f / std::sqrt(kWeakTexture * kWeakTexture + kVarianceFloor);
+    for (size_t p = 0; p < w.I.size(); p++) {
+        w.weak[p] = w.invSdI[p] > limit ? 1 : 0;
     }
 }
 
@@ -1261,8 +1324,9 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
         message = "ERROR: the thread count must lie between 0 and 256";
         return false;
     }
-    if (o.windowRadius < 1 || o.windowRadius > 7 || o.refineRadius < 1 || o.refineRadius > 7) {
-        message = "ERROR: the window radii must lie between 1 and 7";
+    if (o.windowRadius < 1 || o.windowRadius > 7 || o.refineRadius < 1 || o.refineRadius > 7 ||
+        o.wideRadius < 0 || o.wideRadius > 7) {
+        message = "ERROR: the window radii must lie between 1 and 7 (the wide one 0 to 7)";
         return false;
     }
     if (!(o.minParallax >= 0.0 && o.minParallax < 1.0)) {
@@ -1389,7 +1453,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             }
             FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
             PrepareReference(fs, rr, w);
+            PrepareWide(fs, options.wideRadius, w);
             Refine(fs, run.sweep, false, rr, w, map);
+            w.wideR = 0;
         }
         run.Close(fs);
         const double seconds = Seconds(t0);

@@ -24,6 +24,8 @@ struct ZelStageOptions {
     int threads = 0;            // worker threads; 0 = every hardware thread
     int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
     int refineRadius = 3;       // matching window of the sub-level refinement
+    int wideRadius = 5;         // ... and of the initialisation's refinement where the picture is
+                                // weakly textured (0 = none)
     double minParallax = 0.1;   // a neighbour must move the nearest point by this share of the
                                 // picture width
     double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
