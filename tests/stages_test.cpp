@@ -36,8 +36,10 @@ double ShareWithin(const testutil::PlaneScene& scene, const CZelVideoFrame& fram
 
 class StagesTest : public testing::Test {
   protected:
-    // Writes the scene, parses it and runs both stages over every frame.
-    void Recover(const testutil::PlaneScene& scene, int passes) {
+    // Writes the scene, parses it and runs both stages over every frame; a positive `range`
+    // sweeps from (1 - range) to (1 + range) times the plane's disparity instead of the
+    // estimate.
+    void Recover(const testutil::PlaneScene& scene, int passes, double range = 0.0) {
         const std::string project = scene.Write(testutil::FreshTestDir());
         ASSERT_TRUE(parser.Parse(project.c_str()));
         parser.HandOverMatchPoints();
@@ -51,6 +53,10 @@ class StagesTest : public testing::Test {
         options.writeFiles = false;
         ASSERT_TRUE(
             EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
+        if (range > 0.0) {
+            options.minDisparity = (1.0 - range) / scene.depth;
+            options.maxDisparity = (1.0 + range) / scene.depth;
+        }
         CReferenceStages stages(options);
         sequence.SetStages(&stages);
         sequence.Run(0, scene.frames);
@@ -86,6 +92,22 @@ TEST_F(StagesTest, FrontoParallelPlaneAtKnownDepth) {
             }
         }
         EXPECT_LE(missing, unseen / 20);
+    }
+}
+
+// With the sweep kept away from disparity 0, the first frame's left strip projects outside its
+// neighbours at every level: no offset of the refinement is cheaper than another there, and the
+// pixels must keep the plane's disparity carried in from beside them (they once moved by more
+// than a level towards the far end).
+TEST_F(StagesTest, PixelsNoNeighbourSeesKeepTheirDisparity) {
+    testutil::PlaneScene scene;
+    Recover(scene, 0, 0.5);
+    const CZelVideoFrame& frame = *sequence.GetFrame(0);
+    for (int y = 0; y < scene.height; y++) {
+        for (int x = 0; x < 2; x++) {
+            const double truth = 1.0 / scene.DepthAt(0, x, y);
+            EXPECT_NEAR(frame.dspImg->At(x, y, 0), truth, 0.01 * truth) << x << ", " << y;
+        }
     }
 }
 
