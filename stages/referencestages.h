@@ -20,7 +20,7 @@ struct ZelStageOptions {
     int refineNeighbours = 24;  // frames matched in the initialisation's continuous refinement:
                                 // farther frames add parallax, so precision, where the sweep
                                 // needs only the nearest
-    int passes = 2;             // bundle-optimisation passes (Optimise does nothing with 0)
+    int passes = 1;             // bundle-optimisation passes (Optimise does nothing with 0)
     int threads = 0;            // worker threads; 0 = every hardware thread
     int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
     int refineRadius = 3;       // matching window of the sub-level refinement

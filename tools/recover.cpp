@@ -38,7 +38,7 @@ void PrintHelp() {
         "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
         "  --refine-neighbours R  frames matched in the initialisation's refinement and checked\n"
         "                       against, 1..64 (default 24)\n"
-        "  --passes P           bundle-optimisation passes, 0..3 (default 2; 0 = none)\n"
+        "  --passes P           bundle-optimisation passes, 0..3 (default 1; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
