@@ -1304,30 +1304,28 @@ void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps, int
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
 
 bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& message) {
-    if (o.levels < 3 || o.levels > 1024) {
-        message = "ERROR: the level count must lie between 3 and 1024";
-        return false;
-    }
-    if (o.neighbours < 1 || o.neighbours > 32) {
-        message = "ERROR: the neighbour count must lie between 1 and 32";
-        return false;
-    }
-    if (o.refineNeighbours < 1 || o.refineNeighbours > 64) {
-        message = "ERROR: the refinement's neighbour count must lie between 1 and 64";
-        return false;
-    }
-    if (o.passes < 0 || o.passes > 3) {
-        message = "ERROR: the pass count must lie between 0 and 3";
-        return false;
-    }
-    if (o.threads < 0 || o.threads > 256) {
-        message = "ERROR: the thread count must lie between 0 and 256";
-        return false;
-    }
-    if (o.windowRadius < 1 || o.windowRadius > 7 || o.refineRadius < 1 || o.refineRadius > 7 ||
-        o.wideRadius < 0 || o.wideRadius > 7) {
-        message = "ERROR: the window radii must lie between 1 and 7 (the wide one 0 to 7)";
-        return false;
+    struct Range {
+        int value;
+        int lo;
+        int hi;
+        const char* what;
+    };
+    const Range ranges[] = {
+        {o.levels, 3, 1024, "the level count"},
+        {o.neighbours, 1, 32, "the neighbour count"},
+        {o.refineNeighbours, 1, 64, "the refinement's neighbour count"},
+        {o.passes, 0, 3, "the pass count"},
+        {o.threads, 0, 256, "the thread count"},
+        {o.windowRadius, 1, 7, "the sweep's window radius"},
+        {o.refineRadius, 1, 7, "the refinement's window radius"},
+        {o.wideRadius, 0, 7, "the wide window's radius"},
+    };
+    for (const Range& r : ranges) {
+        if (r.value < r.lo || r.value > r.hi) {
+            message = std::string("ERROR: ") + r.what + " must lie between " +
+                      std::to_string(r.lo) + " and " + std::to_string(r.hi);
+            return false;
+        }
     }
     if (!(o.minParallax >= 0.0 && o.minParallax < 1.0)) {
         message = "ERROR: the parallax share must lie in [0, 1)";
