@@ -418,8 +418,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             const float b0 = static_cast<float>(rel.M[1] * y + rel.M[2]);
             const float b1 = static_cast<float>(rel.M[4] * y + rel.M[5]);
             const float b2 = static_cast<float>(rel.M[7] * y + rel.M[8]);
-            const float up = static_cast<float>(std::min(r, y));
-            const float down = static_cast<float>(std::min(r, H - 1 - y));
+            const float yf = static_cast<float>(y);
             const size_t row = static_cast<size_t>(y) * W;
             const float* dsp = &disparity[row];
             float* J = &w.J[row];
@@ -435,20 +434,17 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                     u = (m0 * xf + b0 + d * e0) * inv;
                     v = (m3 * xf + b1 + d * e1) * inv;
                 }
-                // The whole window must land inside the neighbour's picture: samples clamped at
-                // its border would corrupt the correlation.
-                const float left = static_cast<float>(std::min(r, x));
-                const float right = static_cast<float>(std::min(r, W - 1 - x));
-                const bool inside = u >= left && v >= up && u <= maxU - right && v <= maxV - down;
+                // The whole window (radius m, cut at the reference's own border) must land inside
+                // the neighbour's picture: samples clamped at its border would corrupt the
+                // correlation.
+                auto fits = [&](float m) {
+                    return u >= std::min(m, xf) && v >= std::min(m, yf) &&
+                           u <= maxU - std::min(m, maxU - xf) && v <= maxV - std::min(m, maxV - yf);
+                };
+                const bool inside = fits(static_cast<float>(r));
                 valid[x] = inside ? 1 : 0;
                 if (w.wideR > 0) {
-                    const float m = static_cast<float>(w.wideR);
-                    const float l2 = std::min(m, xf);
-                    const float r2 = std::min(m, maxU - xf);
-                    const float u2 = std::min(m, static_cast<float>(y));
-                    const float d2 = std::min(m, maxV - static_cast<float>(y));
-                    w.valid2[row + x] =
-                        u >= l2 && v >= u2 && u <= maxU - r2 && v <= maxV - d2 ? 1 : 0;
+                    w.valid2[row + x] = fits(static_cast<float>(w.wideR)) ? 1 : 0;
                 }
                 const float s = g.Sample(u, v);
                 J[x] = s;
