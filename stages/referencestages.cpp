@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sequence/videoframe.h"
+#include "stages/segmentplanes.h"
 
 namespace {
 
@@ -1275,6 +1276,55 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
     });
 }
 
+// Each frame's map gets the planes of its colour segments (see FitSegmentPlanes). The colour
+// images are read again, one frame at a time per worker, and released afterwards unless they
+// were loaded before.
+void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps) {
+    const ZelStageOptions& o = run.stages.GetOptions();
+    if (o.planeScale <= 0) {
+        return;
+    }
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const size_t n = static_cast<size_t>(W) * H;
+    std::mutex loading;
+    ParallelInOrder(static_cast<int>(maps.size()), run.threads, run.next, [&](int k, int) {
+        const Clock::time_point t0 = Clock::now();
+        std::vector<float>& map = maps[static_cast<size_t>(k)];
+        CZelVideoFrame* frame = run.sequence.GetFrame(run.first + k);
+        std::vector<float> rgb;
+        if (map.size() == n) {
+            std::lock_guard<std::mutex> lock(loading);
+            const bool loaded = frame->colorImg != nullptr;
+            frame->LoadColorImage();
+            if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
+                frame->colorImg->GetHeight() == H) {
+                rgb.resize(3 * n);
+                Vector3d c;
+                for (size_t p = 0; p < n; p++) {
+                    frame->GetColor(static_cast<double>(p % W), static_cast<double>(p / W), c);
+                    for (int ch = 0; ch < 3; ch++) {
+                        rgb[3 * p + ch] = static_cast<float>(c[ch]);
+                    }
+                }
+            }
+            if (!loaded) {
+                frame->ReleaseColorImage();
+            }
+        }
+        if (!rgb.empty()) {
+            int count = 0;
+            const std::vector<int> segment =
+                SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);
+            ZelPlaneFit fit;
+            fit.seed = static_cast<uint32_t>(run.first + k) + 1u;
+            FitSegmentPlanes(W, segment, count, fit, map);
+        }
+        std::lock_guard<std::mutex> lock(run.reportMutex);
+        run.times.rest += Seconds(t0);
+    });
+}
+
 // The end of either stage: every frame's map written with its outputs (a map that could not be
 // made is written as missing), the image cache emptied and the run's times added to total.
 void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps, int first,
@@ -1315,6 +1365,8 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
         {o.windowRadius, 1, 7, "the sweep's window radius"},
         {o.refineRadius, 1, 7, "the refinement's window radius"},
         {o.wideRadius, 0, 7, "the wide window's radius"},
+        {o.planeScale, 0, 1000000, "the plane fit's segment scale"},
+        {o.planeMinSize, 1, 1000000, "the plane fit's smallest segment"},
     };
     for (const Range& r : ranges) {
         if (r.value < r.lo || r.value > r.hi) {
@@ -1458,6 +1510,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     });
     // The refined maps replace the swept ones only now: the check above reads the neighbours'.
     FuseWithNeighbours(run, maps, false);
+    FitPlanes(run, maps);
     FinishStage(run, maps, first, 0,
                 static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
@@ -1520,6 +1573,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     }
 
     FuseWithNeighbours(run, maps, true);
+    FitPlanes(run, maps);
     FinishStage(run, maps, first, 1, pixelLevels, times);
 }
 

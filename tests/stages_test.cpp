@@ -4,11 +4,13 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "stages/referencestages.h"
+#include "stages/segmentplanes.h"
 #include "tests/frame_settings.h"
 #include "tests/synthetic_scene.h"
 
@@ -143,4 +145,81 @@ TEST(StageOptions, RefusedValues) {
     bad = o;
     bad.passes = 4;
     EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+    bad = o;
+    bad.planeScale = -1;
+    EXPECT_FALSE(CReferenceStages::CheckOptions(bad, message));
+}
+
+TEST(SegmentPlanes, SegmentsStopAtColourEdges) {
+    // Left half reddish, right half bluish, each with a little noise.
+    const int W = 40;
+    const int H = 30;
+    std::vector<float> rgb(3 * W * H);
+    unsigned state = 7;
+    for (int p = 0; p < W * H; p++) {
+        state = state * 1103515245u + 12345u;
+        const float noise = static_cast<float>((state >> 16) % 7) - 3.0f;
+        const bool left = p % W < W / 2;
+        rgb[3 * p] = (left ? 180.0f : 60.0f) + noise;
+        rgb[3 * p + 1] = 80.0f + noise;
+        rgb[3 * p + 2] = (left ? 60.0f : 170.0f) + noise;
+    }
+    int count = 0;
+    const std::vector<int> segment = SegmentColours(W, H, rgb, 300.0f, 20, count);
+    ASSERT_EQ(segment.size(), static_cast<size_t>(W * H));
+    EXPECT_GE(count, 2);
+    EXPECT_LE(count, 6);
+    std::vector<int> side(static_cast<size_t>(count), -1);
+    for (int p = 0; p < W * H; p++) {
+        const int s = p % W < W / 2 ? 0 : 1;
+        int& seen = side[static_cast<size_t>(segment[static_cast<size_t>(p)])];
+        EXPECT_TRUE(seen < 0 || seen == s) << "segment across the colour edge at " << p;
+        seen = s;
+    }
+    // A wrong-sized picture gives one segment of nothing, not a crash.
+    EXPECT_TRUE(SegmentColours(W, H, std::vector<float>(5), 300.0f, 20, count).size() ==
+                static_cast<size_t>(W * H));
+}
+
+TEST(SegmentPlanes, PatchesMoveOntoTheSegmentsPlane) {
+    const int W = 60;
+    const int H = 40;
+    auto plane = [](int x, int y) {
+        return 0.2f + 0.001f * static_cast<float>(x) + 0.002f * static_cast<float>(y);
+    };
+    std::vector<int> segment(W * H);
+    std::vector<float> d(W * H);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            const int p = y * W + x;
+            segment[p] = x < 40 ? 0 : 1;
+            d[p] = x < 40 ? plane(x, y) : 0.5f + 0.01f * static_cast<float>((x * 7 + y * 13) % 11);
+        }
+    }
+    // A patch 4 % off the plane, a few pixels of a nearer surface and a missing one.
+    for (int y = 10; y < 20; y++) {
+        for (int x = 10; x < 20; x++) {
+            d[y * W + x] = 1.04f * plane(x, y);
+        }
+    }
+    d[5 * W + 30] = 1.5f * plane(30, 5);
+    d[6 * W + 30] = 1.5f * plane(30, 6);
+    d[7 * W + 30] = NAN;
+    const std::vector<float> before = d;
+    ZelPlaneFit fit;
+    FitSegmentPlanes(W, segment, 2, fit, d);
+    for (int y = 10; y < 20; y++) {
+        for (int x = 10; x < 20; x++) {
+            EXPECT_NEAR(d[y * W + x], plane(x, y), 1e-4f * plane(x, y));
+        }
+    }
+    EXPECT_EQ(d[5 * W + 30], before[5 * W + 30]);
+    EXPECT_EQ(d[6 * W + 30], before[6 * W + 30]);
+    EXPECT_TRUE(std::isnan(d[7 * W + 30]));
+    // The right segment's values scatter by up to 20 %: no plane holds half of it, so it stays.
+    for (int y = 0; y < H; y++) {
+        for (int x = 40; x < W; x++) {
+            EXPECT_EQ(d[y * W + x], before[y * W + x]);
+        }
+    }
 }
