@@ -1,7 +1,8 @@
 // Accuracy and speed of the reference depth-recovery stages on a project with ground truth.
 //
 // zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
-//              [--neighbours K] [--passes P] [--threads N] [--compare-threads]
+//              [--neighbours K] [--passes P] [--threads N] [--plane-scale S]
+//              [--compare-threads]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
 // frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
@@ -197,6 +198,8 @@ int main(int argc, char** argv) {
             options.passes = std::atoi(v), a++;
         } else if (arg == "--parallax") {
             options.minParallax = std::atof(v), a++;
+        } else if (arg == "--plane-scale") {
+            options.planeScale = std::atoi(v), a++;
         } else if (arg == "--refine-neighbours") {
             options.refineNeighbours = std::atoi(v), a++;
         } else if (arg == "--refine-radius") {

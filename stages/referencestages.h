@@ -6,7 +6,8 @@
 // Outputs per frame (label type 0 after Init, 1 after Optimise): the disparity map in the frame
 // (dspImg), its depth file, its label picture (levels = the sweep's level count) and its
 // disparity picture. After the last optimisation pass, pixels that no neighbour confirms and
-// two or more neighbours contradict are NaN (missing).
+// two or more neighbours contradict are NaN (missing). Both stages end by fitting planes to the
+// map over the frame's colour segments (stages/segmentplanes.h; planeScale 0 turns it off).
 #pragma once
 
 #include <functional>

@@ -27,6 +27,7 @@ TEST(RecoverProcess, UsageErrors) {
         {"--neighbours", "0", "p.txt"},
         {"--refine-neighbours", "65", "p.txt"},
         {"--passes", "4", "p.txt"},
+        {"--plane-scale", "-5", "p.txt"},
         {"--threads", "-1", "p.txt"},
         {"--frames", "3", "p.txt"},
         {"--frames", "5:2", "p.txt"},

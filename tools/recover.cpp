@@ -40,6 +40,8 @@ void PrintHelp() {
         "                       against, 1..64 (default 24)\n"
         "  --passes P           bundle-optimisation passes, 0..3 (default 1; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
+        "  --plane-scale S      colour-segment scale of the plane fit that ends each stage,\n"
+        "                       0..1000000 (default 1600; larger: larger segments; 0 = none)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
         "  --help               this text\n");
@@ -97,6 +99,9 @@ bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
     if (arg == "--refine-neighbours") {
         return ParseBounded(value, 1, 64, options.refineNeighbours);
     }
+    if (arg == "--plane-scale") {
+        return ParseBounded(value, 0, 1000000, options.planeScale);
+    }
     if (arg == "--min-parallax") {
         char* end = nullptr;
         options.minParallax = std::strtod(value, &end);
@@ -120,7 +125,8 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
         }
         const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
                                 arg == "--refine-neighbours" || arg == "--passes" ||
-                                arg == "--threads" || arg == "--min-parallax";
+                                arg == "--threads" || arg == "--min-parallax" ||
+                                arg == "--plane-scale";
         if (takesValue) {
             if (a + 1 >= argc) {
                 return Usage("option " + arg + " needs a value");
