@@ -115,6 +115,10 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
         std::printf("ERROR: no disparity range\n");
         std::exit(1);
     }
+    if (evaluate) {
+        std::printf("disparity range swept: %.4f .. %.4f\n", options.minDisparity,
+                    options.maxDisparity);
+    }
     if (last < 0 || last >= seq.GetFrameCount()) {
         last = seq.GetFrameCount() - 1;
     }

@@ -49,6 +49,9 @@ const float kGeoTolerance = 0.01f;
 const float kConsistency = 0.02f;
 // Neighbours that must contradict an unconfirmed pixel before it is marked missing.
 const int kContradictions = 2;
+// Neighbours that must confirm a pixel for it to choose its segment's plane; the others take it.
+// One neighbour alone also confirms the halo beside a near edge (it sees the edge there too).
+const int kPlaneConfirmations = 3;
 
 // The refinement warps each window with the map median-filtered over (2 r + 1)^2: the median's
 // surface is smooth enough to follow slanted ground while single wrong pixels do not bend it.
@@ -1188,8 +1191,10 @@ bool Unusable(const FrameSet& fs) {
 // average out. With markMissing, pixels that no neighbour confirms and at least
 // kContradictions neighbours contradict become NaN: a pixel that no neighbour can check (outside
 // their pictures, or hidden) keeps its estimate, and one neighbour's own error alone does not
-// remove it.
-void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing) {
+// remove it. confirmed receives, per frame, the pixels at least kPlaneConfirmations neighbours
+// confirm.
+void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing,
+                        std::vector<std::vector<uint8_t>>& confirmed) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
     const int last = run.last;
@@ -1197,6 +1202,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
+    confirmed.assign(static_cast<size_t>(count), std::vector<uint8_t>());
     for (int k = 0; k < count; k++) {
         CZelVideoFrame* frame = sequence.GetFrame(first + k);
         const std::vector<float>& map = maps[static_cast<size_t>(k)];
@@ -1263,6 +1269,11 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
                     }
                 }
             }
+            std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(k)];
+            confirmedHere.resize(n);
+            for (size_t p = 0; p < n; p++) {
+                confirmedHere[p] = agree[p] >= kPlaneConfirmations ? 1 : 0;
+            }
             for (size_t p = 0; p < n; p++) {
                 if (markMissing && contradicted[p]) {
                     map[p] = kNaN;
@@ -1276,10 +1287,12 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
     });
 }
 
-// Each frame's map gets the planes of its colour segments (see FitSegmentPlanes). The colour
-// images are read again, one frame at a time per worker, and released afterwards unless they
-// were loaded before.
-void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps) {
+// Each frame's map gets the planes of its colour segments (see FitSegmentPlanes), chosen by the
+// confirmed pixels: the others (hidden in most views, outside their pictures, or filled) take
+// the plane of the confirmed ones in their segment. The colour images are read again, one frame
+// at a time per worker, and released afterwards unless they were loaded before.
+void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps,
+               const std::vector<std::vector<uint8_t>>& confirmed) {
     const ZelStageOptions& o = run.stages.GetOptions();
     if (o.planeScale <= 0) {
         return;
@@ -1318,7 +1331,7 @@ void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps) {
                 SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);
             ZelPlaneFit fit;
             fit.seed = static_cast<uint32_t>(run.first + k) + 1u;
-            FitSegmentPlanes(W, segment, count, fit, map);
+            FitSegmentPlanes(W, segment, count, fit, map, &confirmed[static_cast<size_t>(k)]);
         }
         std::lock_guard<std::mutex> lock(run.reportMutex);
         run.times.rest += Seconds(t0);
@@ -1509,8 +1522,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         run.Report("init", done, i, sweepSeconds[static_cast<size_t>(k)] + seconds);
     });
     // The refined maps replace the swept ones only now: the check above reads the neighbours'.
-    FuseWithNeighbours(run, maps, false);
-    FitPlanes(run, maps);
+    std::vector<std::vector<uint8_t>> confirmed;
+    FuseWithNeighbours(run, maps, false, confirmed);
+    FitPlanes(run, maps, confirmed);
     FinishStage(run, maps, first, 0,
                 static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
@@ -1572,8 +1586,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         }
     }
 
-    FuseWithNeighbours(run, maps, true);
-    FitPlanes(run, maps);
+    std::vector<std::vector<uint8_t>> confirmed;
+    FuseWithNeighbours(run, maps, true, confirmed);
+    FitPlanes(run, maps, confirmed);
     FinishStage(run, maps, first, 1, pixelLevels, times);
 }
 

@@ -31,7 +31,7 @@ struct ZelStageOptions {
                                 // picture width
     double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
     double maxDisparity = -1.0;
-    int planeScale = 1600;   // colour segmentation of the plane fit that ends each stage:
+    int planeScale = 3200;   // colour segmentation of the plane fit that ends each stage:
                              // larger gives larger segments (0 = no plane fit)
     int planeMinSize = 200;  // smallest segment, in pixels
     bool writeFiles = true;  // depth files and pictures (the maps are always set)

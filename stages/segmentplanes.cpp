@@ -127,15 +127,22 @@ std::vector<int> SegmentColours(int W, int H, const std::vector<float>& rgb, flo
 }
 
 size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const ZelPlaneFit& fit,
-                        std::vector<float>& disparity) {
+                        std::vector<float>& disparity, const std::vector<uint8_t>* checked) {
     if (W <= 0 || count <= 0 || segment.size() != disparity.size()) {
         return 0;
     }
+    if (checked != nullptr && checked->size() != disparity.size()) {
+        checked = nullptr;
+    }
+    // members: the pixels that choose the plane; unchecked: those that only follow it.
     std::vector<std::vector<uint32_t>> members(static_cast<size_t>(count));
+    std::vector<std::vector<uint32_t>> unchecked(static_cast<size_t>(count));
     for (size_t p = 0; p < segment.size(); p++) {
         const int s = segment[p];
         if (s >= 0 && s < count && std::isfinite(disparity[p]) && disparity[p] > 0.0f) {
-            members[static_cast<size_t>(s)].push_back(static_cast<uint32_t>(p));
+            const bool isChecked = checked == nullptr || (*checked)[p] != 0;
+            (isChecked ? members : unchecked)[static_cast<size_t>(s)].push_back(
+                static_cast<uint32_t>(p));
         }
     }
     uint32_t state = fit.seed * 2654435761u + 0x9e3779b9u;
@@ -159,7 +166,15 @@ size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const
     size_t moved = 0;
     // Too few pixels to tell a plane from noise.
     const size_t kMinPixels = 30;
-    for (const std::vector<uint32_t>& seg : members) {
+    for (size_t index = 0; index < members.size(); index++) {
+        std::vector<uint32_t>& seg = members[index];
+        std::vector<uint32_t>& rest = unchecked[index];
+        // Where the checks reached too little of the segment, its plane is chosen by all of it.
+        if (static_cast<double>(seg.size()) <
+            fit.minChecked * static_cast<double>(seg.size() + rest.size())) {
+            seg.insert(seg.end(), rest.begin(), rest.end());
+            rest.clear();
+        }
         if (seg.size() < kMinPixels) {
             continue;
         }
@@ -226,18 +241,24 @@ size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const
             best[1] = s[1];
             best[2] = s[2] - s[0] * cx - s[1] * cy;
         }
-        for (uint32_t p : seg) {
-            if (residual(best, p) <= fit.guard) {
-                double x;
-                double y;
-                coords(p, x, y);
-                const double value = best[0] * x + best[1] * y + best[2];
-                if (value > 0.0) {
-                    disparity[p] = static_cast<float>(value);
-                    moved++;
+        // Checked pixels far from the plane belong to another surface and stay; unchecked ones
+        // hold only what the aggregation or a fill carried in, and take the plane.
+        auto follow = [&](const std::vector<uint32_t>& pixels, bool guarded) {
+            for (uint32_t p : pixels) {
+                if (!guarded || residual(best, p) <= fit.guard) {
+                    double x;
+                    double y;
+                    coords(p, x, y);
+                    const double value = best[0] * x + best[1] * y + best[2];
+                    if (value > 0.0) {
+                        disparity[p] = static_cast<float>(value);
+                        moved++;
+                    }
                 }
             }
-        }
+        };
+        follow(seg, true);
+        follow(rest, false);
     }
     return moved;
 }

@@ -2,7 +2,9 @@
 // the camera and a slanted one, recovered through the project parser, the stage plug and Run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -222,4 +224,20 @@ TEST(SegmentPlanes, PatchesMoveOntoTheSegmentsPlane) {
             EXPECT_EQ(d[y * W + x], before[y * W + x]);
         }
     }
+    // With a checked mask, the unchecked pixels take the plane however far off they are, unless
+    // too little of the segment is checked for the mask to count.
+    std::vector<uint8_t> checked(W * H, 1);
+    for (int y = 0; y < H; y++) {
+        d[y * W] = 0.6f * plane(0, y);
+        checked[static_cast<size_t>(y * W)] = 0;
+    }
+    std::vector<float> masked = d;
+    FitSegmentPlanes(W, segment, 2, fit, masked, &checked);
+    EXPECT_NEAR(masked[3 * W], plane(0, 3), 1e-4f * plane(0, 3));
+    EXPECT_EQ(masked[5 * W + 30], before[5 * W + 30]);
+    std::fill(checked.begin(), checked.begin() + W * H / 5, 1);
+    std::fill(checked.begin() + W * H / 5, checked.end(), 0);
+    masked = d;
+    FitSegmentPlanes(W, segment, 2, fit, masked, &checked);
+    EXPECT_EQ(masked[3 * W], d[3 * W]);
 }

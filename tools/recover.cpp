@@ -41,7 +41,7 @@ void PrintHelp() {
         "  --passes P           bundle-optimisation passes, 0..3 (default 1; 0 = none)\n"
         "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
         "  --plane-scale S      colour-segment scale of the plane fit that ends each stage,\n"
-        "                       0..1000000 (default 1600; larger: larger segments; 0 = none)\n"
+        "                       0..1000000 (default 3200; larger: larger segments; 0 = none)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
         "  --help               this text\n");
