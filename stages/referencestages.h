@@ -7,7 +7,8 @@
 // (dspImg), its depth file, its label picture (levels = the sweep's level count) and its
 // disparity picture. After the last optimisation pass, pixels that no neighbour confirms and
 // two or more neighbours contradict are NaN (missing). Both stages end by fitting planes to the
-// map over the frame's colour segments (stages/segmentplanes.h; planeScale 0 turns it off).
+// map over the frame's colour segments, chosen by the pixels three neighbours confirm and taken
+// by those they do not (stages/segmentplanes.h; planeScale 0 turns it off).
 #pragma once
 
 #include <functional>
