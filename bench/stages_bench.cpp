@@ -2,7 +2,7 @@
 //
 // zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
 //              [--neighbours K] [--passes P] [--threads N] [--plane-scale S]
-//              [--compare-threads] [--summary]
+//              [--compare-threads] [--summary] [--track-residual PX] [--write-files]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
 // frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
@@ -15,6 +15,8 @@
 //
 // with the shares in percent after the initialisation and for the final maps (after the bundle
 // optimisation, or the initialisation's with --passes 0), and the wall time of both stages.
+// --write-files leaves the depth files and pictures in the project's DATA/ and TMP/ (for
+// zel_depth_compare); --track-residual overrides the residual measured from the tracks.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +29,7 @@
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "stages/evidence.h"
 #include "stages/referencestages.h"
 
 namespace {
@@ -125,6 +128,7 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
     if (evaluate) {
         std::printf("disparity range swept: %.4f .. %.4f\n", options.minDisparity,
                     options.maxDisparity);
+        std::printf("track residual: %.3f px\n", EstimateTrackResidual(seq));
     }
     if (last < 0 || last >= seq.GetFrameCount()) {
         last = seq.GetFrameCount() - 1;
@@ -189,6 +193,7 @@ int main(int argc, char** argv) {
     bool compareThreads = false;
     bool evaluate = true;
     bool summary = false;
+    bool writeFiles = false;
     for (int a = 3; a < argc; a++) {
         const std::string arg = argv[a];
         const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
@@ -196,6 +201,8 @@ int main(int argc, char** argv) {
             compareThreads = true;
         } else if (arg == "--summary") {
             summary = true;
+        } else if (arg == "--write-files") {
+            writeFiles = true;
         } else if (arg == "--threads-only") {
             compareThreads = true;
             evaluate = false;
@@ -222,12 +229,14 @@ int main(int argc, char** argv) {
             options.windowRadius = std::atoi(v), a++;
         } else if (arg == "--threads") {
             options.threads = std::atoi(v), a++;
+        } else if (arg == "--track-residual") {
+            options.trackResidual = std::atof(v), a++;
         } else {
             std::fprintf(stderr, "zel_stages_bench: bad option %s\n", arg.c_str());
             return 2;
         }
     }
-    options.writeFiles = false;
+    options.writeFiles = writeFiles;
     if (evaluate) {
         const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
         const ZelStageTimes& t = r.times;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
@@ -15,9 +16,19 @@
 #include <vector>
 
 #include "sequence/videoframe.h"
+#include "stages/evidence.h"
 #include "stages/segmentplanes.h"
 
 namespace {
+
+double Knob(const char* name, double def) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? std::atof(v) : def;
+}
+double PoseK() {
+    static const double k = Knob("ZEL_POSE_K", 2.0);
+    return k;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -64,6 +75,7 @@ const float kOutside = 1e3f;
 struct Grey {
     int w = 0;
     int h = 0;
+    float noise = 0.0f;  // the picture's own noise, grey levels (EstimateImageNoise)
     std::vector<float> v;
 
     float At(int x, int y) const { return v[static_cast<size_t>(y) * w + x]; }
@@ -141,6 +153,21 @@ Relative MakeRelative(const CCamera& ref, const CCamera& nb, bool scaled) {
     rel.e[1] = kj[1] * b[1] + kj[3] * b[2];
     rel.e[2] = b[2];
     return rel;
+}
+
+// The change of the neighbour's disparity (q from Relative at disparity d, q2 > 0) that moves the
+// projection by `pixels`: where the cameras carry errors of that size, two views' disparities
+// cannot agree more closely. Near the epipole a pixel barely moves with its disparity, so the
+// tolerance is capped at a quarter of the disparity there.
+double PoseTolerance(const Relative& rel, double q0, double q1, double q2, double pixels) {
+    if (!(pixels > 0.0)) {
+        return 0.0;
+    }
+    const double inv2 = 1.0 / (q2 * q2);
+    const double du = (rel.e[0] * q2 - q0 * rel.e[2]) * inv2;
+    const double dv = (rel.e[1] * q2 - q1 * rel.e[2]) * inv2;
+    const double motion = std::sqrt(du * du + dv * dv);  // pixels per unit of disparity in i
+    return pixels / std::max(motion, 1e-12) / q2;
 }
 
 // Window sums over (2 r + 1)^2, truncated at the borders: separable running sums.
@@ -292,6 +319,9 @@ struct Sweep {
     int L;
     double dmin;
     double step;
+    // How far, in pixels, the cameras' own errors may move a projection: checks between views
+    // allow the disparity change that moves a pixel this far in the neighbour.
+    double pixelTolerance = 0.0;
     double Level(double l) const { return dmin + l * step; }
 };
 
@@ -385,7 +415,7 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
 // `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
 // samples taken.
 double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
-                      double tolerance, int r, Worker& w) {
+                      const Sweep& sw, int r, Worker& w) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -458,7 +488,9 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                         const double seen = map->GetDisparity(u, v);
                         const double predicted = d / q2;
                         if (std::isfinite(seen)) {
-                            const double tol = std::max(kGeoTolerance * predicted, tolerance);
+                            const double tol = std::max(
+                                std::max(kGeoTolerance * predicted, sw.step),
+                                PoseTolerance(rel, u * q2, v * q2, q2, sw.pixelTolerance));
                             penalty = static_cast<float>(
                                 std::min(std::fabs(predicted - seen) / tol, 1.0));
                         }
@@ -765,7 +797,7 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
         const int count = std::min(kBlock, sw.L - l0);
         for (int b = 0; b < count; b++) {
             std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l0 + b)));
-            ft.samples += NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+            ft.samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
             uint16_t* out = &block[static_cast<size_t>(b) * n];
             if (K <= kFastCombineViews) {
                 CombineLevel(w, K, worst, scale, out);
@@ -849,7 +881,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
             for (size_t p = 0; p < n; p++) {
                 hyp[p] = static_cast<float>(base[p] + off);
             }
-            NeighbourCosts(fs, hyp, geometric, sw.step, r, w);
+            NeighbourCosts(fs, hyp, geometric, sw, r, w);
             for (size_t p = 0; p < n; p++) {
                 cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
             }
@@ -884,7 +916,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
 // there.
 // With `fused`, also sums per pixel the disparities that the confirming neighbours give back
 // (the pixel's disparity scaled by what the neighbour sees over what it should see).
-void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double levelStep,
+void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
                  std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
                  std::vector<double>* fused = nullptr) {
     const int W = fs.ref->w;
@@ -924,7 +956,8 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, double
                 if (!std::isfinite(seen)) {
                     continue;
                 }
-                const double tol = std::max(kConsistency * predicted, levelStep);
+                const double tol = std::max(std::max(kConsistency * predicted, sw.step),
+                                            PoseTolerance(rel, q0, q1, q2, sw.pixelTolerance));
                 if (std::fabs(seen - predicted) <= tol) {
                     agree[p]++;
                     if (fused != nullptr) {
@@ -1066,6 +1099,8 @@ class StageRun {
         sweep.L = o.levels;
         sweep.dmin = o.minDisparity;
         sweep.step = (o.maxDisparity - o.minDisparity) / (o.levels - 1);
+        residual = o.trackResidual >= 0.0 ? o.trackResidual : EstimateTrackResidual(seq);
+        sweep.pixelTolerance = PoseK() * residual;
         const int count = last - first + 1;
         neighbours.resize(static_cast<size_t>(count));
         std::vector<int> lastUser(static_cast<size_t>(seq.GetFrameCount()), -1);
@@ -1168,6 +1203,7 @@ class StageRun {
     int first;
     int last;
     Sweep sweep{};
+    double residual = 0.0;
     std::vector<std::vector<int>> neighbours;
     std::atomic<int> next{0};
     std::unique_ptr<ImageCache> cache;
@@ -1240,7 +1276,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             std::vector<uint8_t> agree;
             std::vector<uint8_t> disagree;
             std::vector<double> fused;
-            Consistency(fs, map, run.sweep.step, agree, disagree, &fused);
+            Consistency(fs, map, run.sweep, agree, disagree, &fused);
             std::vector<uint8_t> contradicted(n, 0);
             for (size_t p = 0; p < n; p++) {
                 contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
@@ -1259,7 +1295,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
                 FillUnreliable(W, H, standing, filled);
                 std::vector<uint8_t> agreeFilled;
                 std::vector<uint8_t> disagreeFilled;
-                Consistency(fs, filled, run.sweep.step, agreeFilled, disagreeFilled);
+                Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
                 for (size_t p = 0; p < n; p++) {
                     if (contradicted[p] && std::isfinite(filled[p]) &&
                         (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
@@ -1392,6 +1428,10 @@ bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& messa
         message = "ERROR: the parallax share must lie in [0, 1)";
         return false;
     }
+    if (!(o.trackResidual <= 1000.0)) {
+        message = "ERROR: the track residual must be at most 1000 pixels (below 0: measured)";
+        return false;
+    }
     if (!(o.minDisparity >= 0.0) || !(o.maxDisparity > o.minDisparity) ||
         !std::isfinite(o.maxDisparity)) {
         message = "ERROR: the disparity range is empty or not finite";
@@ -1502,7 +1542,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             Worker& w = run.workers[static_cast<size_t>(worker)];
             std::vector<uint8_t> agree;
             std::vector<uint8_t> disagree;
-            Consistency(fs, map, run.sweep.step, agree, disagree);
+            Consistency(fs, map, run.sweep, agree, disagree);
             std::vector<uint8_t> reliable(map.size());
             for (size_t p = 0; p < map.size(); p++) {
                 // Confirmed by a neighbour and contradicted by no more than confirm it: the
