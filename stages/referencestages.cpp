@@ -30,6 +30,27 @@ double PoseK() {
     return k;
 }
 
+double NoiseFloorK() {
+    static const double k = Knob("ZEL_FLOOR_K", 0.0);
+    return k;
+}
+double BlurK() {
+    static const double k = Knob("ZEL_BLUR_K", 0.0);
+    return k;
+}
+double BlurN0() {
+    static const double k = Knob("ZEL_BLUR_N0", 0.5);
+    return k;
+}
+double SegBlurK() {
+    static const double k = Knob("ZEL_SEGBLUR_K", 0.0);
+    return k;
+}
+double WeakNoiseK() {
+    static const double k = Knob("ZEL_WEAK_K", 0.0);
+    return k;
+}
+
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
@@ -226,6 +247,53 @@ void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int
     }
 }
 
+// Separable Gaussian blur of `channels` interleaved planes of W x H values in place, with the
+// border clamped. Nothing changes for sigma below 0.1.
+void Blur(std::vector<float>& v, int W, int H, int channels, double sigma) {
+    if (!(sigma >= 0.1) || W <= 0 || H <= 0) {
+        return;
+    }
+    const int r = std::max(1, static_cast<int>(std::ceil(2.5 * sigma)));
+    std::vector<float> kernel(static_cast<size_t>(2 * r + 1));
+    float total = 0.0f;
+    for (int k = -r; k <= r; k++) {
+        kernel[static_cast<size_t>(k + r)] =
+            static_cast<float>(std::exp(-0.5 * k * k / (sigma * sigma)));
+        total += kernel[static_cast<size_t>(k + r)];
+    }
+    for (float& k : kernel) {
+        k /= total;
+    }
+    const size_t C = static_cast<size_t>(channels);
+    std::vector<float> tmp(v.size());
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            for (size_t c = 0; c < C; c++) {
+                float s = 0.0f;
+                for (int k = -r; k <= r; k++) {
+                    const int u = std::min(std::max(x + k, 0), W - 1);
+                    s += kernel[static_cast<size_t>(k + r)] *
+                         v[(static_cast<size_t>(y) * W + u) * C + c];
+                }
+                tmp[(static_cast<size_t>(y) * W + x) * C + c] = s;
+            }
+        }
+    }
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            for (size_t c = 0; c < C; c++) {
+                float s = 0.0f;
+                for (int k = -r; k <= r; k++) {
+                    const int t = std::min(std::max(y + k, 0), H - 1);
+                    s += kernel[static_cast<size_t>(k + r)] *
+                         tmp[(static_cast<size_t>(t) * W + x) * C + c];
+                }
+                v[(static_cast<size_t>(y) * W + x) * C + c] = s;
+            }
+        }
+    }
+}
+
 // Colour images shared by the frames in flight: loaded once, turned into grey, and released
 // when no frame in flight and no frame still to come needs them.
 class ImageCache {
@@ -259,6 +327,8 @@ class ImageCache {
                             static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0 - 128.0);
                     }
                 }
+                grey->noise = static_cast<float>(EstimateImageNoise(grey->v.data(), W, H));
+                Blur(grey->v, W, H, 1, BlurK() * std::max(0.0, grey->noise - BlurN0()));
             } else {
                 std::printf("Warning: cannot read the image of frame %d: %s\n", i,
                             frame->imageFile.c_str());
@@ -326,6 +396,7 @@ struct Sweep {
 };
 
 struct Worker {
+    float floor = kVarianceFloor;  // variance floor of the window correlation, grey levels squared
     std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
     std::vector<float> colJ, colJJ, colIJ;
     std::vector<uint8_t> valid;
@@ -401,7 +472,7 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
             const float mJ = hJ * inv;
             const float vJ = std::max(hJJ * inv - mJ * mJ, 0.0f);
             const float cov = hIJ * inv - w.meanI[p] * mJ;
-            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + kVarianceFloor);
+            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + w.floor);
             float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
             if (geometric) {
                 c += kGeoWeight * w.geo[p];
@@ -488,9 +559,9 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
                         const double seen = map->GetDisparity(u, v);
                         const double predicted = d / q2;
                         if (std::isfinite(seen)) {
-                            const double tol = std::max(
-                                std::max(kGeoTolerance * predicted, sw.step),
-                                PoseTolerance(rel, u * q2, v * q2, q2, sw.pixelTolerance));
+                            const double tol =
+                                std::max(std::max(kGeoTolerance * predicted, sw.step),
+                                         PoseTolerance(rel, u * q2, v * q2, q2, sw.pixelTolerance));
                             penalty = static_cast<float>(
                                 std::min(std::fabs(predicted - seen) / tol, 1.0));
                         }
@@ -595,9 +666,10 @@ void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) 
 }
 
 // The window count, mean and inverse deviation of the reference over (2 r + 1)^2 at every pixel.
-void PrepareStats(const std::vector<float>& I, int W, int H, int r, std::vector<float>& count,
-                  std::vector<float>& invCount, std::vector<float>& meanI,
-                  std::vector<float>& invSdI, std::vector<float>& column) {
+void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
+                  std::vector<float>& count, std::vector<float>& invCount,
+                  std::vector<float>& meanI, std::vector<float>& invSdI,
+                  std::vector<float>& column) {
     const size_t n = I.size();
     meanI.resize(n);
     invSdI.resize(n);
@@ -617,14 +689,17 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, std::vector<
         invCount[p] = 1.0f / count[p];
         meanI[p] = sI[p] * invCount[p];
         const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
-        invSdI[p] = 1.0f / std::sqrt(var + kVarianceFloor);
+        invSdI[p] = 1.0f / std::sqrt(var + floor);
     }
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     w.wideR = 0;
     w.I = fs.ref->v;
-    PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.count, w.invCount, w.meanI, w.invSdI, w.column);
+    const float noise = fs.ref->noise;
+    w.floor = kVarianceFloor + static_cast<float>(NoiseFloorK()) * noise * noise;
+    PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.floor, w.count, w.invCount, w.meanI, w.invSdI,
+                 w.column);
 }
 
 // Sets up the wide window for the weakly textured pixels: its statistics of the reference and
@@ -635,10 +710,13 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
     if (wideR <= 0) {
         return;
     }
-    PrepareStats(w.I, fs.ref->w, fs.ref->h, wideR, w.count2, w.invCount2, w.meanI2, w.invSdI2,
-                 w.column);
+    PrepareStats(w.I, fs.ref->w, fs.ref->h, wideR, w.floor, w.count2, w.invCount2, w.meanI2,
+                 w.invSdI2, w.column);
     w.weak.resize(w.I.size());
-    const float limit = 1.0f / std::sqrt(kWeakTexture * kWeakTexture + kVarianceFloor);
+    const float noise = fs.ref->noise;
+    const float limit =
+        1.0f / std::sqrt(kWeakTexture * kWeakTexture +
+                         static_cast<float>(WeakNoiseK()) * noise * noise + w.floor);
     for (size_t p = 0; p < w.I.size(); p++) {
         w.weak[p] = w.invSdI[p] > limit ? 1 : 0;
     }
@@ -1362,6 +1440,12 @@ void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps,
             }
         }
         if (!rgb.empty()) {
+            std::vector<float> grey(n);
+            for (size_t p = 0; p < n; p++) {
+                grey[p] = (rgb[3 * p] + rgb[3 * p + 1] + rgb[3 * p + 2]) / 3.0f;
+            }
+            const double noise = EstimateImageNoise(grey.data(), W, H);
+            Blur(rgb, W, H, 3, SegBlurK() * std::max(0.0, noise - BlurN0()));
             int count = 0;
             const std::vector<int> segment =
                 SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);
