@@ -47,7 +47,11 @@ void PrintHelp() {
         "                       0..1000000 (default 3200; larger: larger segments; 0 = none)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
-        "  --help               this text\n");
+        "  --help               this text\n"
+        "\n"
+        "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
+        "cannot be used or some were not (the frames finish anyway, and a summary on standard\n"
+        "error lists them); 2 for a usage error.\n");
 }
 
 // A whole decimal integer within [lo, hi].
