@@ -1,7 +1,6 @@
 #include "interop/colmap.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +12,8 @@
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "util/writewhole.h"
 
 namespace zelinterop {
 
@@ -960,27 +961,7 @@ bool WriteColmapText(const std::string& dir, const ColmapModel& model, std::stri
 }
 
 bool WriteFileWhole(const std::string& path, const std::string& bytes, std::string& error) {
-    const std::string scratch = path + ".part";
-    FILE* file = std::fopen(scratch.c_str(), "wb");
-    if (file == nullptr) {
-        error = "can not create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    std::error_code ec;
-    if (!written || !closed) {
-        error = "can not write " + scratch + " (disk full?)";
-        std::filesystem::remove(scratch, ec);
-        return false;
-    }
-    std::filesystem::rename(scratch, path, ec);
-    if (ec) {
-        error = "can not rename " + scratch + " to " + path + ": " + ec.message();
-        std::filesystem::remove(scratch, ec);
-        return false;
-    }
-    return true;
+    return zelutil::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
 }
 
 }  // namespace zelinterop

@@ -8,6 +8,7 @@
 // Every depth file is named dataDir + "_depth<index>.raw" whatever the working size: a file
 // written while the reduced size is set holds the reduced map, and the reader takes the working
 // size of its own run, so writer and reader must agree on the reduced switch.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
+#include "util/writewhole.h"
 
 namespace {
 
@@ -47,34 +49,95 @@ void SwapFloatBytes(unsigned char* bytes, size_t count) {
 
 }  // namespace
 
+namespace {
+
+enum class DepthWrite { kSaved, kNoMap, kCannotCreate, kCannotWrite };
+
+// Writes map whole to path: the floats go to a temporary file beside it, which is renamed to
+// path when complete. kCannotCreate when the temporary file cannot be made; kCannotWrite when
+// writing, closing or renaming it fails. reason receives the system's words, when there are any.
+DepthWrite WriteDepth(const ZImage<float>* map, const std::string& path, std::string& reason) {
+    if (map == nullptr) {
+        return DepthWrite::kNoMap;
+    }
+    bool created = true;
+    auto write = [&](const std::string& partial, std::string* why) {
+        errno = 0;
+        FILE* file = std::fopen(partial.c_str(), "wb");
+        if (file == nullptr) {
+            created = false;
+            *why = errno != 0 ? std::strerror(errno) : "";
+            return false;
+        }
+        const size_t byteSize = static_cast<size_t>(map->GetByteSize());
+        const unsigned char* data = map->GetData();
+        size_t written = 0;
+        if (byteSize == 0) {
+            written = 0;
+        } else if (HostIsLittleEndian()) {
+            written = std::fwrite(data, 1, byteSize, file);
+        } else {
+            std::string bytes(reinterpret_cast<const char*>(data), byteSize);
+            SwapFloatBytes(reinterpret_cast<unsigned char*>(&bytes[0]), byteSize);
+            written = std::fwrite(bytes.data(), 1, byteSize, file);
+        }
+        // A full disk or a failing device must not pass as a saved map.
+        const bool closed = std::fclose(file) == 0;
+        if (written != byteSize || !closed) {
+            *why = "disk full?";
+            return false;
+        }
+        return true;
+    };
+    if (zelutil::WriteWhole(path, write, &reason)) {
+        return DepthWrite::kSaved;
+    }
+    return created ? DepthWrite::kCannotWrite : DepthWrite::kCannotCreate;
+}
+
+}  // namespace
+
 void CZelVideoFrame::SaveDepthFile() {
-    if (dspImg == nullptr) {
-        std::printf("ERROR! No dspImg is saved!!\n");
-        return;
-    }
     const std::string path = DepthFilePath(dataDir, index);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        // No line break: the key prompt follows on the same line.
-        std::printf("ERROR: Can not create depth file: %s", path.c_str());
-        std::fflush(stdout);
-        WaitForKey();
-        return;
+    std::string reason;
+    switch (WriteDepth(dspImg, path, reason)) {
+        case DepthWrite::kSaved:
+            break;
+        case DepthWrite::kNoMap:
+            std::printf("ERROR! No dspImg is saved!!\n");
+            break;
+        case DepthWrite::kCannotCreate:
+            // No line break: the key prompt follows on the same line.
+            std::printf("ERROR: Can not create depth file: %s", path.c_str());
+            std::fflush(stdout);
+            WaitForKey();
+            break;
+        case DepthWrite::kCannotWrite:
+            std::printf("ERROR: Can not write depth file: %s\n", path.c_str());
+            break;
     }
-    const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
-    size_t written = 0;
-    if (HostIsLittleEndian()) {
-        written = std::fwrite(dspImg->GetData(), 1, byteSize, file);
-    } else {
-        std::string bytes(reinterpret_cast<const char*>(dspImg->GetData()), byteSize);
-        SwapFloatBytes(reinterpret_cast<unsigned char*>(&bytes[0]), byteSize);
-        written = std::fwrite(bytes.data(), 1, byteSize, file);
+}
+
+bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
+    const std::string path = DepthFilePath(dataDir, index);
+    std::string reason;
+    switch (WriteDepth(dspImg, path, reason)) {
+        case DepthWrite::kSaved:
+            return true;
+        case DepthWrite::kNoMap:
+            error = "ERROR: No depth map to save for frame " + std::to_string(index);
+            return false;
+        case DepthWrite::kCannotCreate:
+            error = "ERROR: Can not create depth file: " + path;
+            break;
+        case DepthWrite::kCannotWrite:
+            error = "ERROR: Can not write depth file: " + path;
+            break;
     }
-    // A full disk or a failing device must not pass as a saved map.
-    const bool closed = std::fclose(file) == 0;
-    if (written != byteSize || !closed) {
-        std::printf("ERROR: Can not write depth file: %s\n", path.c_str());
+    if (!reason.empty()) {
+        error += " (" + reason + ")";
     }
+    return false;
 }
 
 bool CZelVideoFrame::LoadDepthFile() {

@@ -121,22 +121,35 @@ class CZelVideoFrame {
     // the frame without a map, when the working size cannot be allocated.
     bool CreateDisparityMap(float value);
 
-    // Writes dspImg to dataDir + "_depth<index>.raw" as raw little-endian floats, row 0 first.
+    // Writes dspImg to dataDir + "_depth<index>.raw" as raw little-endian floats, row 0 first,
+    // whole: to "<name>.part" beside it, renamed when complete, so the file is never half there.
     // Prints "ERROR! No dspImg is saved!!\n" without a map and
     // "ERROR: Can not create depth file: %s" (then waits for a key) when the file cannot be made,
     // and "ERROR: Can not write depth file: %s\n" when writing it fails (a full disk, say).
     void SaveDepthFile();
+    // The same file, for programs that run unattended: prints nothing and never waits. Returns
+    // false with the error line (no line end) in `error`: "ERROR: Can not create depth file:
+    // <path> (<reason>)", "ERROR: Can not write depth file: <path> (<reason>)", or "ERROR: No
+    // depth map to save for frame <index>".
+    bool WriteDepthFile(std::string& error) const;
     // Replaces dspImg by a new map of the working size and fills it from the depth file. Returns
     // false with "Warning : No depth file: %s\n" when the file is missing or empty; elements the
     // file does not cover are zero.
     bool LoadDepthFile();
 
     // Saves the label grid as a grey BMP, tmpDir + "1_Init_" (type 0) or "2_BO_" (type 1) + name
-    // + ".bmp", label l shown as l * 255 / (levels - 1) clamped to 0..255.
+    // + ".bmp", label l shown as l * 255 / (levels - 1) clamped to 0..255. Written whole, like
+    // the depth file. Prints an "ERROR:..." line when it cannot.
     void SaveLabelImage(ZImage<int>* labelImg, int labelType, int levels);
     // Saves dspImg as a grey BMP under the same name, mapping [minDisparity, maxDisparity] onto
-    // 0..255.
+    // 0..255. Prints an "ERROR:..." line when it cannot.
     void SaveDisparityImage(int labelType, double minDisparity, double maxDisparity);
+    // The same two pictures without printing: false with the error line (no line end) in
+    // `error`; a file that cannot be written gives "ERROR: Can not write picture: <path>
+    // (<reason>)".
+    bool WriteLabelImage(ZImage<int>* labelImg, int labelType, int levels, std::string& error);
+    bool WriteDisparityImage(int labelType, double minDisparity, double maxDisparity,
+                             std::string& error);
 
     int index;
     std::string imageFile;

@@ -294,8 +294,23 @@ void Blur(std::vector<float>& v, int W, int H, int channels, double sigma) {
     }
 }
 
+// Adds a problem of frame `frame` to list unless the same line is there already, keeping the
+// list in frame order; true when it is new.
+bool AddOnce(std::vector<ZelStageFailure>& list, int frame, const std::string& line) {
+    for (const ZelStageFailure& f : list) {
+        if (f.line == line) {
+            return false;
+        }
+    }
+    auto at = std::upper_bound(list.begin(), list.end(), frame,
+                               [](int value, const ZelStageFailure& f) { return value < f.frame; });
+    list.insert(at, ZelStageFailure{frame, line});
+    return true;
+}
+
 // Colour images shared by the frames in flight: loaded once, turned into grey, and released
-// when no frame in flight and no frame still to come needs them.
+// when no frame in flight and no frame still to come needs them. A picture that cannot be read
+// is handed to `unreadable` with its warning line at every load (several per run).
 class ImageCache {
   public:
     ImageCache(CZelVideoSequence& seq, std::vector<int> lastUser, std::atomic<int>& dispatched)
@@ -329,9 +344,9 @@ class ImageCache {
                 }
                 grey->noise = static_cast<float>(EstimateImageNoise(grey->v.data(), W, H));
                 Blur(grey->v, W, H, 1, BlurK() * std::max(0.0, grey->noise - BlurN0()));
-            } else {
-                std::printf("Warning: cannot read the image of frame %d: %s\n", i,
-                            frame->imageFile.c_str());
+            } else if (unreadable) {
+                unreadable(i, "Warning: cannot read the image of frame " + std::to_string(i) +
+                                  ": " + frame->imageFile);
             }
             entry.grey = grey;
         }
@@ -361,6 +376,8 @@ class ImageCache {
     }
 
     int Loads() const { return loads; }
+
+    std::function<void(int frame, const std::string& line)> unreadable;
 
   private:
     struct Entry {
@@ -1171,8 +1188,9 @@ int ThreadCount(int requested) {
 // Shared state of one stage run over frames first .. last.
 class StageRun {
   public:
-    StageRun(const CReferenceStages& owner, CZelVideoSequence& seq, int firstFrame, int lastFrame)
-        : stages(owner), sequence(seq), first(firstFrame), last(lastFrame) {
+    StageRun(const CReferenceStages& owner, CZelVideoSequence& seq, int firstFrame, int lastFrame,
+             ZelStageReport& problems)
+        : stages(owner), sequence(seq), first(firstFrame), last(lastFrame), report(problems) {
         const ZelStageOptions& o = owner.GetOptions();
         sweep.L = o.levels;
         sweep.dmin = o.minDisparity;
@@ -1192,6 +1210,9 @@ class StageRun {
             }
         }
         cache = std::make_unique<ImageCache>(seq, lastUser, next);
+        cache->unreadable = [this](int i, const std::string& line) {
+            Note(report.unreadFrames, i, line);
+        };
         threads = ThreadCount(o.threads);
         workers.resize(static_cast<size_t>(threads));
     }
@@ -1232,6 +1253,15 @@ class StageRun {
         }
     }
 
+    // Records a problem of frame i in one of the report's lists, printing its line the first
+    // time it comes up.
+    void Note(std::vector<ZelStageFailure>& list, int i, const std::string& line) {
+        std::lock_guard<std::mutex> lock(reportMutex);
+        if (AddOnce(list, i, line)) {
+            std::printf("%s\n", line.c_str());
+        }
+    }
+
     void AddTimes(const FrameTimes& ft, double total) {
         std::lock_guard<std::mutex> lock(reportMutex);
         times.costVolume += ft.costVolume;
@@ -1248,7 +1278,9 @@ class StageRun {
         if (frame->dspImg == nullptr || frame->dspImg->GetWidth() != W ||
             frame->dspImg->GetHeight() != H) {
             if (!frame->CreateDisparityMap(kNaN)) {
-                std::printf("ERROR: Can not allocate a depth map of %d x %d\n", W, H);
+                Note(report.unwrittenFiles, i,
+                     "ERROR: Can not allocate a depth map of " + std::to_string(W) + " x " +
+                         std::to_string(H) + " for frame " + std::to_string(i));
                 return;
             }
         }
@@ -1261,7 +1293,10 @@ class StageRun {
             return;
         }
         std::lock_guard<std::mutex> lock(fileMutex);
-        frame->SaveDepthFile();
+        std::string error;
+        if (!frame->WriteDepthFile(error)) {
+            Note(report.unwrittenFiles, i, error);
+        }
         ZImage<int> labels(W, H, 1);
         for (int y = 0; y < H; y++) {
             for (int x = 0; x < W; x++) {
@@ -1272,8 +1307,12 @@ class StageRun {
                 labels.At(x, y, 0) = std::min(std::max(l, 0), sweep.L - 1);
             }
         }
-        frame->SaveLabelImage(&labels, labelType, sweep.L);
-        frame->SaveDisparityImage(labelType, sweep.dmin, sweep.Level(sweep.L - 1));
+        if (!frame->WriteLabelImage(&labels, labelType, sweep.L, error)) {
+            Note(report.unwrittenFiles, i, error);
+        }
+        if (!frame->WriteDisparityImage(labelType, sweep.dmin, sweep.Level(sweep.L - 1), error)) {
+            Note(report.unwrittenFiles, i, error);
+        }
     }
 
     const CReferenceStages& stages;
@@ -1291,6 +1330,7 @@ class StageRun {
     std::mutex fileMutex;
     std::function<void(const ZelStageProgress&)> progressFn;
     ZelStageTimes times;
+    ZelStageReport& report;
 };
 
 // A frame whose own picture is missing: every pixel is NaN.
@@ -1576,7 +1616,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     if (!ClampRange(sequence, first, last)) {
         return;
     }
-    StageRun run(*this, sequence, first, last);
+    StageRun run(*this, sequence, first, last, report);
     run.progressFn = progress;
     const int count = last - first + 1;
     const int r = options.windowRadius;
@@ -1659,7 +1699,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     if (options.passes == 0 || !ClampRange(sequence, first, last)) {
         return;
     }
-    StageRun run(*this, sequence, first, last);
+    StageRun run(*this, sequence, first, last, report);
     run.progressFn = progress;
     const int count = last - first + 1;
     const int r = options.windowRadius;

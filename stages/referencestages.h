@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sequence/videosequence.h"
 
@@ -63,6 +64,22 @@ struct ZelStageTimes {
     int imageLoads = 0;        // colour images read from disk
 };
 
+// One problem of a run, for its summary: the frame it concerns and the line that reported it.
+struct ZelStageFailure {
+    int frame;
+    std::string line;
+};
+
+// What the stages could not do, collected over every Init and Optimise of one instance, each
+// problem once however often it recurs (a picture read by several stages and neighbours, a file
+// written by both stages), in frame order. A frame whose picture cannot be read is still given
+// a map and files, all missing (NaN).
+struct ZelStageReport {
+    std::vector<ZelStageFailure> unreadFrames;    // pictures that could not be read
+    std::vector<ZelStageFailure> unwrittenFiles;  // depth files and pictures not written
+    bool Clean() const { return unreadFrames.empty() && unwrittenFiles.empty(); }
+};
+
 class CReferenceStages : public CDepthStages {
   public:
     explicit CReferenceStages(const ZelStageOptions& options);
@@ -78,6 +95,8 @@ class CReferenceStages : public CDepthStages {
         progress = std::move(callback);
     }
     const ZelStageTimes& GetTimes() const { return times; }
+    // Each problem is also printed, once, as it is found (standard output, like the core's lines).
+    const ZelStageReport& GetReport() const { return report; }
     const ZelStageOptions& GetOptions() const { return options; }
 
     // The neighbours matched against frame i: up to options.neighbours frames, nearest first,
@@ -99,6 +118,7 @@ class CReferenceStages : public CDepthStages {
     ZelStageOptions options;
     std::function<void(const ZelStageProgress&)> progress;
     ZelStageTimes times;
+    ZelStageReport report;
 };
 
 // The disparity sweep range for a parsed project: the sequence's estimate of the largest

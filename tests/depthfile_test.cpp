@@ -219,25 +219,54 @@ TEST_F(DepthFileTest, CreateFailureHasNoLineBreakAndWaitsForAKeyOnce) {
               "ERROR: Can not create depth file: " + dir + "missing/_depth4.raw");
     EXPECT_EQ(g_waits, 1);
     EXPECT_NE(f.dspImg, nullptr);  // the map is kept
+
+    // The unattended form returns the line (with the reason) instead of printing and waiting.
+    std::string error;
+    bool ok = true;
+    EXPECT_EQ(testutil::CaptureStdout([&] { ok = f.WriteDepthFile(error); }), "");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error.rfind("ERROR: Can not create depth file: " + dir + "missing/_depth4.raw (", 0),
+              0u)
+        << error;
+    EXPECT_EQ(g_waits, 1);
 }
 
-TEST_F(DepthFileTest, WriteFailureIsReportedNotPassedAsSaved) {
-    // A depth file that lands on a full device: the create succeeds, the write does not.
-    // Linux has such a device; Windows (and some other systems) have none.
+TEST_F(DepthFileTest, WriteFailureIsReportedAndLeavesThePreviousFileWhole) {
+    // The file is written under a temporary name that lands on a full device: the create
+    // succeeds, the write does not. Linux has such a device; Windows (and some other systems)
+    // have none.
     std::error_code ec;
     if (!std::filesystem::exists("/dev/full", ec)) {
         GTEST_SKIP() << "this platform has no always-full device (/dev/full) to write to";
     }
-    std::filesystem::create_symlink("/dev/full", dir + "_depth5.raw", ec);
-    if (ec) {
+    const std::string path = dir + "_depth5.raw";
+    testutil::WriteFile(path, "previous");
+    auto linkToFull = [&] {
+        std::filesystem::create_symlink("/dev/full", path + ".part", ec);
+        return !ec;
+    };
+    if (!linkToFull()) {
         GTEST_SKIP() << "cannot link the depth file to /dev/full here: " << ec.message();
     }
     CZelVideoFrame f;
     f.index = 5;
     FillMap(f, {1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(testutil::CaptureStdout([&] { f.SaveDepthFile(); }),
-              "ERROR: Can not write depth file: " + dir + "_depth5.raw\n");
+              "ERROR: Can not write depth file: " + path + "\n");
     EXPECT_EQ(g_waits, 0);
+    EXPECT_EQ(testutil::ReadFile(path), "previous");
+    EXPECT_FALSE(std::filesystem::is_symlink(path + ".part"));
+
+    ASSERT_TRUE(linkToFull());
+    std::string error;
+    EXPECT_FALSE(f.WriteDepthFile(error));
+    EXPECT_EQ(error.rfind("ERROR: Can not write depth file: " + path, 0), 0u) << error;
+    EXPECT_EQ(testutil::ReadFile(path), "previous");
+    // Once the device is gone the map replaces the old file.
+    std::filesystem::remove(path + ".part");
+    EXPECT_TRUE(f.WriteDepthFile(error));
+    EXPECT_EQ(std::filesystem::file_size(path), 32u);
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }
 
 TEST_F(DepthFileTest, DegenerateWorkingSizesDoNotCrash) {

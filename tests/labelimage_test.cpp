@@ -200,4 +200,29 @@ TEST_F(LabelImageTest, UnusableInputsPrintAnErrorAndWriteNothing) {
     EXPECT_TRUE(DirEmpty());
 }
 
+TEST_F(LabelImageTest, PictureThatCannotBeWrittenIsReportedAndLeavesNothing) {
+    CZelVideoFrame::tmpDir = dir + "missing/";
+    ZImage<int> grid(2, 1, 1);
+    SetRow(grid, 0, {0, 1});
+    MakeMap(2, 1, {1, 2});
+    const std::string path = dir + "missing/2_BO_img0005.bmp";
+    std::string error;
+    bool ok = true;
+    EXPECT_EQ(testutil::CaptureStdout([&] { ok = frame.WriteLabelImage(&grid, 1, 2, error); }), "");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error.rfind("ERROR: Can not write picture: " + path, 0), 0u) << error;
+    error.clear();
+    EXPECT_FALSE(frame.WriteDisparityImage(1, 0.0, 4.0, error));
+    EXPECT_EQ(error.rfind("ERROR: Can not write picture: " + path, 0), 0u) << error;
+    // The printing forms print that line.
+    EXPECT_EQ(testutil::CaptureStdout([&] { frame.SaveLabelImage(&grid, 1, 2); }), error + "\n");
+    EXPECT_TRUE(DirEmpty());
+
+    // Written, nothing is left under the temporary name.
+    CZelVideoFrame::tmpDir = dir;
+    EXPECT_TRUE(frame.WriteDisparityImage(1, 0.0, 4.0, error));
+    EXPECT_TRUE(std::filesystem::exists(dir + "2_BO_img0005.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "2_BO_img0005.bmp.part"));
+}
+
 }  // namespace

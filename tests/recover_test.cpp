@@ -1,9 +1,13 @@
-// zel_recover as a process: usage errors, a project that cannot be read, and a run on a tiny
-// project that writes the depth files and pictures.
+// zel_recover as a process: usage errors, a project that cannot be read, a run on a tiny
+// project that writes the depth files and pictures, and runs whose outputs cannot be written or
+// whose pictures cannot be read.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/process_util.h"
 #include "tests/synthetic_scene.h"
@@ -14,6 +18,43 @@ namespace {
 
 testutil::ProcessResult Recover(const std::vector<std::string>& args) {
     return testutil::RunProcess(ZEL_RECOVER_EXE, args);
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        n++;
+    }
+    return n;
+}
+
+// Writes a fresh three-frame project of 40 x 30 pictures into dir; returns its path.
+std::string TinyProject(const std::string& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    testutil::PlaneScene scene;
+    scene.width = 40;
+    scene.height = 30;
+    scene.focal = 40.0;
+    scene.frames = 3;
+    return scene.Write(dir);
+}
+
+// A quick run with both stages over every frame.
+testutil::ProcessResult QuickRun(const std::string& project) {
+    return Recover({"--levels", "8", "--neighbours", "2", "--refine-neighbours", "2", "--passes",
+                    "1", "--threads", "2", project});
+}
+
+// Files left under a temporary name anywhere below dir.
+std::vector<std::string> PartialFiles(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.path().extension() == ".part") {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -74,6 +115,9 @@ TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     EXPECT_NE(r.err.find("[3/3] bo1   img000"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("[4/"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("3 frames in"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Press any key"), std::string::npos) << r.out;
+    EXPECT_TRUE(PartialFiles(dir).empty());
     for (int i = 0; i < 3; i++) {
         const std::string name = "img000" + std::to_string(i);
         EXPECT_EQ(fs::file_size(dir + "DATA/_depth" + std::to_string(i) + ".raw"), 40u * 30u * 4u);
@@ -88,4 +132,66 @@ TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_TRUE(fs::exists(dir + "DATA/_depth1.raw"));
     EXPECT_FALSE(fs::exists(dir + "DATA/_depth0.raw"));
+}
+
+TEST(RecoverProcess, OutputsThatCannotBeWrittenAreListedOnceAndFailTheRun) {
+    const std::string dir = testutil::TempPath("unwritable/");
+    const std::string project = TinyProject(dir);
+    // Regular files where the output folders belong: no one, root included, can write below.
+    testutil::WriteFile(dir + "DATA", "not a folder");
+    testutil::WriteFile(dir + "TMP", "not a folder");
+
+    const testutil::ProcessResult r = QuickRun(project);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string both = r.out + r.err;
+    EXPECT_EQ(both.find("Press any key"), std::string::npos) << both;
+    // Every frame was still recovered.
+    EXPECT_NE(r.err.find("[3/3] bo1"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("zel_recover: ERROR: could not write outputs of frames 0, 1, 2:\n"),
+              std::string::npos)
+        << r.err;
+    for (int i = 0; i < 3; i++) {
+        const std::string name = "img000" + std::to_string(i);
+        // Written by both stages (the pictures twice each), reported once as the run goes and
+        // once in the summary.
+        for (const std::string& path :
+             {dir + "DATA/_depth" + std::to_string(i) + ".raw", dir + "TMP/1_Init_" + name + ".bmp",
+              dir + "TMP/2_BO_" + name + ".bmp"}) {
+            EXPECT_EQ(Count(r.out, path), 1u) << path << "\n" << r.out;
+            EXPECT_EQ(Count(r.err, path), 1u) << path << "\n" << r.err;
+        }
+    }
+    EXPECT_EQ(Count(r.out, "ERROR: Can not create depth file: "), 3u) << r.out;
+    EXPECT_EQ(testutil::ReadFile(dir + "DATA"), "not a folder");
+    EXPECT_TRUE(PartialFiles(dir).empty());
+}
+
+TEST(RecoverProcess, MissingAndTruncatedPicturesWarnOnceAndFailTheRun) {
+    const std::string dir = testutil::TempPath("unreadable/");
+    const std::string project = TinyProject(dir);
+    fs::remove(dir + "img0001.bmp");
+    const std::string bytes = testutil::ReadFile(dir + "img0002.bmp");
+    testutil::WriteFile(dir + "img0002.bmp", bytes.substr(0, bytes.size() / 2));
+
+    const testutil::ProcessResult r = QuickRun(project);
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (int i = 1; i <= 2; i++) {
+        const std::string line = "Warning: cannot read the image of frame " + std::to_string(i) +
+                                 ": " + dir + "img000" + std::to_string(i) + ".bmp\n";
+        EXPECT_EQ(Count(r.out, line), 1u) << r.out;
+        EXPECT_EQ(Count(r.err, "  " + line), 1u) << r.err;
+    }
+    EXPECT_NE(r.err.find("zel_recover: ERROR: could not read the pictures of frames 1, 2:\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("could not write"), std::string::npos) << r.err;
+    // Frame 0 is recovered; the unreadable frames still get their files, every pixel missing.
+    EXPECT_TRUE(fs::exists(dir + "TMP/2_BO_img0000.bmp"));
+    const std::string depth = testutil::ReadFile(dir + "DATA/_depth1.raw");
+    ASSERT_EQ(depth.size(), 40u * 30u * 4u);
+    for (size_t at = 0; at < depth.size(); at += 4) {
+        float v = 0.0f;
+        std::memcpy(&v, depth.data() + at, 4);
+        ASSERT_TRUE(std::isnan(v)) << "element " << at / 4;
+    }
 }

@@ -17,7 +17,7 @@
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tools/toolsupport.h"
-#include "tools/write_whole.h"
+#include "util/writewhole.h"
 
 namespace zelview {
 
@@ -292,7 +292,7 @@ bool WriteRgbPng(const std::string& path, int width, int height,
         }
         return true;
     };
-    return zeltool::WriteWhole(path, write, error);
+    return zelutil::WriteWhole(path, write, error);
 #else
     if (error != nullptr) {
         *error = kNoPng;
@@ -316,7 +316,7 @@ bool WritePfm(const std::string& path, int width, int height, const std::vector<
         return false;
     }
     auto write = [&](const std::string& partial, std::string* reason) {
-        std::FILE* file = zeltool::OpenForWriting(partial, reason);
+        std::FILE* file = zelutil::OpenForWriting(partial, reason);
         if (file == nullptr) {
             return false;
         }
@@ -334,9 +334,9 @@ bool WritePfm(const std::string& path, int width, int height, const std::vector<
             }
             std::fwrite(row.data(), 1, row.size(), file);
         }
-        return zeltool::CloseWritten(file, partial, reason);
+        return zelutil::CloseWritten(file, partial, reason);
     };
-    return zeltool::WriteWhole(path, write, error);
+    return zelutil::WriteWhole(path, write, error);
 }
 
 double DepthPngScale(const std::vector<float>& disparities) {
@@ -405,7 +405,7 @@ bool WriteDepthPng16(const std::string& path, int width, int height,
         texts[k].text = textValues[k];
     }
     auto write = [&](const std::string& partial, std::string* reason) {
-        std::FILE* file = zeltool::OpenForWriting(partial, reason);
+        std::FILE* file = zelutil::OpenForWriting(partial, reason);
         if (file == nullptr) {
             return false;
         }
@@ -413,9 +413,9 @@ bool WriteDepthPng16(const std::string& path, int width, int height,
             std::fclose(file);
             return false;
         }
-        return zeltool::CloseWritten(file, partial, reason);
+        return zelutil::CloseWritten(file, partial, reason);
     };
-    return zeltool::WriteWhole(path, write, error);
+    return zelutil::WriteWhole(path, write, error);
 #endif
 }
 

@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
-#include "tools/write_whole.h"
+#include "util/writewhole.h"
 
 namespace zelfuse {
 
@@ -194,7 +194,7 @@ class PlyWriter {
   public:
     bool Open(const std::string& path, std::string* error) {
         path_ = path;
-        file_ = zeltool::OpenForWriting(path, error);
+        file_ = zelutil::OpenForWriting(path, error);
         return file_ != nullptr && Put(PlyHeader(0, HeaderLength()));
     }
     bool Append(const std::vector<PlyPoint>& points) {
@@ -206,7 +206,7 @@ class PlyWriter {
     bool Finish(std::string* error) {
         const bool ok =
             std::fseek(file_, 0, SEEK_SET) == 0 && Put(PlyHeader(count_, HeaderLength()));
-        const bool closed = zeltool::CloseWritten(file_, path_, error);
+        const bool closed = zelutil::CloseWritten(file_, path_, error);
         file_ = nullptr;
         return ok && closed;
     }
@@ -444,7 +444,7 @@ int FuseMain(int argc, const char* const argv[]) {
         return writer.Finish(reason);
     };
     std::string error;
-    if (!zeltool::WriteWhole(o.out, write, &error)) {
+    if (!zelutil::WriteWhole(o.out, write, &error)) {
         std::printf("ERROR: No point cloud written to %s: %s\n", o.out.c_str(), error.c_str());
         return 1;
     }

@@ -4,8 +4,10 @@
 // Parses the project (the parser's own lines go to standard output), hands the frames their
 // observations, estimates the disparity range from the tracks, installs the reference stages and
 // runs them over the chosen frames. Progress goes to standard error, one line per frame and
-// stage. Exit status: 0 after a run, 1 when the project cannot be read or gives no disparity
-// range, 2 for a usage error.
+// stage. Every frame of the range that can be done is done; then a summary on standard error
+// names the frames whose picture could not be read and the outputs that could not be written.
+// Exit status: 0 after a clean run; 1 when the project cannot be read or gives no disparity
+// range, or when the summary lists any problem; 2 for a usage error. Never waits for a key.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
@@ -44,7 +47,11 @@ void PrintHelp() {
         "                       0..1000000 (default 3200; larger: larger segments; 0 = none)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
-        "  --help               this text\n");
+        "  --help               this text\n"
+        "\n"
+        "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
+        "cannot be used or some were not (the frames finish anyway, and a summary on standard\n"
+        "error lists them); 2 for a usage error.\n");
 }
 
 // A whole decimal integer within [lo, hi].
@@ -60,6 +67,33 @@ bool ParseBounded(const char* text, int lo, int hi, int& out) {
     }
     out = static_cast<int>(v);
     return true;
+}
+
+// The distinct frames of a list of problems, in order, as "0, 1, 5".
+std::string FrameList(const std::vector<ZelStageFailure>& failures) {
+    std::string text;
+    int previous = -1;
+    for (const ZelStageFailure& f : failures) {
+        if (f.frame == previous) {
+            continue;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(f.frame);
+        previous = f.frame;
+    }
+    return text;
+}
+
+// Prints one list of the summary: "zel_recover: ERROR: <what> of frames <frames>:", then each
+// problem's line indented.
+void PrintFailures(const char* what, const std::vector<ZelStageFailure>& failures) {
+    if (failures.empty()) {
+        return;
+    }
+    std::fprintf(stderr, "zel_recover: ERROR: %s of frames %s:\n", what,
+                 FrameList(failures).c_str());
+    for (const ZelStageFailure& f : failures) {
+        std::fprintf(stderr, "  %s\n", f.line.c_str());
+    }
 }
 
 int Usage(const std::string& message) {
@@ -223,5 +257,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zel_recover: %d frames in %.1f s; depth files in %s, pictures in %s\n",
                  lastFrame - firstFrame + 1, seconds, CZelVideoFrame::dataDir.c_str(),
                  CZelVideoFrame::tmpDir.c_str());
-    return 0;
+    const ZelStageReport& report = stages.GetReport();
+    if (report.Clean()) {
+        return 0;
+    }
+    std::fflush(stdout);
+    PrintFailures("could not read the pictures", report.unreadFrames);
+    PrintFailures("could not write outputs", report.unwrittenFiles);
+    return 1;
 }

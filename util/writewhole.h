@@ -1,13 +1,17 @@
-// Writes an output file whole: the content goes to a temporary file beside it, which replaces
-// the target only when it is complete, so a failure never leaves a half-written file behind.
+// Writes an output file whole: the content goes to a temporary file beside it (same folder, so
+// the rename never crosses file systems), which replaces the target only when it is complete.
+// A failure, or a run killed half-way, never leaves a half-written file under the target's name;
+// at worst a stale "<name>.part" stays beside it.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
-namespace zeltool {
+namespace zelutil {
 
 // The temporary name used while `path` is being written.
 inline std::string PartialName(const std::string& path) {
@@ -42,9 +46,13 @@ bool WriteWhole(const std::string& path, F&& write, std::string* error) {
 
 // Opens path for binary writing; null with a reason in *error when it can not.
 inline std::FILE* OpenForWriting(const std::string& path, std::string* error) {
+    errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr && error != nullptr) {
         *error = "can not create " + path;
+        if (errno != 0) {
+            *error += std::string(": ") + std::strerror(errno);
+        }
     }
     return file;
 }
@@ -60,4 +68,22 @@ inline bool CloseWritten(std::FILE* file, const std::string& path, std::string* 
     return !failed && !closeFailed;
 }
 
-}  // namespace zeltool
+// Writes bytes to path whole; false with the reason in *error.
+inline bool WriteBytesWhole(const std::string& path, const void* bytes, size_t size,
+                            std::string* error) {
+    auto write = [&](const std::string& partial, std::string* reason) {
+        std::FILE* file = OpenForWriting(partial, reason);
+        if (file == nullptr) {
+            return false;
+        }
+        if (size > 0 && std::fwrite(bytes, 1, size, file) != size) {
+            std::fclose(file);
+            *reason = "can not write " + partial + " (disk full?)";
+            return false;
+        }
+        return CloseWritten(file, partial, reason);
+    };
+    return WriteWhole(path, write, error);
+}
+
+}  // namespace zelutil
