@@ -140,6 +140,27 @@ bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
     return false;
 }
 
+bool CZelVideoFrame::WriteConfidenceFile(const ZImage<float>& confidence,
+                                         std::string& error) const {
+    const std::string path = dataDir + "_conf" + std::to_string(index) + ".raw";
+    std::string reason;
+    switch (WriteDepth(&confidence, path, reason)) {
+        case DepthWrite::kSaved:
+            return true;
+        case DepthWrite::kNoMap:
+        case DepthWrite::kCannotCreate:
+            error = "ERROR: Can not create confidence file: " + path;
+            break;
+        case DepthWrite::kCannotWrite:
+            error = "ERROR: Can not write confidence file: " + path;
+            break;
+    }
+    if (!reason.empty()) {
+        error += " (" + reason + ")";
+    }
+    return false;
+}
+
 bool CZelVideoFrame::LoadDepthFile() {
     // Elements the file does not provide read as 0. A map that cannot be made at the working
     // size leaves the frame without one.

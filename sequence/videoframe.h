@@ -132,6 +132,10 @@ class CZelVideoFrame {
     // <path> (<reason>)", "ERROR: Can not write depth file: <path> (<reason>)", or "ERROR: No
     // depth map to save for frame <index>".
     bool WriteDepthFile(std::string& error) const;
+    // Writes a per-pixel confidence grid of the working size to dataDir + "_conf<index>.raw" in
+    // the depth files' layout (little-endian floats, row 0 first), whole; false with the error
+    // line as WriteDepthFile gives it ("... confidence file ...").
+    bool WriteConfidenceFile(const ZImage<float>& confidence, std::string& error) const;
     // Replaces dspImg by a new map of the working size and fills it from the depth file. Returns
     // false with "Warning : No depth file: %s\n" when the file is missing or empty; elements the
     // file does not cover are zero.

@@ -1271,7 +1271,8 @@ class StageRun {
     }
 
     // Writes the frame's map and its files.
-    void Output(int i, const std::vector<float>& disparity, int labelType) {
+    void Output(int i, const std::vector<float>& disparity, const std::vector<float>& confidence,
+                int labelType) {
         CZelVideoFrame* frame = sequence.GetFrame(i);
         const int W = CZelVideoFrame::GetWorkingWidth();
         const int H = CZelVideoFrame::GetWorkingHeight();
@@ -1295,6 +1296,15 @@ class StageRun {
         std::lock_guard<std::mutex> lock(fileMutex);
         std::string error;
         if (!frame->WriteDepthFile(error)) {
+            Note(report.unwrittenFiles, i, error);
+        }
+        ZImage<float> sure(W, H, 1);
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                sure.At(x, y, 0) = confidence[static_cast<size_t>(y) * W + x];
+            }
+        }
+        if (!frame->WriteConfidenceFile(sure, error)) {
             Note(report.unwrittenFiles, i, error);
         }
         ZImage<int> labels(W, H, 1);
@@ -1340,15 +1350,29 @@ bool Unusable(const FrameSet& fs) {
     return fs.ref->w != W || fs.ref->h != H || W <= 0 || H <= 0;
 }
 
+// How sure a pixel's disparity is, 0 .. 1, from the neighbours that checked it: the share of those
+// that confirm it among those that confirm or contradict it (a neighbour that sees something
+// nearer there may simply not see the pixel, and does not count), scaled down while fewer than
+// kPlaneConfirmations confirm. 1: every checking neighbour, and enough of them, agree; 0: none
+// confirms (or none could check: outside their pictures, or hidden in all of them).
+float Confidence(int agree, int disagree) {
+    if (agree <= 0) {
+        return 0.0f;
+    }
+    const float share = static_cast<float>(agree) / static_cast<float>(agree + disagree);
+    return share * std::min(1.0f, static_cast<float>(agree) / kPlaneConfirmations);
+}
+
 // Every frame's map is committed to the frame; then each pixel takes the mean of its own
 // disparity and those its confirming neighbours give back, so that the maps' independent errors
 // average out. With markMissing, pixels that no neighbour confirms and at least
 // kContradictions neighbours contradict become NaN: a pixel that no neighbour can check (outside
 // their pictures, or hidden) keeps its estimate, and one neighbour's own error alone does not
 // remove it. confirmed receives, per frame, the pixels at least kPlaneConfirmations neighbours
-// confirm.
+// confirm, and confidence how sure each pixel is (Confidence).
 void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing,
-                        std::vector<std::vector<uint8_t>>& confirmed) {
+                        std::vector<std::vector<uint8_t>>& confirmed,
+                        std::vector<std::vector<float>>& confidence) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
     const int last = run.last;
@@ -1357,6 +1381,7 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
     confirmed.assign(static_cast<size_t>(count), std::vector<uint8_t>());
+    confidence.assign(static_cast<size_t>(count), std::vector<float>());
     for (int k = 0; k < count; k++) {
         CZelVideoFrame* frame = sequence.GetFrame(first + k);
         const std::vector<float>& map = maps[static_cast<size_t>(k)];
@@ -1427,6 +1452,11 @@ void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bo
             confirmedHere.resize(n);
             for (size_t p = 0; p < n; p++) {
                 confirmedHere[p] = agree[p] >= kPlaneConfirmations ? 1 : 0;
+            }
+            std::vector<float>& sure = confidence[static_cast<size_t>(k)];
+            sure.resize(n);
+            for (size_t p = 0; p < n; p++) {
+                sure[p] = markMissing && contradicted[p] ? 0.0f : Confidence(agree[p], disagree[p]);
             }
             for (size_t p = 0; p < n; p++) {
                 if (markMissing && contradicted[p]) {
@@ -1500,14 +1530,17 @@ void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps,
 
 // The end of either stage: every frame's map written with its outputs (a map that could not be
 // made is written as missing), the image cache emptied and the run's times added to total.
-void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps, int first,
-                 int labelType, double pixelLevels, ZelStageTimes& total) {
+void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps,
+                 const std::vector<std::vector<float>>& confidence, int first, int labelType,
+                 double pixelLevels, ZelStageTimes& total) {
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
     for (size_t k = 0; k < maps.size(); k++) {
         const std::vector<float>& map = maps[k];
-        run.Output(first + static_cast<int>(k),
-                   map.size() == pixels ? map : std::vector<float>(pixels, kNaN), labelType);
+        const bool made = map.size() == pixels;
+        const bool sure = k < confidence.size() && confidence[k].size() == pixels;
+        run.Output(first + static_cast<int>(k), made ? map : std::vector<float>(pixels, kNaN),
+                   made && sure ? confidence[k] : std::vector<float>(pixels, 0.0f), labelType);
     }
     run.cache->Clear();
     total.costVolume += run.times.costVolume;
@@ -1687,9 +1720,10 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     });
     // The refined maps replace the swept ones only now: the check above reads the neighbours'.
     std::vector<std::vector<uint8_t>> confirmed;
-    FuseWithNeighbours(run, maps, false, confirmed);
+    std::vector<std::vector<float>> confidence;
+    FuseWithNeighbours(run, maps, false, confirmed, confidence);
     FitPlanes(run, maps, confirmed);
-    FinishStage(run, maps, first, 0,
+    FinishStage(run, maps, confidence, first, 0,
                 static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
                 times);
@@ -1751,9 +1785,10 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     }
 
     std::vector<std::vector<uint8_t>> confirmed;
-    FuseWithNeighbours(run, maps, true, confirmed);
+    std::vector<std::vector<float>> confidence;
+    FuseWithNeighbours(run, maps, true, confirmed, confidence);
     FitPlanes(run, maps, confirmed);
-    FinishStage(run, maps, first, 1, pixelLevels, times);
+    FinishStage(run, maps, confidence, first, 1, pixelLevels, times);
 }
 
 double CReferenceStages::SampleSweepPositions(CZelVideoSequence& sequence, int i) const {

@@ -33,14 +33,14 @@ struct ZelStageOptions {
                                 // picture width
     double minDisparity = 0.0;  // sweep range; maxDisparity must be above minDisparity
     double maxDisparity = -1.0;
-    int planeScale = 3200;   // colour segmentation of the plane fit that ends each stage:
-                             // larger gives larger segments (0 = no plane fit)
-    int planeMinSize = 200;  // smallest segment, in pixels
+    int planeScale = 3200;        // colour segmentation of the plane fit that ends each stage:
+                                  // larger gives larger segments (0 = no plane fit)
+    int planeMinSize = 200;       // smallest segment, in pixels
     double trackResidual = -1.0;  // how far the cameras miss their own feature tracks, in
                                   // working pixels (root mean square); below 0: measured from
                                   // the observations handed to the frames. Sets how closely
                                   // views must agree to confirm each other.
-    bool writeFiles = true;  // depth files and pictures (the maps are always set)
+    bool writeFiles = true;       // depth files and pictures (the maps are always set)
 };
 
 // One finished step of one frame, for progress lines: stage is "init" or "bo<pass>", done counts

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: zel_fuse <project file> [--frames FIRST:LAST] [--min-views N] [--tolerance T] "
-    "[--out FILE.ply]\n";
+    "[--min-confidence C] [--out FILE.ply]\n";
 
 void PrintHelp() {
     std::printf(
@@ -35,7 +36,9 @@ void PrintHelp() {
         "least N - 1 other frames among the N - 1 nearest on each side agree with it (its\n"
         "reprojected disparity within T times theirs; default N = %d, T = %g), and only in the\n"
         "first frame that sees it consistently, so that the cloud holds each surface once.\n"
-        "Frames without a depth file are skipped with a warning.\n"
+        "Frames without a depth file are skipped with a warning. With --min-confidence C\n"
+        "(0 < C <= 1), only pixels whose confidence in DATA/_conf<i>.raw (written by the\n"
+        "reference stages) is at least C become points; frames without that file are skipped.\n"
         "\n"
         "The cloud is written as a binary little-endian PLY (x y z float, red green blue uchar)\n"
         "to FILE.ply, by default DATA/fused.ply beside the images. Progress goes to standard\n"
@@ -53,6 +56,7 @@ struct Options {
     int last = 0;
     int minViews = kDefaultMinViews;
     double tolerance = kDefaultTolerance;
+    double minConfidence = 0.0;
     std::string out;
 };
 
@@ -72,8 +76,8 @@ bool ParseArguments(int argc, const char* const argv[], Options& o) {
             o.help = true;
             return true;
         }
-        const bool takesValue =
-            arg == "--frames" || arg == "--min-views" || arg == "--tolerance" || arg == "--out";
+        const bool takesValue = arg == "--frames" || arg == "--min-views" || arg == "--tolerance" ||
+                                arg == "--out" || arg == "--min-confidence";
         if (takesValue && i + 1 >= argc) {
             std::printf("ERROR: %s needs a value\n", arg.c_str());
             return false;
@@ -100,6 +104,14 @@ bool ParseArguments(int argc, const char* const argv[], Options& o) {
             o.tolerance = std::strtod(v, &end);
             if (end == v || *end != '\0' || !(o.tolerance > 0.0 && o.tolerance < 1.0)) {
                 std::printf("ERROR: --tolerance takes a number between 0 and 1: %s\n", v);
+                return false;
+            }
+        } else if (arg == "--min-confidence") {
+            const char* v = argv[++i];
+            char* end = nullptr;
+            o.minConfidence = std::strtod(v, &end);
+            if (end == v || *end != '\0' || !(o.minConfidence > 0.0 && o.minConfidence <= 1.0)) {
+                std::printf("ERROR: --min-confidence takes a number above 0, at most 1: %s\n", v);
                 return false;
             }
         } else if (arg == "--out") {
@@ -162,6 +174,37 @@ std::unique_ptr<FrameView> LoadView(CZelVideoSequence& sequence, int i) {
     }
     frame->ReleaseMaps();
     return view;
+}
+
+// Reads frame view.index's confidence file (DATA/_conf<i>.raw, the depth files' layout) into
+// the view; false with a warning when it is missing or not of the map's size.
+bool LoadConfidence(FrameView& view) {
+    const std::string path =
+        CZelVideoFrame::dataDir + "_conf" + std::to_string(view.index) + ".raw";
+    const size_t n = static_cast<size_t>(view.width) * static_cast<size_t>(view.height);
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    FILE* file = ec || size != n * 4u ? nullptr : std::fopen(path.c_str(), "rb");
+    std::vector<unsigned char> bytes(file != nullptr ? n * 4u : 0u);
+    const bool read =
+        file != nullptr && std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!read) {
+        std::printf("Warning: No confidence file of %d x %d floats for frame %d, skipped: %s\n",
+                    view.width, view.height, view.index, path.c_str());
+        return false;
+    }
+    view.confidence.resize(n);
+    for (size_t k = 0; k < n; k++) {
+        const uint32_t bits = static_cast<uint32_t>(bytes[4 * k]) |
+                              static_cast<uint32_t>(bytes[4 * k + 1]) << 8 |
+                              static_cast<uint32_t>(bytes[4 * k + 2]) << 16 |
+                              static_cast<uint32_t>(bytes[4 * k + 3]) << 24;
+        std::memcpy(&view.confidence[k], &bits, 4);
+    }
+    return true;
 }
 
 // Gives the view its frame's colours, or mid grey (with a warning) without a readable image.
@@ -246,7 +289,7 @@ bool FuseRange(CZelVideoSequence& sequence, const Options& o, PlyWriter& writer,
             }
         }
         FrameView* reference = window[i].get();
-        if (reference == nullptr) {
+        if (reference == nullptr || (o.minConfidence > 0.0 && !LoadConfidence(*reference))) {
             totals.framesSkipped++;
             continue;
         }
@@ -261,8 +304,10 @@ bool FuseRange(CZelVideoSequence& sequence, const Options& o, PlyWriter& writer,
         }
         LoadColors(sequence, *reference);
         std::vector<PlyPoint> points;
-        const FrameResult r = FuseFrame(*reference, neighbours, o.minViews, o.tolerance, &points);
+        const FrameResult r =
+            FuseFrame(*reference, neighbours, o.minViews, o.tolerance, &points, o.minConfidence);
         reference->rgb.clear();
+        reference->confidence.clear();
         reference->rgb.shrink_to_fit();
         if (!writer.Append(points)) {
             return false;
@@ -272,6 +317,7 @@ bool FuseRange(CZelVideoSequence& sequence, const Options& o, PlyWriter& writer,
         totals.points.kept += r.kept;
         totals.points.fewViews += r.fewViews;
         totals.points.duplicates += r.duplicates;
+        totals.points.unsure += r.unsure;
         std::fprintf(stderr, "Frame %d (%d of %d): %zu points, %zu kept\n", i, i - o.first + 1,
                      count, r.pointsIn, r.kept);
     }
@@ -319,8 +365,10 @@ bool Agrees(const FrameView& other, const double X[3], double tolerance) {
 }
 
 FrameResult FuseFrame(const FrameView& reference, const std::vector<const FrameView*>& neighbours,
-                      int minViews, double tolerance, std::vector<PlyPoint>* out) {
+                      int minViews, double tolerance, std::vector<PlyPoint>* out,
+                      double minConfidence) {
     FrameResult r;
+    const bool sure = reference.confidence.size() == reference.disparity.size();
     const bool hasColor = reference.rgb.size() == reference.disparity.size() * 3;
     for (int y = 0; y < reference.height; y++) {
         for (int x = 0; x < reference.width; x++) {
@@ -330,6 +378,10 @@ FrameResult FuseFrame(const FrameView& reference, const std::vector<const FrameV
                 continue;
             }
             r.pointsIn++;
+            if (sure && !(reference.confidence[k] >= minConfidence)) {
+                r.unsure++;
+                continue;
+            }
             Vector3d world;
             reference.camera->PixelToWorld(x, y, static_cast<double>(d), world,
                                            reference.useScaledK);
@@ -454,6 +506,9 @@ int FuseMain(int argc, const char* const argv[]) {
         "(%zu seen by fewer than %d views, %zu duplicates of earlier frames)\nWrote %s\n",
         o.first, o.last, totals.framesUsed, totals.framesSkipped, p.pointsIn, p.kept, p.fewViews,
         o.minViews, p.duplicates, o.out.c_str());
+    if (o.minConfidence > 0.0) {
+        std::printf("%zu points left out below confidence %g\n", p.unsure, o.minConfidence);
+    }
     return 0;
 }
 

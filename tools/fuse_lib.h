@@ -42,6 +42,7 @@ struct FrameView {
     int height = 0;
     std::vector<float> disparity;
     std::vector<unsigned char> rgb;
+    std::vector<float> confidence;  // per pixel, 0 .. 1 (DATA/_conf<i>.raw); empty: not read
 };
 
 struct PlyPoint {
@@ -59,15 +60,18 @@ struct FrameResult {
     size_t kept = 0;        // written
     size_t fewViews = 0;    // fewer than N - 1 other frames agreed
     size_t duplicates = 0;  // an earlier frame agreed: already written there
+    size_t unsure = 0;      // confidence below the minimum
 };
 
 // Whether frame `other` agrees with world point X (see the header comment).
 bool Agrees(const FrameView& other, const double X[3], double tolerance);
 
 // Fuses the reference frame against its neighbours (the frames of the check window, nearest
-// first, excluding the reference itself). Appends the kept points to *out.
+// first, excluding the reference itself). Appends the kept points to *out. Pixels whose
+// confidence (when the reference holds one) is below minConfidence are left out.
 FrameResult FuseFrame(const FrameView& reference, const std::vector<const FrameView*>& neighbours,
-                      int minViews, double tolerance, std::vector<PlyPoint>* out);
+                      int minViews, double tolerance, std::vector<PlyPoint>* out,
+                      double minConfidence = 0.0);
 
 // The header of a binary little-endian PLY file of `count` vertices with x y z float and
 // red green blue uchar, padded with a comment to exactly `length` bytes when length is larger
