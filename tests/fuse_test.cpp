@@ -49,7 +49,7 @@ std::string WriteProject(const std::string& dir, int frames) {
 
 // A depth file of frame i: disparity(x, y) for every pixel, little-endian floats, row 0 first.
 template <class F>
-void WriteDepth(const std::string& dir, int i, F disparity) {
+void WriteDepth(const std::string& dir, int i, F disparity, const char* kind = "_depth") {
     std::string bytes;
     for (int y = 0; y < kH; y++) {
         for (int x = 0; x < kW; x++) {
@@ -57,7 +57,7 @@ void WriteDepth(const std::string& dir, int i, F disparity) {
             bytes.append(reinterpret_cast<const char*>(&v), 4);  // the test machine is LE
         }
     }
-    testutil::WriteFile(dir + "/DATA/_depth" + std::to_string(i) + ".raw", bytes);
+    testutil::WriteFile(dir + "/DATA/" + kind + std::to_string(i) + ".raw", bytes);
 }
 
 struct Cloud {
@@ -186,6 +186,28 @@ TEST_F(FuseTool, PointsSeenByFewerViewsAreDropped) {
     run = Fuse({project, "--frames", "1:2", "--out", ply});
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadPly(ply).points.size(), 0u);
+}
+
+// Only the pixels at least as sure as the minimum become points; a frame without its confidence
+// file is skipped rather than taken whole.
+TEST_F(FuseTool, MinimumConfidence) {
+    const std::string project = WriteProject(dir, 2);
+    for (int i = 0; i < 2; i++) {
+        WriteDepth(dir, i, [](int, int) { return 0.2f; });
+    }
+    WriteDepth(
+        dir, 0, [](int, int y) { return y < 10 ? 0.9f : 0.2f; }, "_conf");
+    FuseRun run = Fuse({project, "--min-views", "2", "--min-confidence", "0.5", "--out", ply});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(ReadPly(ply).points.size(), 360u) << "frame 0's rows 0..9, columns 4..39";
+    EXPECT_NE(run.out.find("Warning: No confidence file of 40 x 30 floats for frame 1"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("800 points left out below confidence 0.5"), std::string::npos)
+        << run.out;
+    for (const char* bad : {"0", "1.5", "x"}) {
+        EXPECT_EQ(Fuse({project, "--min-confidence", bad}).status, 2) << bad;
+    }
 }
 
 TEST_F(FuseTool, MissingDepthFilesAndBadArguments) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -44,6 +45,18 @@ std::string TinyProject(const std::string& dir) {
 testutil::ProcessResult QuickRun(const std::string& project) {
     return Recover({"--levels", "8", "--neighbours", "2", "--refine-neighbours", "2", "--passes",
                     "1", "--threads", "2", project});
+}
+
+// Reads n little-endian floats (the test machine is little-endian).
+bool ReadFloats(const std::string& path, size_t n, std::vector<float>& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    out.resize(n);
+    const size_t got = std::fread(out.data(), sizeof(float), n, f);
+    std::fclose(f);
+    return got == n;
 }
 
 // Files left under a temporary name anywhere below dir.
@@ -132,6 +145,26 @@ TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_TRUE(fs::exists(dir + "DATA/_depth1.raw"));
     EXPECT_FALSE(fs::exists(dir + "DATA/_depth0.raw"));
+}
+
+// Confidence: within 0..1; the middle of the middle frame, which both other frames see and
+// confirm, above frame 0's left strip, which neither sees (the frames are 2 pixels apart).
+TEST(RecoverProcess, ConfidenceRanksConfirmedAboveUnseenPixels) {
+    const std::string dir = testutil::TempPath("confidence/");
+    const std::string project = TinyProject(dir);
+    const testutil::ProcessResult r =
+        Recover({"--levels", "16", "--neighbours", "2", "--refine-neighbours", "2",
+                 "--min-parallax", "0.01", "--threads", "2", project});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::vector<float>> sure(3);
+    for (int i = 0; i < 3; i++) {
+        ASSERT_TRUE(ReadFloats(dir + "DATA/_conf" + std::to_string(i) + ".raw", 40 * 30, sure[i]));
+        for (float c : sure[i]) {
+            ASSERT_TRUE(c >= 0.0f && c <= 1.0f) << c;
+        }
+    }
+    EXPECT_GE(sure[1][15 * 40 + 20], 0.5f);
+    EXPECT_EQ(sure[0][15 * 40 + 0], 0.0f);
 }
 
 TEST(RecoverProcess, OutputsThatCannotBeWrittenAreListedOnceAndFailTheRun) {

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "parser/featuretracks.h"
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "stages/evidence.h"
 #include "stages/referencestages.h"
 #include "stages/segmentplanes.h"
 #include "tests/frame_settings.h"
@@ -240,4 +243,46 @@ TEST(SegmentPlanes, PatchesMoveOntoTheSegmentsPlane) {
     masked = d;
     FitSegmentPlanes(W, segment, 2, fit, masked, &checked);
     EXPECT_EQ(masked[3 * W], d[3 * W]);
+}
+
+// The noise estimate ignores smooth shading and finds white noise added to it; the residual
+// estimate is zero for exact tracks and follows the error put on their observations.
+TEST(Evidence, NoiseOfAPictureAndResidualOfTracks) {
+    const int W = 160;
+    const int H = 120;
+    std::vector<float> picture(static_cast<size_t>(W) * H);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            picture[static_cast<size_t>(y) * W + x] =
+                static_cast<float>(100.0 + 40.0 * std::sin(0.05 * x) + 0.3 * y);
+        }
+    }
+    EXPECT_LT(EstimateImageNoise(picture.data(), W, H), 0.1);
+    std::mt19937 random(5);
+    std::normal_distribution<float> noise(0.0f, 3.0f);
+    for (float& v : picture) {
+        v += noise(random);
+    }
+    EXPECT_NEAR(EstimateImageNoise(picture.data(), W, H), 3.0, 0.3);
+    EXPECT_EQ(EstimateImageNoise(picture.data(), 2, 2), 0.0);
+
+    testutil::FrameSettingsGuard settings;
+    CZelVideoSequence sequence;
+    CTrackFileParser parser(&sequence);
+    testutil::PlaneScene scene;
+    ASSERT_TRUE(parser.Parse(scene.Write(testutil::FreshTestDir()).c_str()));
+    parser.HandOverMatchPoints();
+    EXPECT_LT(EstimateTrackResidual(sequence), 1e-3);
+    // Observations moved by N(0, 0.5) per coordinate: a root mean square of 0.5 sqrt(2).
+    std::normal_distribution<double> error(0.0, 0.5);
+    size_t observations = 0;
+    for (int i = 0; i < sequence.GetFrameCount(); i++) {
+        for (CMatchPoint& m : *sequence.GetFrame(i)->matchPoints) {
+            m.x += error(random);
+            m.y += error(random);
+            observations++;
+        }
+    }
+    ASSERT_GE(observations, 100u);
+    EXPECT_NEAR(EstimateTrackResidual(sequence), 0.5 * std::sqrt(2.0), 0.15);
 }

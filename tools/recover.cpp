@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "stages/evidence.h"
 #include "stages/referencestages.h"
 
 namespace {
@@ -32,8 +33,8 @@ void PrintHelp() {
         "usage: zel_recover [options] <project file>\n"
         "Recovers a disparity map for every chosen frame: initialisation by a plane sweep with\n"
         "semi-global aggregation, then bundle optimisation against the neighbours' maps.\n"
-        "Writes DATA/_depth<i>.raw and the pictures TMP/1_Init_<name>.bmp, TMP/2_BO_<name>.bmp\n"
-        "beside the images.\n"
+        "Writes DATA/_depth<i>.raw, the confidence DATA/_conf<i>.raw (0..1 per pixel) and the\n"
+        "pictures TMP/1_Init_<name>.bmp, TMP/2_BO_<name>.bmp beside the images.\n"
         "\n"
         "options:\n"
         "  --frames FIRST:LAST  frames to recover (inclusive, 0-based; default: all)\n"
@@ -47,6 +48,8 @@ void PrintHelp() {
         "                       0..1000000 (default 3200; larger: larger segments; 0 = none)\n"
         "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
         "                       times the picture width, 0..0.9 (default 0.1)\n"
+        "  --track-residual PX  how far the cameras miss their feature tracks, in pixels,\n"
+        "                       0..1000 (default: measured from the project's tracks)\n"
         "  --help               this text\n"
         "\n"
         "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
@@ -142,6 +145,12 @@ bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
         return end != value && *end == '\0' && options.minParallax >= 0.0 &&
                options.minParallax <= 0.9;
     }
+    if (arg == "--track-residual") {
+        char* end = nullptr;
+        options.trackResidual = std::strtod(value, &end);
+        return end != value && *end == '\0' && options.trackResidual >= 0.0 &&
+               options.trackResidual <= 1000.0;
+    }
     if (arg == "--passes") {
         return ParseBounded(value, 0, 3, options.passes);
     }
@@ -160,7 +169,7 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
         const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
                                 arg == "--refine-neighbours" || arg == "--passes" ||
                                 arg == "--threads" || arg == "--min-parallax" ||
-                                arg == "--plane-scale";
+                                arg == "--plane-scale" || arg == "--track-residual";
         if (takesValue) {
             if (a + 1 >= argc) {
                 return Usage("option " + arg + " needs a value");
@@ -230,6 +239,9 @@ int main(int argc, char** argv) {
                      "estimate\n");
         return 1;
     }
+    if (options.trackResidual < 0.0) {
+        options.trackResidual = EstimateTrackResidual(sequence);
+    }
     std::string message;
     if (!CReferenceStages::CheckOptions(options, message)) {
         std::fprintf(stderr, "zel_recover: %s\n", message.c_str());
@@ -245,9 +257,9 @@ int main(int argc, char** argv) {
     });
     std::fprintf(stderr,
                  "zel_recover: frames %d:%d, %d levels over disparity %.4g..%.4g, %d neighbours, "
-                 "%d passes\n",
+                 "%d passes, track residual %.2f px\n",
                  firstFrame, lastFrame, options.levels, options.minDisparity, options.maxDisparity,
-                 options.neighbours, options.passes);
+                 options.neighbours, options.passes, options.trackResidual);
     const auto t0 = std::chrono::steady_clock::now();
     sequence.SetStages(&stages);
     sequence.Run(firstFrame, lastFrame + 1);
