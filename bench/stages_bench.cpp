@@ -2,14 +2,19 @@
 //
 // zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
 //              [--neighbours K] [--passes P] [--threads N] [--plane-scale S]
-//              [--compare-threads]
+//              [--compare-threads] [--summary]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
 // frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
 // and 5 % relative disparity error and the share missing. Then the time split (cost volume,
 // aggregation, rest), the time per million pixel-levels, the cost-volume time against GetColor
 // at the same sample positions in the same run, and with --compare-threads the whole run on one
-// thread against two.
+// thread against two. --summary ends the output with one line for scripts:
+//
+//   summary init <1%> <2%> <5%> <missing%> final <1%> <2%> <5%> <missing%> seconds <wall>
+//
+// with the shares in percent after the initialisation and for the final maps (after the bundle
+// optimisation, or the initialisation's with --passes 0), and the wall time of both stages.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -97,6 +102,8 @@ Shares Evaluate(CZelVideoSequence& seq, const std::string& truthDir, int first, 
 }
 
 struct RunResult {
+    Shares init;   // after the initialisation (when evaluated)
+    Shares final;  // the final maps (when evaluated)
     double seconds = 0;
     double cpuSeconds = 0;  // processor time of the whole process during the stages
     ZelStageTimes times;
@@ -132,7 +139,7 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
     const double initCostVolume = stages.GetTimes().costVolume;
     if (evaluate) {
         std::printf("\nafter initialisation (%.1f s)\n", initSeconds);
-        Evaluate(seq, truth, first, last, true);
+        result.init = result.final = Evaluate(seq, truth, first, last, true);
     }
     const auto t1 = std::chrono::steady_clock::now();
     seq.BOStage(first, last);
@@ -141,7 +148,7 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
     seq.SetStages(nullptr);
     if (evaluate && options.passes > 0) {
         std::printf("\nafter bundle optimisation, %d passes (%.1f s)\n", options.passes, boSeconds);
-        Evaluate(seq, truth, first, last, true);
+        result.final = Evaluate(seq, truth, first, last, true);
     }
     result.seconds = initSeconds + boSeconds;
     result.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
@@ -181,11 +188,14 @@ int main(int argc, char** argv) {
     int last = -1;
     bool compareThreads = false;
     bool evaluate = true;
+    bool summary = false;
     for (int a = 3; a < argc; a++) {
         const std::string arg = argv[a];
         const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
         if (arg == "--compare-threads") {
             compareThreads = true;
+        } else if (arg == "--summary") {
+            summary = true;
         } else if (arg == "--threads-only") {
             compareThreads = true;
             evaluate = false;
@@ -231,6 +241,17 @@ int main(int argc, char** argv) {
             "%.3f s of thread time per million pixel-levels swept (%.0f million); %d "
             "image loads\n",
             thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+        if (summary) {
+            auto percent = [](const Shares& s, double part) {
+                return 100 * part / (s.count > 0 ? s.count : 1);
+            };
+            const Shares& i = r.init;
+            const Shares& f = r.final;
+            std::printf("summary init %.2f %.2f %.2f %.2f final %.2f %.2f %.2f %.2f seconds %.1f\n",
+                        percent(i, i.within1), percent(i, i.within2), percent(i, i.within5),
+                        percent(i, i.missing), percent(f, f.within1), percent(f, f.within2),
+                        percent(f, f.within5), percent(f, f.missing), r.seconds);
+        }
     }
     if (compareThreads) {
         // One thread first, with the bare samples right after it on the same single thread.
