@@ -64,6 +64,13 @@ TEST(VideoDepthFfmpeg, FilterAndPattern) {
     EXPECT_EQ(both.back(), "/w/100%%/frames/frame%05d.bmp");
 }
 
+TEST(VideoDepthFrames, LongestNumberedSequence) {
+    EXPECT_EQ(LongestSequence({"a.png", "img0000.png", "img0001.png", "img0002.jpg", "img0003.png",
+                               "img01.png", "preview.png", "x1.png", "x2.png"}),
+              (std::vector<std::string>{"img0000.png", "img0001.png", "img0003.png"}));
+    EXPECT_TRUE(LongestSequence({"a.png", "b.bmp"}).empty());
+}
+
 // Two images of one SIMPLE_PINHOLE camera (f 100, centre (50, 40)) and a point at depth 10.
 ColmapModel TwoViews() {
     ColmapModel m;

@@ -43,7 +43,7 @@ void PrintHelp() {
         "From a video to depth files in one command. Seven steps, each logged to\n"
         "<work dir>/logs/<step>.log:\n"
         "  frames    ffmpeg writes the frames into <work dir>/frames/ (a frame folder is used\n"
-        "            as it is: its BMP, PNG and JPEG pictures, one numbered sequence)\n"
+        "            as it is: its longest numbered sequence of BMP, PNG or JPEG pictures)\n"
         "  features  colmap feature_extractor, one SIMPLE_PINHOLE camera for all frames\n"
         "  matches   colmap exhaustive_matcher (sequential_matcher from %d frames on)\n"
         "  sparse    colmap mapper (or, with --known-cameras, point_triangulator)\n"
@@ -205,6 +205,30 @@ std::vector<std::string> ListFrameImages(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> LongestSequence(const std::vector<std::string>& names) {
+    // Grouped by what surrounds the number: prefix, the number's width and the extension.
+    std::map<std::string, std::vector<std::string>> groups;
+    for (const std::string& name : names) {
+        const size_t dot = name.rfind('.');
+        size_t run = dot == std::string::npos ? 0 : dot;
+        while (run > 0 && name[run - 1] >= '0' && name[run - 1] <= '9') {
+            run--;
+        }
+        if (dot == std::string::npos || run == dot) {
+            continue;
+        }
+        groups[name.substr(0, run) + "#" + std::to_string(dot - run) + name.substr(dot)].push_back(
+            name);
+    }
+    std::vector<std::string> best;
+    for (const auto& group : groups) {
+        if (group.second.size() > best.size()) {
+            best = group.second;
+        }
+    }
+    return best;
 }
 
 std::vector<std::string> FfmpegArguments(const std::string& video, const std::string& framesDir,
@@ -681,7 +705,7 @@ bool Pipeline::RunStep(int step, Failure& failure) {
                 Progress(step, "the pictures of " + frames + " as they are");
                 WriteText(LogPath(step), "frame folder " + frames + "\n", failure.what);
             }
-            frames_ = ListFrameImages(frames);
+            frames_ = LongestSequence(ListFrameImages(frames));
             if (frames_.size() < 2) {
                 failure.what = "fewer than two frames (BMP, PNG or JPEG pictures) in " + frames;
                 return false;
@@ -828,7 +852,7 @@ int Pipeline::Run() {
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);  // COLMAP without a display
     if (folderInput_) {
-        frames_ = ListFrameImages(framesDir_.string());
+        frames_ = LongestSequence(ListFrameImages(framesDir_.string()));
     }
     const auto start = std::chrono::steady_clock::now();
     double seconds[kStepCount] = {};
@@ -837,7 +861,7 @@ int Pipeline::Run() {
     for (int step = 0; step < kStepCount; step++) {
         if (step == kFeatures) {
             // The pictures COLMAP reads: a rerun that skipped the frames step lists them again.
-            frames_ = ListFrameImages(framesDir_.string());
+            frames_ = LongestSequence(ListFrameImages(framesDir_.string()));
             listed_ = frames_;
         }
         if (step == kMatches && Known()) {

@@ -3,7 +3,8 @@
 // The program runs seven steps, each a process of its own, and keeps everything in one work
 // folder:
 //   frames    ffmpeg writes the video's frames into <work>/frames/ (a frame folder is used as it
-//             is); <work>/frames.txt lists the pictures the later steps take;
+//             is, its longest numbered sequence of pictures); <work>/frames.txt lists the
+//             pictures the later steps take;
 //   features  COLMAP's feature_extractor (one SIMPLE_PINHOLE camera for all frames) into
 //             <work>/database.db;
 //   matches   COLMAP's exhaustive_matcher, or sequential_matcher from 100 frames on;
@@ -60,6 +61,11 @@ int ParseVideoDepthArguments(int argc, const char* const argv[], VideoDepthOptio
 
 // The pictures (.bmp, .png, .jpg, .jpeg in any case) directly inside dir, sorted by name.
 std::vector<std::string> ListFrameImages(const std::string& dir);
+
+// The longest numbered sequence among names (sorted): the names that share the prefix, the
+// number's width and the extension around the digits before the extension (img0000.png,
+// img0001.png, ...), so that other pictures in a frame folder are left out. Keeps the order.
+std::vector<std::string> LongestSequence(const std::vector<std::string>& names);
 
 // ffmpeg's arguments (without the program) for the frames of video as numbered pictures
 // framesDir/frame00000.<extension>, ...: every Nth frame, scaled to width (0: as it is).
