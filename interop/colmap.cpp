@@ -874,7 +874,10 @@ bool ReadLargestColmapModel(const std::string& dir, ColmapModel& model, std::str
         }
     }
     chosen = numbered[best].second;
-    if (numbered.size() > 1) {
+    if (numbered.size() == 1) {
+        note = "Model " + chosen + ": " + std::to_string(registered[best]) +
+               " registered images, the only model in " + dir;
+    } else {
         std::string others;
         for (size_t i = 0; i < numbered.size(); i++) {
             if (i != best) {

@@ -115,7 +115,7 @@ bool IsColmapModelFolder(const std::string& dir);
 // Reads the model COLMAP's mapper left in dir: dir itself when it holds any model file, else the
 // model with the most registered images among its numbered subfolders 0, 1, ... (the mapper
 // writes one per group of frames it could not join; the lowest number wins a tie). chosen
-// receives the model's folder and note, when dir held several models, one line saying which was
+// receives the model's folder and note, when dir held numbered models, one line saying which was
 // taken and what the others held. False with the reason in error: no model at all, or the chosen
 // or another numbered model cannot be read.
 bool ReadLargestColmapModel(const std::string& dir, ColmapModel& model, std::string& chosen,

@@ -383,7 +383,8 @@ int RunLogged(const std::vector<std::string>& args, bool searchPath, const std::
         error = "no program given";
         return -1;
     }
-    std::FILE* log = std::fopen(logPath.c_str(), "wb");
+    // Neither the log nor the pipe's ends stay open in the child beyond what it is given.
+    std::FILE* log = std::fopen(logPath.c_str(), "wbe");
     if (log == nullptr) {
         error = "can not create the log " + logPath;
         return -1;
@@ -394,6 +395,8 @@ int RunLogged(const std::vector<std::string>& args, bool searchPath, const std::
         error = std::string("can not make a pipe: ") + std::strerror(errno);
         return -1;
     }
+    fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
     // The child: standard input from /dev/null, standard output and error into the pipe.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -622,6 +625,20 @@ std::string Pipeline::Key(int step) const {
         key += "known cameras " +
                (Known() ? fs::absolute(o_.knownCameras).lexically_normal().string() : "none") +
                "\n";
+        // An edited model is another model: its files' sizes and times go into the key.
+        std::error_code ec;
+        for (const char* file : {"cameras", "images", "points3D"}) {
+            for (const char* extension : {".bin", ".txt"}) {
+                const fs::path path = fs::path(o_.knownCameras) / (std::string(file) + extension);
+                if (Known() && fs::is_regular_file(path, ec)) {
+                    key +=
+                        path.filename().string() + " " + std::to_string(fs::file_size(path, ec)) +
+                        " " +
+                        std::to_string(fs::last_write_time(path, ec).time_since_epoch().count()) +
+                        "\n";
+                }
+            }
+        }
     }
     if (step >= kImport) {
         key += std::string("fill gaps ") + (o_.fillGaps ? "yes" : "no") + "\n";
