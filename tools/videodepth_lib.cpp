@@ -619,7 +619,11 @@ std::string Pipeline::Key(int step) const {
         key += "pictures " + std::to_string(frames_.size()) + " " +
                (frames_.empty() ? "" : frames_.front() + " " + frames_.back()) + "\n";
     } else {
-        key += "every " + std::to_string(o_.every) + " width " + std::to_string(o_.width) + "\n";
+        // Another video at the same path is another input.
+        std::error_code ec;
+        key += "size " + std::to_string(fs::file_size(o_.input, ec)) + " time " +
+               std::to_string(fs::last_write_time(o_.input, ec).time_since_epoch().count()) +
+               "\nevery " + std::to_string(o_.every) + " width " + std::to_string(o_.width) + "\n";
     }
     if (step >= kFeatures) {
         key += "known cameras " +
