@@ -12,6 +12,7 @@
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "util/writewhole.h"
 
@@ -809,6 +810,87 @@ bool ReadColmapModel(const std::string& dir, ColmapModel& model, std::string& er
     }
     return isBinary ? ParseColmapBinary(files, model, error, names)
                     : ParseColmapText(files, model, error, names);
+}
+
+bool IsColmapModelFolder(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const char* extension : {".bin", ".txt"}) {
+        bool complete = true;
+        for (const char* file : {"cameras", "images", "points3D"}) {
+            complete = complete &&
+                       fs::is_regular_file(fs::path(dir) / (std::string(file) + extension), ec);
+        }
+        if (complete) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ReadLargestColmapModel(const std::string& dir, ColmapModel& model, std::string& chosen,
+                            std::string& note, std::string& error) {
+    namespace fs = std::filesystem;
+    chosen = dir;
+    note.clear();
+    std::error_code ec;
+    // A folder with any of a model's files is one model (the reader names what is missing).
+    bool modelFiles = !fs::is_directory(dir, ec);
+    for (const char* file : {"cameras.bin", "images.bin", "points3D.bin", "cameras.txt",
+                             "images.txt", "points3D.txt"}) {
+        modelFiles = modelFiles || fs::exists(fs::path(dir) / file, ec);
+    }
+    if (modelFiles) {
+        return ReadColmapModel(dir, model, error);
+    }
+    // The mapper's numbered model folders, in numeric order.
+    std::vector<std::pair<long, std::string>> numbered;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.size() > 6 ||
+            name.find_first_not_of("0123456789") != std::string::npos ||
+            !IsColmapModelFolder(it->path().string())) {
+            continue;
+        }
+        numbered.emplace_back(std::strtol(name.c_str(), nullptr, 10), it->path().string());
+    }
+    if (numbered.empty()) {
+        error = "no COLMAP model in " + dir +
+                " (expected cameras, images and points3D files, all .bin or all .txt, or the "
+                "mapper's numbered model folders 0, 1, ... holding them)";
+        return false;
+    }
+    std::sort(numbered.begin(), numbered.end());
+    std::vector<size_t> registered(numbered.size(), 0);
+    size_t best = 0;
+    for (size_t i = 0; i < numbered.size(); i++) {
+        ColmapModel candidate;
+        if (!ReadColmapModel(numbered[i].second, candidate, error)) {
+            return false;
+        }
+        registered[i] = candidate.images.size();
+        if (i == 0 || candidate.images.size() > model.images.size()) {
+            best = i;
+            model = std::move(candidate);
+        }
+    }
+    chosen = numbered[best].second;
+    if (numbered.size() == 1) {
+        note = "Model " + chosen + ": " + std::to_string(registered[best]) +
+               " registered images, the only model in " + dir;
+    } else {
+        std::string others;
+        for (size_t i = 0; i < numbered.size(); i++) {
+            if (i != best) {
+                others += std::string(others.empty() ? "" : ", ") + numbered[i].second + ": " +
+                          std::to_string(registered[i]);
+            }
+        }
+        note = "Model " + chosen + ": " + std::to_string(registered[best]) +
+               " registered images, the largest of the " + std::to_string(numbered.size()) +
+               " models in " + dir + " (" + others + ")";
+    }
+    return true;
 }
 
 ColmapFiles FormatColmapText(const ColmapModel& model) {

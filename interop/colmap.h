@@ -109,6 +109,18 @@ bool ParseColmapBinary(const ColmapFiles& files, ColmapModel& model, std::string
 // error, also when the folder holds neither complete set.
 bool ReadColmapModel(const std::string& dir, ColmapModel& model, std::string& error);
 
+// True when folder dir holds a complete model: cameras, images and points3D, all .bin or all .txt.
+bool IsColmapModelFolder(const std::string& dir);
+
+// Reads the model COLMAP's mapper left in dir: dir itself when it holds any model file, else the
+// model with the most registered images among its numbered subfolders 0, 1, ... (the mapper
+// writes one per group of frames it could not join; the lowest number wins a tie). chosen
+// receives the model's folder and note, when dir held numbered models, one line saying which was
+// taken and what the others held. False with the reason in error: no model at all, or the chosen
+// or another numbered model cannot be read.
+bool ReadLargestColmapModel(const std::string& dir, ColmapModel& model, std::string& chosen,
+                            std::string& note, std::string& error);
+
 // The three text files of the model, formatted as COLMAP writes them (17 significant digits).
 ColmapFiles FormatColmapText(const ColmapModel& model);
 // The three binary files of the model (cameras.bin, images.bin, points3D.bin).

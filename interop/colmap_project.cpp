@@ -229,6 +229,18 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
             error = "camera " + std::to_string(c.id) + " has a focal length that is not positive";
             return false;
         }
+        if (!options.allowAspect &&
+            std::max(fx, fy) > (1.0 + kMaxAspectDeviation) * std::min(fx, fy)) {
+            char values[160];
+            std::snprintf(values, sizeof(values), "fx %.6g and fy %.6g, %.1f %% apart", fx, fy,
+                          100.0 * (std::max(fx, fy) / std::min(fx, fy) - 1.0));
+            error = "camera " + std::to_string(c.id) + " has " + values +
+                    ": COLMAP fitted two focal lengths, which on square pixels comes with wrong "
+                    "poses; run its feature_extractor with --ImageReader.camera_model "
+                    "SIMPLE_PINHOLE (one focal length), or give --allow-aspect when the pixels "
+                    "really are not square";
+            return false;
+        }
         if (&c == &refCamera) {
             fx0 = fx, fy0 = fy, cx0 = cx, cy0 = cy;
         }
@@ -323,6 +335,61 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
     summary.frames = frameCount;
     summary.tracks = static_cast<int>(project.tracks.size());
     return true;
+}
+
+int CountSequenceImages(const std::string& imageDir, const std::string& referenceName,
+                        std::string& first, std::string& last) {
+    namespace fs = std::filesystem;
+    NumberedName ref;
+    if (!SplitNumberedName(referenceName, ref)) {
+        return 0;
+    }
+    const size_t slash = referenceName.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : referenceName.substr(0, slash + 1);
+    int count = 0;
+    long long lowest = 0, highest = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(imageDir) / folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        NumberedName n;
+        const std::string name = folder + it->path().filename().string();
+        if (!SplitNumberedName(name, n) ||
+            IncrementFileName(ref.name, static_cast<int>(n.number - ref.number)) != name ||
+            !it->is_regular_file(ec)) {
+            continue;
+        }
+        if (count == 0 || n.number < lowest) {
+            lowest = n.number;
+            first = name;
+        }
+        if (count == 0 || n.number > highest) {
+            highest = n.number;
+            last = name;
+        }
+        count++;
+    }
+    return count;
+}
+
+std::string CoverageWarning(const ColmapModel& model, const ProjectContent& project,
+                            const std::string& imageDir) {
+    std::string first, last;
+    const int inFolder = CountSequenceImages(
+        imageDir, project.frames.empty() ? std::string() : project.frames.front().image, first,
+        last);
+    const int registered = static_cast<int>(model.images.size());
+    if (inFolder == 0 || registered >= kMinRegisteredShare * inFolder) {
+        return std::string();
+    }
+    char share[32];
+    std::snprintf(share, sizeof(share), "%.0f %%", 100.0 * registered / inFolder);
+    return "Warning: COLMAP registered only " + std::to_string(registered) + " of the " +
+           std::to_string(inFolder) + " frames " + first + " to " + last + " (" + share +
+           "); the project covers " + project.frames.front().image + " to " +
+           project.frames.back().image +
+           " (more overlap between frames, or a matcher that pairs more of them, may join the "
+           "rest)";
 }
 
 std::string FormatProjectFile(const ProjectContent& p) {

@@ -56,9 +56,18 @@ struct ImportOptions {
     // Give a frame whose image COLMAP did not register the pose of the nearest registered frame
     // (the earlier one on a tie) instead of refusing the model.
     bool fillGaps = false;
+    // Accept a camera whose fx and fy differ by more than kMaxAspectDeviation. Such a camera is
+    // mostly COLMAP fitting the two focal lengths apart on square pixels, with poses to match.
+    bool allowAspect = false;
     // The largest frame range accepted (from the lowest to the highest image number).
     int maxFrames = 1 << 20;
 };
+
+// The largest relative difference of fx and fy accepted without ImportOptions::allowAspect.
+constexpr double kMaxAspectDeviation = 0.02;
+
+// The share of a video's frames below which an import warns that COLMAP registered too few.
+constexpr double kMinRegisteredShare = 0.9;
 
 struct ImportSummary {
     int frames = 0;
@@ -77,6 +86,18 @@ struct ImportSummary {
 // Returns false with the reason in error.
 bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
                      ProjectContent& project, ImportSummary& summary, std::string& error);
+
+// How many images of the numbered sequence that referenceName (relative to imageDir, e.g.
+// "img0010.bmp") belongs to lie in imageDir: same folder, prefix, extension and zero-padded
+// width. first and last receive the lowest- and highest-numbered names. 0 when there is none or
+// the folder cannot be listed.
+int CountSequenceImages(const std::string& imageDir, const std::string& referenceName,
+                        std::string& first, std::string& last);
+
+// The "Warning: ..." line for a model that registered fewer than kMinRegisteredShare of the
+// sequence's images found in imageDir, naming both counts; empty when enough are registered.
+std::string CoverageWarning(const ColmapModel& model, const ProjectContent& project,
+                            const std::string& imageDir);
 
 // The project file's text: every number with 17 significant digits, so it reads back exactly.
 std::string FormatProjectFile(const ProjectContent& project);

@@ -14,7 +14,8 @@
 namespace {
 
 const char* const kUsageLine =
-    "Usage: zel_import_colmap <model dir> <image dir> <project file> [--fill-gaps]";
+    "Usage: zel_import_colmap <model dir> <image dir> <project file> [--fill-gaps] "
+    "[--allow-aspect]";
 
 void PrintUsage() {
     std::printf(
@@ -23,13 +24,19 @@ void PrintUsage() {
         "Reads the COLMAP sparse model in <model dir> (cameras, images and points3D, text or\n"
         "binary) and writes the project file: one pinhole camera (SIMPLE_PINHOLE or PINHOLE;\n"
         "cameras may differ in focal length only), one pose per frame and one track per 3D point\n"
-        "seen at least twice. The registered images, found in <image dir>, must be one numbered\n"
+        "seen at least twice. Given the mapper's output folder (e.g. sparse/, with models 0, 1,\n"
+        "...), it takes the model with the most registered images and says which on stderr.\n"
+        "A warning names the count when COLMAP registered fewer than 90 %% of the sequence's\n"
+        "images in <image dir>. The registered images, found in <image dir>, must be one numbered\n"
         "sequence (e.g. img0000.bmp, img0001.bmp, ...); the frames run from the lowest to the\n"
         "highest number. Image positions move by -0.5 pixel (the project puts pixel centres at\n"
         "whole numbers).\n"
         "\n"
         "  --fill-gaps  give a frame whose image COLMAP did not register the pose of the nearest\n"
         "               registered frame (a warning per frame) instead of refusing the model\n"
+        "  --allow-aspect  accept a camera whose fx and fy differ by more than 2 %% (refused\n"
+        "               otherwise: on square pixels it means COLMAP fitted them apart, with\n"
+        "               poses to match; use --ImageReader.camera_model SIMPLE_PINHOLE)\n"
         "\n"
         "For a model with lens distortion, run colmap image_undistorter first and import its\n"
         "output. Exit status: 0 when the project was written, 1 on failure, 2 on a usage error.\n",
@@ -63,6 +70,8 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(arg, "--fill-gaps") == 0) {
             options.fillGaps = true;
+        } else if (std::strcmp(arg, "--allow-aspect") == 0) {
+            options.allowAspect = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return UsageError(std::string("unknown option ") + arg);
         } else if (pathCount == 3) {
@@ -74,14 +83,19 @@ int main(int argc, char** argv) {
     if (pathCount != 3) {
         return UsageError("expected a model folder, an image folder and a project file");
     }
-    const std::string modelDir = paths[0];
     const std::string imageDir = paths[1];
     const std::string projectPath = paths[2];
 
     ColmapModel model;
     std::string error;
-    if (!ReadColmapModel(modelDir, model, error)) {
+    std::string chosen;
+    std::string note;
+    if (!ReadLargestColmapModel(paths[0], model, chosen, note, error)) {
         return Fail(error);
+    }
+    const std::string modelDir = chosen;
+    if (!note.empty()) {
+        std::fprintf(stderr, "%s\n", note.c_str());
     }
     ProjectContent project;
     ImportSummary summary;
@@ -125,6 +139,10 @@ int main(int argc, char** argv) {
 
     if (!WriteFileWhole(projectPath, FormatProjectFile(project), error)) {
         return Fail(error);
+    }
+    const std::string coverage = CoverageWarning(model, project, imageDir);
+    if (!coverage.empty()) {
+        summary.warnings.insert(summary.warnings.begin(), coverage);
     }
     for (const std::string& warning : summary.warnings) {
         std::printf("%s\n", warning.c_str());

@@ -317,14 +317,88 @@ TEST(ColmapPrograms, FillGapsTakesTheNearestPose) {
     const std::string project = testutil::TempPath("gap.txt");
     const auto r = testutil::RunProcess(kImport, {model, ImageDir(), project, "--fill-gaps"});
     ASSERT_EQ(r.status, 0) << r.out;
+    // The filled gap counts as not registered: 3 of the folder's 4 frames are below 90 %.
     const auto warnings = LinesStartingWith(r.out, "Warning");
-    ASSERT_EQ(warnings.size(), 1u) << r.out;
-    EXPECT_NE(warnings[0].find("frame 2 (img0002.bmp)"), std::string::npos) << warnings[0];
+    ASSERT_EQ(warnings.size(), 2u) << r.out;
+    EXPECT_NE(warnings[0].find("registered only 3 of the 4 frames img0000.bmp to img0003.bmp"),
+              std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("frame 2 (img0002.bmp)"), std::string::npos) << warnings[1];
     Parsed parsed(project);
     ASSERT_TRUE(parsed.ok);
     ASSERT_EQ(parsed.sequence.GetFrameCount(), 4);
     EXPECT_EQ(parsed.sequence.GetFrame(2)->camera->T[0], parsed.sequence.GetFrame(1)->camera->T[0]);
     EXPECT_EQ(parsed.parser->tracks[0]->trackPoints[2].frame, 3);
+}
+
+// The mapper's output folder: the model with the most registered images is imported, whichever
+// its number, and the choice is named on stderr.
+TEST(ColmapPrograms, LargestOfSeveralModels) {
+    const std::string sparse = testutil::TempPath("sparse");
+    fs::remove_all(sparse);
+    ColmapModel small = TinyModel();
+    small.images.pop_back();
+    small.points.pop_back();
+    small.points[0].track.pop_back();
+    ColmapModel large = TinyModel();
+    ColmapImage fourth = large.images.back();
+    fourth.id = 13;
+    fourth.name = "img0003.bmp";
+    fourth.points.clear();
+    large.images.push_back(fourth);
+    WriteModel(sparse + "/0", FormatColmapBinary(small), true);
+    WriteModel(sparse + "/1", FormatColmapText(large), false);
+    fs::create_directories(sparse + "/2");  // empty: not a model
+    const std::string project = testutil::TempPath("largest.txt");
+    const auto r = testutil::RunProcess(kImport, {sparse, ImageDir(), project});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find(fs::path(sparse + "/1").string() +
+                         ": 4 registered images, the largest of the 2 models"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(LinesStartingWith(r.out, "Warning").size(), 0u) << r.out;  // all 4 registered
+    Parsed parsed(project);
+    ASSERT_TRUE(parsed.ok);
+    EXPECT_EQ(parsed.sequence.GetFrameCount(), 4);
+
+    // One model folder as it is: 3 of the 4 frames, a warning with the count.
+    const auto one = testutil::RunProcess(kImport, {sparse + "/0", ImageDir(), project});
+    ASSERT_EQ(one.status, 0) << one.out;
+    EXPECT_EQ(one.err, "");
+    const auto warnings = LinesStartingWith(one.out, "Warning");
+    ASSERT_EQ(warnings.size(), 1u) << one.out;
+    EXPECT_NE(warnings[0].find("registered only 2 of the 4 frames"), std::string::npos)
+        << warnings[0];
+
+    const auto none = testutil::RunProcess(kImport, {sparse + "/2", ImageDir(), project});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("ERROR: no COLMAP model in"), std::string::npos) << none.out;
+}
+
+// fx and fy more than 2 % apart are refused unless --allow-aspect; within 2 % they pass.
+TEST(ColmapPrograms, FocalLengthsApart) {
+    const std::string model = testutil::TempPath("aspect_model");
+    const std::string project = testutil::TempPath("aspect.txt");
+    for (double fy : {305.0, 310.0}) {
+        ColmapModel m = TinyModel();
+        m.cameras[0].params[1] = fy;
+        WriteModel(model, FormatColmapText(m), false);
+        const auto r = testutil::RunProcess(kImport, {model, ImageDir(), project});
+        const auto allowed =
+            testutil::RunProcess(kImport, {model, ImageDir(), project, "--allow-aspect"});
+        EXPECT_EQ(allowed.status, 0) << allowed.out;
+        if (fy == 305.0) {
+            EXPECT_EQ(r.status, 0) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1);
+        const auto errors = LinesStartingWith(r.out, "ERROR");
+        ASSERT_EQ(errors.size(), 1u) << r.out;
+        EXPECT_NE(errors[0].find("camera 1 has fx 300 and fy 310, 3.3 % apart"), std::string::npos)
+            << errors[0];
+        EXPECT_NE(errors[0].find("SIMPLE_PINHOLE"), std::string::npos) << errors[0];
+        EXPECT_NE(errors[0].find("--allow-aspect"), std::string::npos) << errors[0];
+    }
 }
 
 // Each bad model: exit status 1, one ERROR line naming the problem, no project file.

@@ -31,9 +31,10 @@ esac
 build=$1
 shift
 frames=""
+range="all"
 while [ $# -gt 0 ]; do
     case "$1" in
-        --quick) frames="--frames 10:19" ;;
+        --quick) frames="--frames 10:19" range="10 to 19" ;;
         --) shift; break ;;
         *) echo "ERROR: unknown argument $1" >&2; usage ;;
     esac
@@ -66,7 +67,7 @@ forward_noise4 --seed 7 --motion forward --noise 4
 orbit_clean --motion orbit
 orbit_pose0.05 --motion orbit --pose-noise 0.05'
 
-echo "frames: ${frames:-all}; bench options: ${*:-none}"
+echo "frames: $range; bench options: ${*:-none}"
 printf '%-24s %8s %8s %8s %8s %8s\n' condition "1 %" "2 %" "5 %" missing seconds
 mkdir -p "$build/variants"
 failed=$build/variants/failed
