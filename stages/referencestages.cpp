@@ -1126,6 +1126,87 @@ std::vector<int> StepFrames(const ZelStepPlan& step) {
     return all;
 }
 
+// The maps of one step that the frames in flight read from their neighbours, when the maps live
+// on disk: each is read into its frame (dspImg) when the first frame that needs it starts, and
+// dropped once no frame in flight and none still to come needs it, so that memory holds only
+// the maps around the frames in flight however long the video. A map that cannot be read
+// leaves its frame without one (the neighbour is not used) and is reported.
+class MapCache {
+  public:
+    using Reader = std::function<bool(int frame, std::vector<float>& map, std::string& error)>;
+    MapCache(CZelVideoSequence& seq, Reader readMap, std::vector<int> lastUser,
+             std::atomic<int>& dispatched)
+        : sequence(seq),
+          read(std::move(readMap)),
+          lastUserRank(std::move(lastUser)),
+          next(dispatched) {}
+    ~MapCache() { Clear(); }
+
+    // false with the reason when the map could not be read.
+    bool Acquire(int j, std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex);
+        Entry& entry = entries[j];
+        entry.refs++;
+        if (entry.loaded) {
+            return true;
+        }
+        entry.loaded = true;
+        std::vector<float> map;
+        CZelVideoFrame* frame = sequence.GetFrame(j);
+        if (!read(j, map, error)) {
+            Drop(frame);
+            return false;
+        }
+        // A frame without a map (its picture could not be read) shows every pixel missing.
+        const int W = CZelVideoFrame::GetWorkingWidth();
+        const size_t n = static_cast<size_t>(W) * CZelVideoFrame::GetWorkingHeight();
+        if (frame->CreateDisparityMap(kNaN) && map.size() == n) {
+            for (size_t p = 0; p < n; p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+        return true;
+    }
+
+    void Release(int j) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = entries.find(j);
+        if (it == entries.end()) {
+            return;
+        }
+        it->second.refs--;
+        if (it->second.refs <= 0 && next.load() > lastUserRank[static_cast<size_t>(j)]) {
+            Drop(sequence.GetFrame(j));
+            entries.erase(it);
+        }
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& e : entries) {
+            Drop(sequence.GetFrame(e.first));
+        }
+        entries.clear();
+    }
+
+  private:
+    // Only the map: the image cache looks after the colour picture.
+    static void Drop(CZelVideoFrame* frame) {
+        delete frame->dspImg;
+        frame->dspImg = nullptr;
+    }
+    struct Entry {
+        int refs = 0;
+        bool loaded = false;
+    };
+    CZelVideoSequence& sequence;
+    Reader read;
+    std::vector<int> lastUserRank;
+    std::atomic<int>& next;
+    std::mutex mutex;
+    std::map<int, Entry> entries;
+};
+
 // Shared state of one stage run over frames of the span first .. last.
 class StageRun {
   public:
@@ -1172,6 +1253,91 @@ class StageRun {
             cache->Clear();
             loads += cache->Loads();
             cache.reset();
+        }
+        mapCache.reset();
+    }
+
+    // With a journal the maps live on disk: each step reads its frame's map of the step before
+    // and its neighbours' maps from there, and drops what it made once it is kept. Without one
+    // every map of a step stays in memory, set as the frames' own for the next step to read.
+    bool OnDisk() const { return journal != nullptr; }
+
+    // Starts reading the neighbours' maps of `step` ("_init" for the initialisation's files)
+    // for a phase over `frames`, each frame reading those of inputs(frame). Does nothing
+    // without a journal.
+    void BeginMaps(const std::string& step, const std::vector<int>& frames,
+                   const std::function<std::vector<int>(int)>& inputs) {
+        if (!OnDisk()) {
+            return;
+        }
+        std::vector<int> lastUser(static_cast<size_t>(sequence.GetFrameCount()), -1);
+        mapInputs.assign(static_cast<size_t>(last - first + 1), std::vector<int>());
+        for (size_t k = 0; k < frames.size(); k++) {
+            std::vector<int>& in = mapInputs[static_cast<size_t>(frames[k] - first)];
+            in = inputs(frames[k]);
+            for (int j : in) {
+                lastUser[static_cast<size_t>(j)] =
+                    std::max(lastUser[static_cast<size_t>(j)], static_cast<int>(k));
+            }
+        }
+        const size_t n = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                         CZelVideoFrame::GetWorkingHeight();
+        MapCache::Reader reader;
+        if (step == "_init") {
+            reader = [n](int j, std::vector<float>& map, std::string& error) {
+                if (ReadFloatFile(InitMapPath(j), n, false, map, error)) {
+                    return true;
+                }
+                error += " (the initialisation's map; run it first)";
+                return false;
+            };
+        } else {
+            ZelStepJournal* kept = journal;
+            reader = [kept, step](int j, std::vector<float>& map, std::string& error) {
+                return kept->Load(step, j, map, nullptr, error);
+            };
+        }
+        mapCache = std::make_unique<MapCache>(sequence, reader, lastUser, next);
+    }
+    void AcquireMaps(int i) {
+        if (!mapCache) {
+            return;
+        }
+        for (int j : mapInputs[static_cast<size_t>(i - first)]) {
+            std::string error;
+            if (!mapCache->Acquire(j, error)) {
+                Note(report.unreadFrames, j, error);
+            }
+        }
+    }
+    void ReleaseMaps(int i) {
+        if (!mapCache) {
+            return;
+        }
+        for (int j : mapInputs[static_cast<size_t>(i - first)]) {
+            mapCache->Release(j);
+        }
+    }
+
+    // With a journal: frame i's result of `step` (and its mask), read back as the input of the
+    // next step; a result that cannot be read leaves the frame without a map, reported.
+    void TakeOwn(const std::string& step, int i, std::vector<uint8_t>* mask) {
+        if (!OnDisk()) {
+            return;
+        }
+        std::string error;
+        if (!journal->Load(step, i, Map(i), mask, error)) {
+            Map(i).clear();
+            if (mask != nullptr) {
+                mask->clear();
+            }
+            Note(report.unreadFrames, i, error);
+        }
+    }
+    // With a journal: frees frame i's map once it is kept.
+    void Drop(int i) {
+        if (OnDisk()) {
+            std::vector<float>().swap(Map(i));
         }
     }
 
@@ -1246,6 +1412,9 @@ class StageRun {
     // Reads back the results of a step that the journal holds; a frame whose result cannot be
     // read is reported and left without a map.
     void LoadStep(const ZelStepPlan& step, std::vector<std::vector<uint8_t>>* masks) {
+        if (OnDisk()) {
+            return;  // read when needed (TakeOwn, BeginMaps)
+        }
         for (int i : step.load) {
             std::string error;
             std::vector<uint8_t>* mask =
@@ -1346,6 +1515,8 @@ class StageRun {
     std::vector<std::vector<float>> maps;      // per span frame: its map of the current step
     std::atomic<int> next{0};
     std::unique_ptr<ImageCache> cache;
+    std::unique_ptr<MapCache> mapCache;
+    std::vector<std::vector<int>> mapInputs;  // per span frame: whose maps it reads (on disk)
     int loads = 0;
     int threads = 1;
     std::vector<Worker> workers;
@@ -1370,8 +1541,9 @@ bool Unusable(const FrameSet& fs) {
 // (outside their pictures, or hidden) keeps its estimate, and one neighbour's own error alone
 // does not remove it. confirmed receives, per frame, the pixels at least kPlaneConfirmations
 // neighbours confirm. Frames the journal holds are read back.
-void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::vector<int>& committed,
-                        bool markMissing, std::vector<std::vector<uint8_t>>& confirmed) {
+void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::string& previous,
+                        const std::vector<int>& committed, bool markMissing,
+                        std::vector<std::vector<uint8_t>>& confirmed) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
     const int last = run.last;
@@ -1379,13 +1551,20 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::vecto
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
     confirmed.assign(static_cast<size_t>(last - first + 1), std::vector<uint8_t>());
-    run.Commit(committed);
     const int limit = run.stages.GetOptions().refineNeighbours;
+    if (run.OnDisk()) {
+        run.BeginMaps(previous, step.compute,
+                      [&](int i) { return FuseNeighbours(run.Neighbours(i), limit, first, last); });
+    } else {
+        run.Commit(committed);
+    }
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
             const Clock::time_point t0 = Clock::now();
             const int i = step.compute[static_cast<size_t>(k)];
+            run.TakeOwn(previous, i, nullptr);
+            run.AcquireMaps(i);
             std::vector<float>& map = run.Map(i);
             std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
             if (map.size() == n) {
@@ -1446,11 +1625,17 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::vecto
                     }
                 }
             }
+            run.ReleaseMaps(i);
             run.Keep(step.name.c_str(), i, map, &confirmedHere);
+            if (run.OnDisk()) {
+                run.Drop(i);
+                std::vector<uint8_t>().swap(confirmedHere);
+            }
             std::lock_guard<std::mutex> lock(run.reportMutex);
             run.times.rest += Seconds(t0);
         },
         run.stop);
+    run.EndPhase();
     // Read back only now: the frames above read their neighbours' maps of the step before.
     run.LoadStep(step, &confirmed);
 }
@@ -1502,9 +1687,9 @@ void FitPlanes(StageRun& run, int i, std::vector<float>& map, const std::vector<
 // The end of either stage: each frame of the step fits its planes and is written with its
 // outputs (a map that could not be made is written as missing) and recorded as done; then the
 // run's times are added to total.
-void FinishStage(StageRun& run, const ZelStepPlan& step,
-                 const std::vector<std::vector<uint8_t>>& confirmed, int labelType,
-                 double pixelLevels, ZelStageTimes& total) {
+void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& previous,
+                 std::vector<std::vector<uint8_t>>& confirmed, int labelType, double pixelLevels,
+                 ZelStageTimes& total) {
     run.EndPhase();
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
@@ -1514,10 +1699,20 @@ void FinishStage(StageRun& run, const ZelStepPlan& step,
         [&](int k, int) {
             const Clock::time_point t0 = Clock::now();
             const int i = step.compute[static_cast<size_t>(k)];
+            std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
+            run.TakeOwn(previous, i, &mask);
             std::vector<float>& map = run.Map(i);
-            FitPlanes(run, i, map, confirmed[static_cast<size_t>(i - run.first)], loading);
+            FitPlanes(run, i, map, mask, loading);
             const bool written = run.Output(
                 i, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), labelType);
+            if (run.OnDisk()) {
+                // The map is in its files now.
+                CZelVideoFrame* frame = run.sequence.GetFrame(i);
+                delete frame->dspImg;
+                frame->dspImg = nullptr;
+                run.Drop(i);
+                std::vector<uint8_t>().swap(mask);
+            }
             if (written && run.journal != nullptr) {
                 run.journal->MarkDone(step.name, i);
             }
@@ -1774,6 +1969,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             }
             run.Close(fs);
             run.Keep("sweep", i, map, nullptr);
+            run.Drop(i);
             sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
             run.AddTimes(ft, sweepSeconds[static_cast<size_t>(i - sFirst)]);
         },
@@ -1781,7 +1977,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     if (Stopped()) {
         return;
     }
-    for (int i : StepFrames(sweepStep)) {
+    for (int i : run.OnDisk() ? std::vector<int>() : StepFrames(sweepStep)) {
         const std::vector<float>& map = run.Map(i);
         CZelVideoFrame* frame = sequence.GetFrame(i);
         if (map.empty()) {
@@ -1798,11 +1994,16 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     int done = 0;
     const int total = static_cast<int>(refineStep.compute.size());
     run.BeginPhase(refineStep.compute, options.refineNeighbours);
+    run.BeginMaps("sweep", refineStep.compute, [&](int i) {
+        return OpenNeighbours(run.Neighbours(i), options.refineNeighbours, sFirst, sLast);
+    });
     ParallelInOrder(
         total, run.threads, run.next,
         [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
             const int i = refineStep.compute[static_cast<size_t>(k)];
+            run.TakeOwn("sweep", i, nullptr);
+            run.AcquireMaps(i);
             std::vector<float>& map = run.Map(i);
             FrameSet fs = run.Open(i, options.refineNeighbours);
             if (!map.empty() && !Unusable(fs)) {
@@ -1824,7 +2025,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 w.wideR = 0;
             }
             run.Close(fs);
+            run.ReleaseMaps(i);
             run.Keep("refine", i, map, nullptr);
+            run.Drop(i);
             const double seconds = Seconds(t0);
             run.AddTimes(FrameTimes(), seconds);
             run.Report("init", done, total, i,
@@ -1839,11 +2042,11 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     run.LoadStep(refineStep, nullptr);
     // The refined maps replace the swept ones only now, for the same reason.
     std::vector<std::vector<uint8_t>> confirmed;
-    FuseWithNeighbours(run, plan.steps[2], StepFrames(refineStep), false, confirmed);
+    FuseWithNeighbours(run, plan.steps[2], "refine", StepFrames(refineStep), false, confirmed);
     if (Stopped()) {
         return;
     }
-    FinishStage(run, plan.steps[3], confirmed, 0,
+    FinishStage(run, plan.steps[3], "fuse", confirmed, 0,
                 static_cast<double>(sweepStep.compute.size()) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
                 times);
@@ -1870,7 +2073,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
 
     // The initialisation's maps: those of this run are the frames' own; the others (another
     // shard's, or an earlier run's when resuming) are read from their files.
-    for (int i : plan.reads) {
+    for (int i : run.OnDisk() ? std::vector<int>() : plan.reads) {
         CZelVideoFrame* frame = sequence.GetFrame(i);
         if (frame->dspImg != nullptr && frame->dspImg->GetWidth() == W &&
             frame->dspImg->GetHeight() == H) {
@@ -1893,11 +2096,16 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         const int total = static_cast<int>(step.compute.size());
         run.LoadStep(step, nullptr);
         run.BeginPhase(step.compute, options.neighbours);
+        run.BeginMaps(
+            pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute, [&](int i) {
+                return OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+            });
         ParallelInOrder(
             total, run.threads, run.next,
             [&](int k, int worker) {
                 const Clock::time_point t0 = Clock::now();
                 const int i = step.compute[static_cast<size_t>(k)];
+                run.AcquireMaps(i);
                 FrameSet fs = run.Open(i, options.neighbours);
                 FrameTimes ft;
                 std::vector<float>& map = run.Map(i);
@@ -1913,7 +2121,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                     Refine(fs, run.sweep, true, rr, w, map);
                 }
                 run.Close(fs);
+                run.ReleaseMaps(i);
                 run.Keep(step.name.c_str(), i, map, nullptr);
+                run.Drop(i);
                 const double seconds = Seconds(t0);
                 run.AddTimes(ft, seconds);
                 run.Report(step.name.c_str(), done, total, i, seconds);
@@ -1926,19 +2136,19 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
         // Every frame of the pass saw the previous maps; now the new ones take their place
         // (the last pass's, in the fusion).
-        if (pass < options.passes) {
+        if (pass < options.passes && !run.OnDisk()) {
             run.Commit(StepFrames(step));
         }
     }
 
     std::vector<std::vector<uint8_t>> confirmed;
-    FuseWithNeighbours(run, plan.steps[static_cast<size_t>(options.passes)],
-                       StepFrames(plan.steps[static_cast<size_t>(options.passes - 1)]), true,
-                       confirmed);
+    const ZelStepPlan& lastPass = plan.steps[static_cast<size_t>(options.passes - 1)];
+    FuseWithNeighbours(run, plan.steps[static_cast<size_t>(options.passes)], lastPass.name,
+                       StepFrames(lastPass), true, confirmed);
     if (Stopped()) {
         return;
     }
-    FinishStage(run, plan.steps.back(), confirmed, 1, pixelLevels, times);
+    FinishStage(run, plan.steps.back(), "bofuse", confirmed, 1, pixelLevels, times);
     ReleaseIntermediateMaps(run, plan);
 }
 

@@ -24,6 +24,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
@@ -338,6 +342,17 @@ int main(int argc, char** argv) {
                      "estimate\n");
         return 1;
     }
+    // The stages need the cameras and the pictures only: the feature tracks, which grow with the
+    // video's length times the points tracked through it, are given back now.
+    for (int i = 0; i < frames; i++) {
+        sequence.GetFrame(i)->matchPoints.reset();
+    }
+    std::vector<std::shared_ptr<std::vector<CMatchPoint>>>().swap(parser.frameMatchPoints);
+    std::vector<std::shared_ptr<CMatchLinker>>().swap(parser.tracks);
+    parser.ReleaseBuffer();  // the project file's text
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
     std::string message;
     if (!CReferenceStages::CheckOptions(options, message)) {
         std::fprintf(stderr, "zel_recover: %s\n", message.c_str());
