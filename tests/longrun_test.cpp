@@ -104,7 +104,8 @@ TEST(RecoverShards, EveryShardOfInitThenOfBoGivesTheDepthFilesOfOneRun) {
     // nothing.
     const testutil::ProcessResult plan = Recover({"--plan", "--frames", "3:5"}, project);
     ASSERT_EQ(plan.status, 0) << plan.err;
-    EXPECT_NE(plan.out.find("project: 9 frames; span 3:5"), std::string::npos) << plan.out;
+    EXPECT_NE(plan.out.find("project: 9 frames, 40 x 30 pixels; span 3:5"), std::string::npos)
+        << plan.out;
     const testutil::ProcessResult shard =
         Recover({"--plan", "--stage", "bo", "--frames", "3:5"}, project);
     ASSERT_EQ(shard.status, 0) << shard.err;

@@ -398,7 +398,9 @@ int main(int argc, char** argv) {
         stages.SetJournal(&manifest);
     }
     if (args.plan) {
-        std::printf("project: %d frames; span %d:%d\n", frames, spanFirst, spanLast);
+        std::printf("project: %d frames, %d x %d pixels; span %d:%d\n", frames,
+                    CZelVideoFrame::GetWorkingWidth(), CZelVideoFrame::GetWorkingHeight(),
+                    spanFirst, spanLast);
         if (runInit) {
             PrintPlan("init", stages.Plan(sequence, false, firstFrame, lastFrame), firstFrame,
                       lastFrame);
