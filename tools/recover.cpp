@@ -37,11 +37,15 @@
 
 namespace {
 
-// Set by SIGINT / SIGTERM: no further frame starts, the frames in flight finish.
+// Set by SIGINT / SIGTERM: no further frame starts, the frames in flight finish. A second one
+// ends the program at once (what it has kept stays valid: files are written whole).
 std::atomic<bool> stopRequested{false};
 
-extern "C" void RequestStop(int) {
-    stopRequested.store(true);
+extern "C" void RequestStop(int sig) {
+    if (stopRequested.exchange(true)) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }
 }
 
 const char* const kUsage = "usage: zel_recover [options] <project file>  (--help for the options)";
@@ -82,7 +86,7 @@ void PrintHelp() {
         "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
         "cannot be used or some were not (the frames finish anyway, and a summary on standard\n"
         "error lists them), or after SIGINT / SIGTERM (the frames in flight are finished\n"
-        "and kept; --resume goes on); 2 for a usage error.\n");
+        "and kept; --resume goes on; a second signal ends it at once); 2 for a usage error.\n");
 }
 
 // A whole decimal integer within [lo, hi].

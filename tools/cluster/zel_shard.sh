@@ -30,9 +30,10 @@ k8s) index=${JOB_COMPLETION_INDEX:?not in an Indexed Job} ;;
 esac
 first=${span%:*}
 last=${span#*:}
-case "$stage$index$size$first$last" in
-*[!a-z0-9]*)
-    echo "zel_shard.sh: ERROR: bad stage, index, shard size or span" >&2
+case $stage in init | bo) ;; *) echo "zel_shard.sh: ERROR: the stage is init or bo" >&2; exit 2 ;; esac
+case "$index:$size:$first:$last" in
+*[!0-9:]* | *::* | :* | *:)
+    echo "zel_shard.sh: ERROR: the index, shard size and span must be numbers" >&2
     exit 2
     ;;
 esac
