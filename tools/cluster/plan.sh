@@ -19,6 +19,12 @@ die() {
     exit 1
 }
 
+# A usage error: exit status 2.
+usage_error() {
+    echo "$(basename "$0"): $* (--help for the options)" >&2
+    exit 2
+}
+
 exe=${ZEL_RECOVER:-}
 span=""
 shard_size=""
@@ -47,14 +53,14 @@ common_option() {
     --dry-run) dry_run=1; return 1 ;;
     --levels) levels=$2; zopts+=("$1" "$2"); return 2 ;;
     --refine-neighbours) refine=$2; zopts+=("$1" "$2"); return 2 ;;
-    --stage | --span | --resume | --plan) die "$1 is chosen per shard by the script" ;;
+    --stage | --span | --resume | --plan) usage_error "$1 is chosen per shard by the script" ;;
     esac
     return 0
 }
 
 # After the options: checks them and works out the plan.
 make_plan() {
-    [ -n "$project" ] || die "no project file given"
+    [ -n "$project" ] || usage_error "no project file given"
     [ -f "$project" ] || die "no such project file: $project"
     if [ -z "$exe" ]; then
         exe=$(command -v zel_recover || true)
@@ -64,7 +70,7 @@ make_plan() {
     exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
     here=$(cd "$(dirname "$0")" && pwd)
     case "$threads$levels$refine${shard_size:-1}" in
-    *[!0-9]*) die "--threads, --levels, --refine-neighbours and --shard-size take numbers" ;;
+    *[!0-9]*) usage_error "--threads, --levels, --refine-neighbours and --shard-size take numbers" ;;
     esac
     zopts+=(--threads "$threads")
 
@@ -79,7 +85,7 @@ make_plan() {
     fi
     first=${span%:*}
     last=${span#*:}
-    case "$first$last" in *[!0-9]* | "") die "--frames takes FIRST:LAST" ;; esac
+    case "$first$last" in *[!0-9]* | "") usage_error "--frames takes FIRST:LAST" ;; esac
     [ "$first" -le "$last" ] && [ "$last" -lt "$count" ] || die "frames $span lie beyond the $count frames"
     frames=$((last - first + 1))
 

@@ -33,6 +33,10 @@ wait_flag=()
 project=""
 while [ $# -gt 0 ]; do
     case $1 in
+    --*) [ "${1#--}" != "$1" ] && [ $# -ge 2 ] || [ "$1" = --help ] || [ "$1" = --resubmit ] ||
+        [ "$1" = --dry-run ] || [ "$1" = --wait ] || usage_error "$1 needs a value" ;;
+    esac
+    case $1 in
     --help | -h)
         sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'
         exit 0
@@ -54,7 +58,7 @@ while [ $# -gt 0 ]; do
             zopts+=("$1" "$2")
             shift 2
             ;;
-        *) die "unknown option $1 (--help)" ;;
+        *) usage_error "unknown option $1" ;;
         esac
     fi
 done
