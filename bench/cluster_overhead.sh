@@ -31,6 +31,7 @@ t1=$(now)
 t2=$(now)
 . "$source_dir/tests/cluster/local_slurm.sh"
 trap stop_slurm EXIT
+trap 'exit 1' INT TERM
 start_slurm "$work/slurm-cluster"
 t3=$(now)
 ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size "$shard" \

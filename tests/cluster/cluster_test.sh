@@ -46,6 +46,7 @@ t1=$(now)
 if [ "$mode" = slurm ]; then
     . "$source_dir/tests/cluster/local_slurm.sh"
     trap stop_slurm EXIT
+    trap 'exit 1' INT TERM
     start_slurm "$work/slurm"
     t2=$(now)
     jobs=$("$cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size 4 --threads 1 \

@@ -17,6 +17,20 @@ free_port() {
     return 1
 }
 
+# Waits for a daemon's pid file and keeps its process id for stop_slurm.
+remember_pid() {
+    local t
+    for t in $(seq 1 100); do
+        if [ -s "$1" ]; then
+            slurm_pids+=("$(cat "$1")")
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "no pid file $1" >&2
+    return 1
+}
+
 start_slurm() {
     local dir=$1 user host cpus mem ctl_port d_port
     mkdir -p "$dir/state" "$dir/spool" "$dir/munge" "$dir/log"
@@ -33,7 +47,7 @@ start_slurm() {
     munged --force --key-file="$dir/munge/munge.key" --socket="$dir/munge/socket" \
         --pid-file="$dir/munge/munged.pid" --log-file="$dir/log/munged.log" \
         --seed-file="$dir/munge/seed" || return 1
-    slurm_pids+=("$(cat "$dir/munge/munged.pid")")
+    remember_pid "$dir/munge/munged.pid" || return 1
     cat > "$dir/slurm.conf" << CONF
 ClusterName=zeltest
 SlurmctldHost=$host(127.0.0.1)
@@ -66,13 +80,10 @@ PartitionName=local Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
     export SLURM_CONF=$dir/slurm.conf
     slurmctld -f "$SLURM_CONF" || return 1
+    remember_pid "$dir/slurmctld.pid" || return 1
     slurmd -f "$SLURM_CONF" || return 1
+    remember_pid "$dir/slurmd.pid" || return 1
     local t
-    for t in $(seq 1 100); do
-        [ -s "$dir/slurmctld.pid" ] && [ -s "$dir/slurmd.pid" ] && break
-        sleep 0.1
-    done
-    slurm_pids+=("$(cat "$dir/slurmctld.pid")" "$(cat "$dir/slurmd.pid")")
     # Ready once the node takes jobs.
     for t in $(seq 1 300); do
         if sinfo -h -o '%t' 2> /dev/null | grep -q '^idle'; then
@@ -86,6 +97,14 @@ CONF
 
 stop_slurm() {
     local pid
+    # Jobs still running first (a test stopped half-way), so that no job step outlives slurmd.
+    if [ ${#slurm_pids[@]} -ge 3 ] && [ -n "$(squeue -h 2> /dev/null)" ]; then
+        scancel --user="$(id -un)" 2> /dev/null || true
+        for _ in $(seq 1 100); do
+            [ -n "$(squeue -h -t PD,R,CF,CG 2> /dev/null)" ] || break
+            sleep 0.1
+        done
+    fi
     for pid in "${slurm_pids[@]}"; do
         kill "$pid" 2> /dev/null || true
     done
