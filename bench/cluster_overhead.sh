@@ -8,6 +8,11 @@
 #   bench/cluster_overhead.sh BUILD_DIR [frames] [shard size]    (default 48 frames, shards of 16)
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
+if [ $# -lt 1 ] || [ "$1" = --help ]; then
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    [ $# -ge 1 ] && exit 0
+    exit 2
+fi
 build=$(cd "$1" && pwd)
 frames=${2:-48}
 shard=${3:-16}
