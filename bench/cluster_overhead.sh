@@ -8,9 +8,12 @@
 #   bench/cluster_overhead.sh BUILD_DIR [frames] [shard size]    (default 48 frames, shards of 16)
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
-if [ $# -lt 1 ] || [ "$1" = --help ]; then
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
-    [ $# -ge 1 ] && exit 0
+if [ $# -ge 1 ] && [ "$1" = --help ]; then
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+if [ $# -lt 1 ]; then
+    echo "usage: bench/cluster_overhead.sh BUILD_DIR [frames] [shard size]  (--help)" >&2
     exit 2
 fi
 build=$(cd "$1" && pwd)
