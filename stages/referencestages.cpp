@@ -1334,6 +1334,24 @@ class StageRun {
             Note(report.unreadFrames, i, error);
         }
     }
+    // With a journal: removes the kept maps of a step that no frame still to come reads (the
+    // step after it is complete), so that the work folder holds at most two steps' maps.
+    // For the last step's input, only once every frame of the stage is done: a frame whose
+    // outputs could not be written still needs it when the run is resumed.
+    void Discard(const std::string& step, const ZelStepPlan* final = nullptr) {
+        if (journal == nullptr) {
+            return;
+        }
+        if (final != nullptr) {
+            for (int i : final->compute) {
+                if (!journal->Done(final->name, i)) {
+                    return;
+                }
+            }
+        }
+        journal->Discard({step});
+    }
+
     // With a journal: frees frame i's map once it is kept.
     void Drop(int i) {
         if (OnDisk()) {
@@ -2038,6 +2056,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     if (Stopped()) {
         return;
     }
+    run.Discard("sweep");
     // Read back only now: the check above reads the neighbours' swept maps.
     run.LoadStep(refineStep, nullptr);
     // The refined maps replace the swept ones only now, for the same reason.
@@ -2046,10 +2065,14 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     if (Stopped()) {
         return;
     }
+    run.Discard("refine");
     FinishStage(run, plan.steps[3], "fuse", confirmed, 0,
                 static_cast<double>(sweepStep.compute.size()) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
                 times);
+    if (!Stopped()) {
+        run.Discard("fuse", &plan.steps[3]);
+    }
     ReleaseIntermediateMaps(run, plan);
 }
 
@@ -2133,6 +2156,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         if (Stopped()) {
             return;
         }
+        if (pass > 1) {
+            run.Discard("bo" + std::to_string(pass - 1));
+        }
         pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
         // Every frame of the pass saw the previous maps; now the new ones take their place
         // (the last pass's, in the fusion).
@@ -2148,7 +2174,11 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
     if (Stopped()) {
         return;
     }
+    run.Discard(lastPass.name);
     FinishStage(run, plan.steps.back(), "bofuse", confirmed, 1, pixelLevels, times);
+    if (!Stopped()) {
+        run.Discard("bofuse", &plan.steps.back());
+    }
     ReleaseIntermediateMaps(run, plan);
 }
 
