@@ -284,7 +284,17 @@ std::string Runs(const std::vector<int>& frames) {
 void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last) {
     std::printf("%s: frames %d:%d\n", name, first, last);
     if (std::string(name) == "bo") {
-        std::printf("  reads    DATA/_init<i>.raw of %s\n", Runs(plan.reads).c_str());
+        // Those not there yet: their init shards have not run (or not to the end).
+        std::vector<int> missing;
+        for (int i : plan.reads) {
+            std::error_code ec;
+            const std::string path = CZelVideoFrame::dataDir + "_init" + std::to_string(i) + ".raw";
+            if (!std::filesystem::exists(path, ec)) {
+                missing.push_back(i);
+            }
+        }
+        std::printf("  reads    DATA/_init<i>.raw of %s; not there yet: %s\n",
+                    Runs(plan.reads).c_str(), Runs(missing).c_str());
     }
     for (const ZelStepPlan& step : plan.steps) {
         std::vector<int> own;
