@@ -58,8 +58,8 @@ std::vector<std::string> DepthFiles(const std::string& dir, int frames) {
     return files;
 }
 
-// The depth files of one uninterrupted run over a scene of `frames` frames (made once per
-// size and kept for the tests that compare with it).
+// The depth files of one uninterrupted run over a scene of `frames` frames (made once per size
+// and test).
 const std::vector<std::string>& Reference(int frames, int width = 40, int height = 30) {
     static std::vector<std::pair<std::string, std::vector<std::string>>> made;
     const std::string key = std::to_string(frames) + "x" + std::to_string(width);
@@ -68,7 +68,10 @@ const std::vector<std::string>& Reference(int frames, int width = 40, int height
             return m.second;
         }
     }
-    const std::string dir = testutil::TempPath("reference" + key + "/");
+    // Per test: the tests of this program may run at once, as processes of their own.
+    const std::string dir = testutil::TempPath(
+        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".reference" +
+        key + "/");
     const testutil::ProcessResult r = Recover({}, Scene(dir, frames, width, height));
     EXPECT_EQ(r.status, 0) << r.err;
     made.emplace_back(key, DepthFiles(dir, frames));
