@@ -17,6 +17,7 @@
 
 #include "sequence/videoframe.h"
 #include "stages/evidence.h"
+#include "stages/journal.h"
 #include "stages/segmentplanes.h"
 
 namespace {
@@ -1072,12 +1073,16 @@ std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<floa
 }
 
 // Runs fn(position) for positions 0 .. count - 1 in order on `threads` workers; `next` counts the
-// positions handed out.
+// positions handed out. Once *stop is true no further position is started.
 void ParallelInOrder(int count, int threads, std::atomic<int>& next,
-                     const std::function<void(int position, int worker)>& fn) {
+                     const std::function<void(int position, int worker)>& fn,
+                     const std::atomic<bool>* stop = nullptr) {
     next.store(0);
     auto body = [&](int worker) {
         for (;;) {
+            if (stop != nullptr && stop->load()) {
+                return;
+            }
             const int position = next.fetch_add(1);
             if (position >= count) {
                 return;
@@ -1111,37 +1116,321 @@ int ThreadCount(int requested) {
     return hw > 0 ? static_cast<int>(hw) : 1;
 }
 
-// Shared state of one stage run over frames first .. last.
+// Each span frame's neighbour list: the first max(K, R) frames of the neighbour rule. The steps
+// take prefixes of it (see OpenNeighbours and FuseNeighbours).
+std::vector<std::vector<int>> NeighbourLists(const CReferenceStages& owner,
+                                             const CZelVideoSequence& seq, int first, int last) {
+    const ZelStageOptions& o = owner.GetOptions();
+    std::vector<std::vector<int>> lists(static_cast<size_t>(last - first + 1));
+    for (int i = first; i <= last; i++) {
+        lists[static_cast<size_t>(i - first)] =
+            owner.Neighbours(seq, i, std::max(o.neighbours, o.refineNeighbours));
+    }
+    return lists;
+}
+
+// The neighbours whose maps a frame opened with `limit` neighbours reads: the first `limit` of
+// its list that lie in the span.
+std::vector<int> OpenNeighbours(const std::vector<int>& list, int limit, int first, int last) {
+    std::vector<int> result;
+    for (size_t n = 0; n < list.size() && n < static_cast<size_t>(limit); n++) {
+        if (list[n] >= first && list[n] <= last) {
+            result.push_back(list[n]);
+        }
+    }
+    return result;
+}
+
+// The neighbours the fusion checks a frame against: up to `limit` of its list within the span.
+std::vector<int> FuseNeighbours(const std::vector<int>& list, int limit, int first, int last) {
+    std::vector<int> result;
+    for (int j : list) {
+        if (result.size() >= static_cast<size_t>(limit)) {
+            break;
+        }
+        if (j >= first && j <= last) {
+            result.push_back(j);
+        }
+    }
+    return result;
+}
+
+// The frames a step touches: those it computes and those it reads back, ascending.
+std::vector<int> StepFrames(const ZelStepPlan& step) {
+    std::vector<int> all = step.compute;
+    all.insert(all.end(), step.load.begin(), step.load.end());
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+// The maps of one step that the frames in flight read from their neighbours, when the maps live
+// on disk: each is read into its frame (dspImg) when the first frame that needs it starts, and
+// dropped once no frame in flight and none still to come needs it, so that memory holds only
+// the maps around the frames in flight however long the video. A map that cannot be read
+// leaves its frame without one (the neighbour is not used) and is reported.
+class MapCache {
+  public:
+    using Reader = std::function<bool(int frame, std::vector<float>& map, std::string& error)>;
+    MapCache(CZelVideoSequence& seq, Reader readMap, std::vector<int> lastUser,
+             std::atomic<int>& dispatched)
+        : sequence(seq),
+          read(std::move(readMap)),
+          lastUserRank(std::move(lastUser)),
+          next(dispatched) {}
+    ~MapCache() { Clear(); }
+
+    // false with the reason when the map could not be read.
+    bool Acquire(int j, std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex);
+        Entry& entry = entries[j];
+        entry.refs++;
+        if (entry.loaded) {
+            return true;
+        }
+        entry.loaded = true;
+        std::vector<float> map;
+        CZelVideoFrame* frame = sequence.GetFrame(j);
+        if (!read(j, map, error)) {
+            Drop(frame);
+            return false;
+        }
+        // A frame without a map (its picture could not be read) shows every pixel missing.
+        const int W = CZelVideoFrame::GetWorkingWidth();
+        const size_t n = static_cast<size_t>(W) * CZelVideoFrame::GetWorkingHeight();
+        if (frame->CreateDisparityMap(kNaN) && map.size() == n) {
+            for (size_t p = 0; p < n; p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+        return true;
+    }
+
+    void Release(int j) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = entries.find(j);
+        if (it == entries.end()) {
+            return;
+        }
+        it->second.refs--;
+        if (it->second.refs <= 0 && next.load() > lastUserRank[static_cast<size_t>(j)]) {
+            Drop(sequence.GetFrame(j));
+            entries.erase(it);
+        }
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& e : entries) {
+            Drop(sequence.GetFrame(e.first));
+        }
+        entries.clear();
+    }
+
+  private:
+    // Only the map: the image cache looks after the colour picture.
+    static void Drop(CZelVideoFrame* frame) {
+        delete frame->dspImg;
+        frame->dspImg = nullptr;
+    }
+    struct Entry {
+        int refs = 0;
+        bool loaded = false;
+    };
+    CZelVideoSequence& sequence;
+    Reader read;
+    std::vector<int> lastUserRank;
+    std::atomic<int>& next;
+    std::mutex mutex;
+    std::map<int, Entry> entries;
+};
+
+// How sure a pixel's disparity is, 0 .. 1, from the neighbours that checked it: the share of those
+// that confirm it among those that confirm or contradict it (a neighbour that sees something
+// nearer there may simply not see the pixel, and does not count), scaled down while fewer than
+// kPlaneConfirmations confirm. 1: every checking neighbour, and enough of them, agree; 0: none
+// confirms (or none could check: outside their pictures, or hidden in all of them).
+float Confidence(int agree, int disagree) {
+    if (agree <= 0) {
+        return 0.0f;
+    }
+    const float share = static_cast<float>(agree) / static_cast<float>(agree + disagree);
+    return share * std::min(1.0f, static_cast<float>(agree) / kPlaneConfirmations);
+}
+
+// The fusion's verdict on a pixel in one byte, as the plane fit and the outputs read it (and the
+// journal keeps it): bit 0 set when enough neighbours confirm the pixel to choose its segment's
+// plane, bits 1 to 7 its confidence in steps of 1 / 127.
+uint8_t PixelMark(bool confirmed, float confidence) {
+    const int steps =
+        static_cast<int>(std::lround(std::min(std::max(confidence, 0.0f), 1.0f) * 127));
+    return static_cast<uint8_t>((steps << 1) | (confirmed ? 1 : 0));
+}
+bool MarkConfirmed(uint8_t mark) {
+    return (mark & 1) != 0;
+}
+float MarkConfidence(uint8_t mark) {
+    return static_cast<float>(mark >> 1) / 127.0f;
+}
+
+// Shared state of one stage run over frames of the span first .. last.
 class StageRun {
   public:
-    StageRun(const CReferenceStages& owner, CZelVideoSequence& seq, int firstFrame, int lastFrame,
-             ZelStageReport& problems)
-        : stages(owner), sequence(seq), first(firstFrame), last(lastFrame), report(problems) {
+    StageRun(const CReferenceStages& owner, CZelVideoSequence& seq, int spanFirst, int spanLast,
+             ZelStageReport& problems, ZelStepJournal* stepJournal)
+        : stages(owner),
+          sequence(seq),
+          first(spanFirst),
+          last(spanLast),
+          journal(stepJournal),
+          report(problems) {
         const ZelStageOptions& o = owner.GetOptions();
         sweep.L = o.levels;
         sweep.dmin = o.minDisparity;
         sweep.step = (o.maxDisparity - o.minDisparity) / (o.levels - 1);
-        residual = o.trackResidual >= 0.0 ? o.trackResidual : EstimateTrackResidual(seq);
+        const double residual =
+            o.trackResidual >= 0.0 ? o.trackResidual : EstimateTrackResidual(seq);
         sweep.pixelTolerance = kPoseTolerance * residual;
-        const int count = last - first + 1;
-        neighbours.resize(static_cast<size_t>(count));
-        std::vector<int> lastUser(static_cast<size_t>(seq.GetFrameCount()), -1);
-        for (int k = 0; k < count; k++) {
-            const int i = first + k;
-            neighbours[static_cast<size_t>(k)] =
-                owner.Neighbours(seq, i, std::max(o.neighbours, o.refineNeighbours));
-            lastUser[static_cast<size_t>(i)] = k;
-            for (int j : neighbours[static_cast<size_t>(k)]) {
-                lastUser[static_cast<size_t>(j)] = std::max(lastUser[static_cast<size_t>(j)], k);
+        neighbours = NeighbourLists(owner, seq, first, last);
+        threads = ThreadCount(o.threads);
+        workers.resize(static_cast<size_t>(threads));
+        maps.resize(static_cast<size_t>(last - first + 1));
+    }
+    ~StageRun() { EndPhase(); }
+
+    // Starts a phase over `frames` (in that order), each opened with up to `limit` neighbours:
+    // the image cache releases a picture once the last of them that needs it is dispatched.
+    void BeginPhase(const std::vector<int>& frames, int limit) {
+        EndPhase();
+        std::vector<int> lastUser(static_cast<size_t>(sequence.GetFrameCount()), -1);
+        for (size_t k = 0; k < frames.size(); k++) {
+            const int i = frames[k];
+            lastUser[static_cast<size_t>(i)] = static_cast<int>(k);
+            const std::vector<int>& list = Neighbours(i);
+            for (size_t n = 0; n < list.size() && n < static_cast<size_t>(limit); n++) {
+                const size_t j = static_cast<size_t>(list[n]);
+                lastUser[j] = std::max(lastUser[j], static_cast<int>(k));
             }
         }
-        cache = std::make_unique<ImageCache>(seq, lastUser, next);
+        cache = std::make_unique<ImageCache>(sequence, lastUser, next);
         cache->unreadable = [this](int i, const std::string& line) {
             Note(report.unreadFrames, i, line);
         };
-        threads = ThreadCount(o.threads);
-        workers.resize(static_cast<size_t>(threads));
     }
+    void EndPhase() {
+        if (cache) {
+            cache->Clear();
+            loads += cache->Loads();
+            cache.reset();
+        }
+        mapCache.reset();
+    }
+
+    // With a journal the maps live on disk: each step reads its frame's map of the step before
+    // and its neighbours' maps from there, and drops what it made once it is kept. Without one
+    // every map of a step stays in memory, set as the frames' own for the next step to read.
+    bool OnDisk() const { return journal != nullptr; }
+
+    // Starts reading the neighbours' maps of `step` ("_init" for the initialisation's files)
+    // for a phase over `frames`, each frame reading those of inputs(frame). Does nothing
+    // without a journal.
+    void BeginMaps(const std::string& step, const std::vector<int>& frames,
+                   const std::function<std::vector<int>(int)>& inputs) {
+        if (!OnDisk()) {
+            return;
+        }
+        std::vector<int> lastUser(static_cast<size_t>(sequence.GetFrameCount()), -1);
+        mapInputs.assign(static_cast<size_t>(last - first + 1), std::vector<int>());
+        for (size_t k = 0; k < frames.size(); k++) {
+            std::vector<int>& in = mapInputs[static_cast<size_t>(frames[k] - first)];
+            in = inputs(frames[k]);
+            for (int j : in) {
+                lastUser[static_cast<size_t>(j)] =
+                    std::max(lastUser[static_cast<size_t>(j)], static_cast<int>(k));
+            }
+        }
+        const size_t n = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                         CZelVideoFrame::GetWorkingHeight();
+        MapCache::Reader reader;
+        if (step == "_init") {
+            reader = [n](int j, std::vector<float>& map, std::string& error) {
+                if (ReadFloatFile(InitMapPath(j), n, false, map, error)) {
+                    return true;
+                }
+                error += " (the initialisation's map; run it first)";
+                return false;
+            };
+        } else {
+            ZelStepJournal* kept = journal;
+            reader = [kept, step](int j, std::vector<float>& map, std::string& error) {
+                return kept->Load(step, j, map, nullptr, error);
+            };
+        }
+        mapCache = std::make_unique<MapCache>(sequence, reader, lastUser, next);
+    }
+    void AcquireMaps(int i) {
+        if (!mapCache) {
+            return;
+        }
+        for (int j : mapInputs[static_cast<size_t>(i - first)]) {
+            std::string error;
+            if (!mapCache->Acquire(j, error)) {
+                Note(report.unreadFrames, j, error);
+            }
+        }
+    }
+    void ReleaseMaps(int i) {
+        if (!mapCache) {
+            return;
+        }
+        for (int j : mapInputs[static_cast<size_t>(i - first)]) {
+            mapCache->Release(j);
+        }
+    }
+
+    // With a journal: frame i's result of `step` (and its mask), read back as the input of the
+    // next step; a result that cannot be read leaves the frame without a map, reported.
+    void TakeOwn(const std::string& step, int i, std::vector<uint8_t>* mask) {
+        if (!OnDisk()) {
+            return;
+        }
+        std::string error;
+        if (!journal->Load(step, i, Map(i), mask, error)) {
+            Map(i).clear();
+            if (mask != nullptr) {
+                mask->clear();
+            }
+            Note(report.unreadFrames, i, error);
+        }
+    }
+    // With a journal: removes the kept maps of a step that no frame still to come reads (the
+    // step after it is complete), so that the work folder holds at most two steps' maps.
+    // For the last step's input, only once every frame of the stage is done: a frame whose
+    // outputs could not be written still needs it when the run is resumed.
+    void Discard(const std::string& step, const ZelStepPlan* final = nullptr) {
+        if (journal == nullptr) {
+            return;
+        }
+        if (final != nullptr) {
+            for (int i : final->compute) {
+                if (!journal->Done(final->name, i)) {
+                    return;
+                }
+            }
+        }
+        journal->Discard({step});
+    }
+
+    // With a journal: frees frame i's map once it is kept.
+    void Drop(int i) {
+        if (OnDisk()) {
+            std::vector<float>().swap(Map(i));
+        }
+    }
+
+    const std::vector<int>& Neighbours(int i) const {
+        return neighbours[static_cast<size_t>(i - first)];
+    }
+    std::vector<float>& Map(int i) { return maps[static_cast<size_t>(i - first)]; }
 
     // Acquires frame i's working set from the cache.
     FrameSet Open(int i, int limit) {
@@ -1150,7 +1439,7 @@ class StageRun {
         fs.ref = cache->Acquire(i);
         const CCamera& cam = *sequence.GetFrame(i)->camera;
         const bool scaled = CZelVideoFrame::reduced;
-        for (int j : neighbours[static_cast<size_t>(i - first)]) {
+        for (int j : Neighbours(i)) {
             if (static_cast<int>(fs.nb.size()) >= limit) {
                 break;
             }
@@ -1169,12 +1458,11 @@ class StageRun {
         fs = FrameSet();
     }
 
-    void Report(const char* stage, int& done, int i, double seconds) {
+    void Report(const char* stage, int& done, int total, int i, double seconds) {
         std::lock_guard<std::mutex> lock(reportMutex);
         done++;
         if (progressFn) {
-            ZelStageProgress pr{stage,  done, last - first + 1, i, &sequence.GetFrame(i)->name,
-                                seconds};
+            ZelStageProgress pr{stage, done, total, i, &sequence.GetFrame(i)->name, seconds};
             progressFn(pr);
         }
     }
@@ -1196,8 +1484,54 @@ class StageRun {
         times.samples += ft.samples;
     }
 
-    // Writes the frame's map and its files.
-    void Output(int i, const std::vector<float>& disparity, const std::vector<float>& confidence,
+    // Keeps frame i's result of a step in the journal (when there is one).
+    void Keep(const char* step, int i, const std::vector<float>& map,
+              const std::vector<uint8_t>* mask) {
+        std::string error;
+        if (journal != nullptr && !journal->Save(step, i, map, mask, error)) {
+            Note(report.unwrittenFiles, i,
+                 "ERROR: Can not keep the " + std::string(step) + " map of frame " +
+                     std::to_string(i) + ": " + error);
+        }
+    }
+
+    // Reads back the results of a step that the journal holds; a frame whose result cannot be
+    // read is reported and left without a map.
+    void LoadStep(const ZelStepPlan& step, std::vector<std::vector<uint8_t>>* masks) {
+        if (OnDisk()) {
+            return;  // read when needed (TakeOwn, BeginMaps)
+        }
+        for (int i : step.load) {
+            std::string error;
+            std::vector<uint8_t>* mask =
+                masks != nullptr ? &(*masks)[static_cast<size_t>(i - first)] : nullptr;
+            if (journal == nullptr || !journal->Load(step.name, i, Map(i), mask, error)) {
+                Map(i).clear();
+                Note(report.unreadFrames, i, error);
+            }
+        }
+    }
+
+    // Sets the maps of these frames as the frames' own, for their neighbours to read; a frame
+    // without a map keeps what it has.
+    void Commit(const std::vector<int>& frames) {
+        const int W = CZelVideoFrame::GetWorkingWidth();
+        const size_t n = static_cast<size_t>(W) * CZelVideoFrame::GetWorkingHeight();
+        for (int i : frames) {
+            CZelVideoFrame* frame = sequence.GetFrame(i);
+            const std::vector<float>& map = Map(i);
+            if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
+                continue;
+            }
+            for (size_t p = 0; p < n; p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+    }
+
+    // Writes the frame's map and its files; true when everything was written.
+    // The confidence file comes from `marks` (PixelMark per pixel; 0 without them).
+    bool Output(int i, const std::vector<float>& disparity, const std::vector<uint8_t>& marks,
                 int labelType) {
         CZelVideoFrame* frame = sequence.GetFrame(i);
         const int W = CZelVideoFrame::GetWorkingWidth();
@@ -1208,7 +1542,7 @@ class StageRun {
                 Note(report.unwrittenFiles, i,
                      "ERROR: Can not allocate a depth map of " + std::to_string(W) + " x " +
                          std::to_string(H) + " for frame " + std::to_string(i));
-                return;
+                return false;
             }
         }
         for (int y = 0; y < H; y++) {
@@ -1217,21 +1551,33 @@ class StageRun {
             }
         }
         if (!stages.GetOptions().writeFiles) {
-            return;
+            return true;
         }
         std::lock_guard<std::mutex> lock(fileMutex);
+        bool written = true;
         std::string error;
         if (!frame->WriteDepthFile(error)) {
             Note(report.unwrittenFiles, i, error);
+            written = false;
+        }
+        // The initialisation's map under a name of its own: the bundle optimisation reads it
+        // from there after the depth file holds its own result (shards, resumed runs).
+        if (labelType == 0 && !WriteFloatFile(InitMapPath(i), disparity, error)) {
+            Note(report.unwrittenFiles, i,
+                 "ERROR: Can not write " + InitMapPath(i) + " (" + error + ")");
+            written = false;
         }
         ZImage<float> sure(W, H, 1);
         for (int y = 0; y < H; y++) {
             for (int x = 0; x < W; x++) {
-                sure.At(x, y, 0) = confidence[static_cast<size_t>(y) * W + x];
+                const size_t p = static_cast<size_t>(y) * W + x;
+                sure.At(x, y, 0) =
+                    marks.size() == disparity.size() ? MarkConfidence(marks[p]) : 0.0f;
             }
         }
         if (!frame->WriteConfidenceFile(sure, error)) {
             Note(report.unwrittenFiles, i, error);
+            written = false;
         }
         ZImage<int> labels(W, H, 1);
         for (int y = 0; y < H; y++) {
@@ -1245,21 +1591,33 @@ class StageRun {
         }
         if (!frame->WriteLabelImage(&labels, labelType, sweep.L, error)) {
             Note(report.unwrittenFiles, i, error);
+            written = false;
         }
         if (!frame->WriteDisparityImage(labelType, sweep.dmin, sweep.Level(sweep.L - 1), error)) {
             Note(report.unwrittenFiles, i, error);
+            written = false;
         }
+        return written;
+    }
+
+    static std::string InitMapPath(int i) {
+        return CZelVideoFrame::dataDir + "_init" + std::to_string(i) + ".raw";
     }
 
     const CReferenceStages& stages;
     CZelVideoSequence& sequence;
     int first;
     int last;
+    ZelStepJournal* journal;
+    const std::atomic<bool>* stop = nullptr;
     Sweep sweep{};
-    double residual = 0.0;
-    std::vector<std::vector<int>> neighbours;
+    std::vector<std::vector<int>> neighbours;  // per span frame
+    std::vector<std::vector<float>> maps;      // per span frame: its map of the current step
     std::atomic<int> next{0};
     std::unique_ptr<ImageCache> cache;
+    std::unique_ptr<MapCache> mapCache;
+    std::vector<std::vector<int>> mapInputs;  // per span frame: whose maps it reads (on disk)
+    int loads = 0;
     int threads = 1;
     std::vector<Worker> workers;
     std::mutex reportMutex;
@@ -1276,204 +1634,324 @@ bool Unusable(const FrameSet& fs) {
     return fs.ref->w != W || fs.ref->h != H || W <= 0 || H <= 0;
 }
 
-// How sure a pixel's disparity is, 0 .. 1, from the neighbours that checked it: the share of those
-// that confirm it among those that confirm or contradict it (a neighbour that sees something
-// nearer there may simply not see the pixel, and does not count), scaled down while fewer than
-// kPlaneConfirmations confirm. 1: every checking neighbour, and enough of them, agree; 0: none
-// confirms (or none could check: outside their pictures, or hidden in all of them).
-float Confidence(int agree, int disagree) {
-    if (agree <= 0) {
-        return 0.0f;
-    }
-    const float share = static_cast<float>(agree) / static_cast<float>(agree + disagree);
-    return share * std::min(1.0f, static_cast<float>(agree) / kPlaneConfirmations);
-}
-
-// Every frame's map is committed to the frame; then each pixel takes the mean of its own
-// disparity and those its confirming neighbours give back, so that the maps' independent errors
-// average out. With markMissing, pixels that no neighbour confirms and at least
-// kContradictions neighbours contradict become NaN: a pixel that no neighbour can check (outside
-// their pictures, or hidden) keeps its estimate, and one neighbour's own error alone does not
-// remove it. confirmed receives, per frame, the pixels at least kPlaneConfirmations neighbours
-// confirm, and confidence how sure each pixel is (Confidence).
-void FuseWithNeighbours(StageRun& run, std::vector<std::vector<float>>& maps, bool markMissing,
-                        std::vector<std::vector<uint8_t>>& confirmed,
-                        std::vector<std::vector<float>>& confidence) {
+// The maps of `committed` become the frames' own; then each frame of the step computes the
+// mean of its own disparity and those its confirming neighbours give back, so that the maps'
+// independent errors average out. With markMissing, pixels that no neighbour confirms and at
+// least kContradictions neighbours contradict become NaN: a pixel that no neighbour can check
+// (outside their pictures, or hidden) keeps its estimate, and one neighbour's own error alone
+// does not remove it. confirmed receives, per frame, the pixels at least kPlaneConfirmations
+// neighbours confirm, with each pixel's confidence (PixelMark). Frames the journal holds are read
+// back.
+void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::string& previous,
+                        const std::vector<int>& committed, bool markMissing,
+                        std::vector<std::vector<uint8_t>>& confirmed) {
     CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
     const int last = run.last;
-    const int count = last - first + 1;
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
-    confirmed.assign(static_cast<size_t>(count), std::vector<uint8_t>());
-    confidence.assign(static_cast<size_t>(count), std::vector<float>());
-    for (int k = 0; k < count; k++) {
-        CZelVideoFrame* frame = sequence.GetFrame(first + k);
-        const std::vector<float>& map = maps[static_cast<size_t>(k)];
-        if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
-            continue;
-        }
-        for (size_t p = 0; p < n; p++) {
-            frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
-        }
+    confirmed.assign(static_cast<size_t>(last - first + 1), std::vector<uint8_t>());
+    const int limit = run.stages.GetOptions().refineNeighbours;
+    if (run.OnDisk()) {
+        run.BeginMaps(previous, step.compute,
+                      [&](int i) { return FuseNeighbours(run.Neighbours(i), limit, first, last); });
+    } else {
+        run.Commit(committed);
     }
-    ParallelInOrder(count, run.threads, run.next, [&](int k, int) {
-        const Clock::time_point t0 = Clock::now();
-        const int i = first + k;
-        std::vector<float>& map = maps[static_cast<size_t>(k)];
-        if (map.size() == n) {
-            FrameSet fs;
-            fs.index = i;
-            auto grey = std::make_shared<Grey>();
-            grey->w = W;
-            grey->h = H;
-            fs.ref = grey;
-            const CCamera& cam = *sequence.GetFrame(i)->camera;
-            for (int j : run.neighbours[static_cast<size_t>(k)]) {
-                if (fs.nb.size() >= static_cast<size_t>(run.stages.GetOptions().refineNeighbours)) {
-                    break;
+    ParallelInOrder(
+        static_cast<int>(step.compute.size()), run.threads, run.next,
+        [&](int k, int) {
+            const Clock::time_point t0 = Clock::now();
+            const int i = step.compute[static_cast<size_t>(k)];
+            run.TakeOwn(previous, i, nullptr);
+            run.AcquireMaps(i);
+            std::vector<float>& map = run.Map(i);
+            std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
+            if (map.size() == n) {
+                FrameSet fs;
+                fs.index = i;
+                auto grey = std::make_shared<Grey>();
+                grey->w = W;
+                grey->h = H;
+                fs.ref = grey;
+                const CCamera& cam = *sequence.GetFrame(i)->camera;
+                for (int j : FuseNeighbours(run.Neighbours(i), limit, first, last)) {
+                    fs.nb.push_back(j);
+                    fs.rel.push_back(
+                        MakeRelative(cam, *sequence.GetFrame(j)->camera, CZelVideoFrame::reduced));
+                    fs.nbMap.push_back(sequence.GetFrame(j));
                 }
-                if (j < first || j > last) {
-                    continue;
-                }
-                fs.nb.push_back(j);
-                fs.rel.push_back(
-                    MakeRelative(cam, *sequence.GetFrame(j)->camera, CZelVideoFrame::reduced));
-                fs.nbMap.push_back(sequence.GetFrame(j));
-            }
-            std::vector<uint8_t> agree;
-            std::vector<uint8_t> disagree;
-            std::vector<double> fused;
-            Consistency(fs, map, run.sweep, agree, disagree, &fused);
-            std::vector<uint8_t> contradicted(n, 0);
-            for (size_t p = 0; p < n; p++) {
-                contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
-            }
-            // A contradicted pixel first tries the disparity filled in along its row from the
-            // pixels that stand; it becomes NaN only when the neighbours contradict that too.
-            // Pixels near the picture's edge that the neighbours do not see at their true depth
-            // keep an estimate this way instead of being blanked for a wrong one.
-            std::vector<float> filled;
-            if (markMissing) {
-                filled = map;
-                std::vector<uint8_t> standing(n);
+                std::vector<uint8_t> agree;
+                std::vector<uint8_t> disagree;
+                std::vector<double> fused;
+                Consistency(fs, map, run.sweep, agree, disagree, &fused);
+                std::vector<uint8_t> contradicted(n, 0);
                 for (size_t p = 0; p < n; p++) {
-                    standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
+                    contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
                 }
-                FillUnreliable(W, H, standing, filled);
-                std::vector<uint8_t> agreeFilled;
-                std::vector<uint8_t> disagreeFilled;
-                Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                // A contradicted pixel first tries the disparity filled in along its row from the
+                // pixels that stand; it becomes NaN only when the neighbours contradict that
+                // too. Pixels near the picture's edge that the neighbours do not see at their
+                // true depth keep an estimate this way instead of being blanked for a wrong one.
+                std::vector<float> filled;
+                if (markMissing) {
+                    filled = map;
+                    std::vector<uint8_t> standing(n);
+                    for (size_t p = 0; p < n; p++) {
+                        standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
+                    }
+                    FillUnreliable(W, H, standing, filled);
+                    std::vector<uint8_t> agreeFilled;
+                    std::vector<uint8_t> disagreeFilled;
+                    Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                    for (size_t p = 0; p < n; p++) {
+                        if (contradicted[p] && std::isfinite(filled[p]) &&
+                            (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
+                            contradicted[p] = 0;
+                            map[p] = filled[p];
+                            agree[p] = 0;
+                        }
+                    }
+                }
+                confirmedHere.resize(n);
                 for (size_t p = 0; p < n; p++) {
-                    if (contradicted[p] && std::isfinite(filled[p]) &&
-                        (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
-                        contradicted[p] = 0;
-                        map[p] = filled[p];
-                        agree[p] = 0;
+                    const float sure =
+                        markMissing && contradicted[p] ? 0.0f : Confidence(agree[p], disagree[p]);
+                    confirmedHere[p] = PixelMark(agree[p] >= kPlaneConfirmations, sure);
+                }
+                for (size_t p = 0; p < n; p++) {
+                    if (markMissing && contradicted[p]) {
+                        map[p] = kNaN;
+                    } else if (agree[p] > 0) {
+                        map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
                     }
                 }
             }
-            std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(k)];
-            confirmedHere.resize(n);
-            for (size_t p = 0; p < n; p++) {
-                confirmedHere[p] = agree[p] >= kPlaneConfirmations ? 1 : 0;
+            run.ReleaseMaps(i);
+            run.Keep(step.name.c_str(), i, map, &confirmedHere);
+            if (run.OnDisk()) {
+                run.Drop(i);
+                std::vector<uint8_t>().swap(confirmedHere);
             }
-            std::vector<float>& sure = confidence[static_cast<size_t>(k)];
-            sure.resize(n);
-            for (size_t p = 0; p < n; p++) {
-                sure[p] = markMissing && contradicted[p] ? 0.0f : Confidence(agree[p], disagree[p]);
-            }
-            for (size_t p = 0; p < n; p++) {
-                if (markMissing && contradicted[p]) {
-                    map[p] = kNaN;
-                } else if (agree[p] > 0) {
-                    map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
-                }
-            }
-        }
-        std::lock_guard<std::mutex> lock(run.reportMutex);
-        run.times.rest += Seconds(t0);
-    });
+            std::lock_guard<std::mutex> lock(run.reportMutex);
+            run.times.rest += Seconds(t0);
+        },
+        run.stop);
+    run.EndPhase();
+    // Read back only now: the frames above read their neighbours' maps of the step before.
+    run.LoadStep(step, &confirmed);
 }
 
-// Each frame's map gets the planes of its colour segments (see FitSegmentPlanes), chosen by the
+// Frame i's map gets the planes of its colour segments (see FitSegmentPlanes), chosen by the
 // confirmed pixels: the others (hidden in most views, outside their pictures, or filled) take
-// the plane of the confirmed ones in their segment. The colour images are read again, one frame
-// at a time per worker, and released afterwards unless they were loaded before.
-void FitPlanes(StageRun& run, std::vector<std::vector<float>>& maps,
-               const std::vector<std::vector<uint8_t>>& confirmed) {
+// the plane of the confirmed ones in their segment. The colour image is read again and
+// released afterwards unless it was loaded before.
+void FitPlanes(StageRun& run, int i, std::vector<float>& map, const std::vector<uint8_t>& confirmed,
+               std::mutex& loading) {
     const ZelStageOptions& o = run.stages.GetOptions();
-    if (o.planeScale <= 0) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    const size_t n = static_cast<size_t>(W) * H;
+    if (o.planeScale <= 0 || map.size() != n) {
         return;
     }
-    const int W = CZelVideoFrame::GetWorkingWidth();
-    const int H = CZelVideoFrame::GetWorkingHeight();
-    const size_t n = static_cast<size_t>(W) * H;
-    std::mutex loading;
-    ParallelInOrder(static_cast<int>(maps.size()), run.threads, run.next, [&](int k, int) {
-        const Clock::time_point t0 = Clock::now();
-        std::vector<float>& map = maps[static_cast<size_t>(k)];
-        CZelVideoFrame* frame = run.sequence.GetFrame(run.first + k);
-        std::vector<float> rgb;
-        if (map.size() == n) {
-            std::lock_guard<std::mutex> lock(loading);
-            const bool loaded = frame->colorImg != nullptr;
-            frame->LoadColorImage();
-            if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
-                frame->colorImg->GetHeight() == H) {
-                rgb.resize(3 * n);
-                Vector3d c;
-                for (size_t p = 0; p < n; p++) {
-                    frame->GetColor(static_cast<double>(p % W), static_cast<double>(p / W), c);
-                    for (int ch = 0; ch < 3; ch++) {
-                        rgb[3 * p + ch] = static_cast<float>(c[ch]);
-                    }
+    CZelVideoFrame* frame = run.sequence.GetFrame(i);
+    std::vector<float> rgb;
+    {
+        std::lock_guard<std::mutex> lock(loading);
+        const bool loaded = frame->colorImg != nullptr;
+        frame->LoadColorImage();
+        if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
+            frame->colorImg->GetHeight() == H) {
+            rgb.resize(3 * n);
+            Vector3d c;
+            for (size_t p = 0; p < n; p++) {
+                frame->GetColor(static_cast<double>(p % W), static_cast<double>(p / W), c);
+                for (int ch = 0; ch < 3; ch++) {
+                    rgb[3 * p + ch] = static_cast<float>(c[ch]);
                 }
             }
-            if (!loaded) {
-                frame->ReleaseColorImage();
-            }
         }
-        if (!rgb.empty()) {
-            int count = 0;
-            const std::vector<int> segment =
-                SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);
-            ZelPlaneFit fit;
-            fit.seed = static_cast<uint32_t>(run.first + k) + 1u;
-            FitSegmentPlanes(W, segment, count, fit, map, &confirmed[static_cast<size_t>(k)]);
+        if (!loaded) {
+            frame->ReleaseColorImage();
         }
-        std::lock_guard<std::mutex> lock(run.reportMutex);
-        run.times.rest += Seconds(t0);
-    });
+    }
+    if (!rgb.empty()) {
+        int count = 0;
+        const std::vector<int> segment =
+            SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);
+        ZelPlaneFit fit;
+        fit.seed = static_cast<uint32_t>(i) + 1u;
+        std::vector<uint8_t> checked(confirmed.size());
+        for (size_t p = 0; p < checked.size(); p++) {
+            checked[p] = MarkConfirmed(confirmed[p]) ? 1 : 0;
+        }
+        FitSegmentPlanes(W, segment, count, fit, map, &checked);
+    }
 }
 
-// The end of either stage: every frame's map written with its outputs (a map that could not be
-// made is written as missing), the image cache emptied and the run's times added to total.
-void FinishStage(StageRun& run, const std::vector<std::vector<float>>& maps,
-                 const std::vector<std::vector<float>>& confidence, int first, int labelType,
-                 double pixelLevels, ZelStageTimes& total) {
+// The end of either stage: each frame of the step fits its planes and is written with its
+// outputs (a map that could not be made is written as missing) and recorded as done; then the
+// run's times are added to total.
+void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& previous,
+                 std::vector<std::vector<uint8_t>>& confirmed, int labelType, double pixelLevels,
+                 ZelStageTimes& total) {
+    run.EndPhase();
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
-    for (size_t k = 0; k < maps.size(); k++) {
-        const std::vector<float>& map = maps[k];
-        const bool made = map.size() == pixels;
-        const bool sure = k < confidence.size() && confidence[k].size() == pixels;
-        run.Output(first + static_cast<int>(k), made ? map : std::vector<float>(pixels, kNaN),
-                   made && sure ? confidence[k] : std::vector<float>(pixels, 0.0f), labelType);
-    }
-    run.cache->Clear();
+    std::mutex loading;
+    ParallelInOrder(
+        static_cast<int>(step.compute.size()), run.threads, run.next,
+        [&](int k, int) {
+            const Clock::time_point t0 = Clock::now();
+            const int i = step.compute[static_cast<size_t>(k)];
+            std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
+            run.TakeOwn(previous, i, &mask);
+            std::vector<float>& map = run.Map(i);
+            FitPlanes(run, i, map, mask, loading);
+            const bool written = run.Output(
+                i, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), mask, labelType);
+            if (run.OnDisk()) {
+                // The map is in its files now.
+                CZelVideoFrame* frame = run.sequence.GetFrame(i);
+                delete frame->dspImg;
+                frame->dspImg = nullptr;
+                run.Drop(i);
+                std::vector<uint8_t>().swap(mask);
+            }
+            if (written && run.journal != nullptr) {
+                run.journal->MarkDone(step.name, i);
+            }
+            std::lock_guard<std::mutex> lock(run.reportMutex);
+            run.times.rest += Seconds(t0);
+        },
+        run.stop);
     total.costVolume += run.times.costVolume;
     total.aggregation += run.times.aggregation;
     total.rest += run.times.rest;
     total.samples += run.times.samples;
     total.pixelLevels += pixelLevels;
-    total.imageLoads += run.cache->Loads();
+    total.imageLoads += run.loads;
+}
+
+// After a stage: frames of the span that were not among its outputs give up the intermediate
+// maps they were given for their neighbours, so that they hold no map rather than a wrong one.
+void ReleaseIntermediateMaps(StageRun& run, const ZelStagePlan& plan) {
+    std::vector<uint8_t> output(static_cast<size_t>(run.last - run.first + 1), 0);
+    for (int i : plan.steps.back().compute) {
+        output[static_cast<size_t>(i - run.first)] = 1;
+    }
+    std::vector<int> touched = plan.reads;
+    for (const ZelStepPlan& step : plan.steps) {
+        const std::vector<int> frames = StepFrames(step);
+        touched.insert(touched.end(), frames.begin(), frames.end());
+    }
+    for (int i : touched) {
+        if (!output[static_cast<size_t>(i - run.first)]) {
+            run.sequence.GetFrame(i)->ReleaseMaps();
+        }
+    }
 }
 
 }  // namespace
 
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
+
+bool CReferenceStages::SpanOf(const CZelVideoSequence& sequence, int first, int last, int& sFirst,
+                              int& sLast) const {
+    sFirst = first;
+    sLast = last;
+    if (spanFirst >= 0 && spanLast >= spanFirst) {
+        sFirst = std::max(spanFirst, 0);
+        sLast = std::min(spanLast, sequence.GetFrameCount() - 1);
+    }
+    if (first < sFirst || last > sLast) {
+        std::printf("ERROR: frames %d:%d do not lie within the run's frames %d:%d\n", first, last,
+                    sFirst, sLast);
+        return false;
+    }
+    return true;
+}
+
+ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool optimise, int first,
+                                    int last) const {
+    ZelStagePlan plan;
+    int sFirst = 0;
+    int sLast = -1;
+    first = std::max(first, 0);
+    last = std::min(last, sequence.GetFrameCount() - 1);
+    if (last < first || !SpanOf(sequence, first, last, sFirst, sLast)) {
+        return plan;
+    }
+    std::vector<std::string> names;
+    if (optimise) {
+        for (int p = 1; p <= options.passes; p++) {
+            names.push_back("bo" + std::to_string(p));
+        }
+        names.push_back("bofuse");
+        names.push_back("bo");
+    } else {
+        names = {"sweep", "refine", "fuse", "init"};
+    }
+    const int steps = static_cast<int>(names.size());
+    const std::vector<std::vector<int>> lists = NeighbourLists(*this, sequence, sFirst, sLast);
+    // The frames whose result of the step before (or, for the first step of the optimisation,
+    // whose initialisation map) step s of frame i reads.
+    auto inputs = [&](int s, int i) {
+        const std::vector<int>& list = lists[static_cast<size_t>(i - sFirst)];
+        std::vector<int> in;
+        if (s == steps - 1) {
+            in.push_back(i);  // the last step fits planes to the frame's own fused map
+        } else if (s == steps - 2) {
+            in = FuseNeighbours(list, options.refineNeighbours, sFirst, sLast);
+            in.push_back(i);
+        } else if (optimise) {
+            in = OpenNeighbours(list, options.neighbours, sFirst, sLast);
+        } else if (s == 1) {
+            in = OpenNeighbours(list, options.refineNeighbours, sFirst, sLast);
+            in.push_back(i);
+        }
+        return in;
+    };
+    // From the outputs back to the first step: a frame whose result the journal holds is read
+    // back, any other is computed and needs its inputs.
+    std::vector<uint8_t> need(static_cast<size_t>(sLast - sFirst + 1), 0);
+    for (int i = first; i <= last; i++) {
+        need[static_cast<size_t>(i - sFirst)] = 1;
+    }
+    plan.steps.resize(static_cast<size_t>(steps));
+    for (int s = steps - 1; s >= 0; s--) {
+        ZelStepPlan& step = plan.steps[static_cast<size_t>(s)];
+        step.name = names[static_cast<size_t>(s)];
+        std::vector<uint8_t> before(need.size(), 0);
+        for (size_t k = 0; k < need.size(); k++) {
+            if (!need[k]) {
+                continue;
+            }
+            const int i = sFirst + static_cast<int>(k);
+            if (journal != nullptr && journal->Done(step.name, i)) {
+                if (s != steps - 1) {
+                    step.load.push_back(i);
+                }
+                continue;
+            }
+            step.compute.push_back(i);
+            for (int j : inputs(s, i)) {
+                before[static_cast<size_t>(j - sFirst)] = 1;
+            }
+        }
+        need.swap(before);
+    }
+    if (optimise) {
+        for (size_t k = 0; k < need.size(); k++) {
+            if (need[k]) {
+                plan.reads.push_back(sFirst + static_cast<int>(k));
+            }
+        }
+    }
+    return plan;
+}
 
 bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& message) {
     struct Range {
@@ -1566,38 +2044,53 @@ bool CReferenceStages::ClampRange(const CZelVideoSequence& sequence, int& first,
 }
 
 void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
-    if (!ClampRange(sequence, first, last)) {
+    int sFirst = 0;
+    int sLast = -1;
+    if (Stopped() || !ClampRange(sequence, first, last) ||
+        !SpanOf(sequence, first, last, sFirst, sLast)) {
         return;
     }
-    StageRun run(*this, sequence, first, last, report);
+    const ZelStagePlan plan = Plan(sequence, false, first, last);
+    const ZelStepPlan& sweepStep = plan.steps[0];
+    const ZelStepPlan& refineStep = plan.steps[1];
+    StageRun run(*this, sequence, sFirst, sLast, report, journal);
     run.progressFn = progress;
-    const int count = last - first + 1;
+    run.stop = stop;
     const int r = options.windowRadius;
     const int rr = options.refineRadius;
-    std::vector<std::vector<float>> maps(static_cast<size_t>(count));
-    std::vector<double> sweepSeconds(static_cast<size_t>(count), 0.0);
+    std::vector<double> sweepSeconds(static_cast<size_t>(sLast - sFirst + 1), 0.0);
 
     // First every frame's swept map, then the check against the neighbours' maps.
-    ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
-        const Clock::time_point t0 = Clock::now();
-        const int i = first + k;
-        FrameSet fs = run.Open(i, options.neighbours);
-        FrameTimes ft;
-        std::vector<float>& map = maps[static_cast<size_t>(k)];
-        if (Unusable(fs)) {
-            map.clear();
-        } else {
-            Worker& w = run.workers[static_cast<size_t>(worker)];
-            PrepareReference(fs, r, w);
-            SweepFrame(fs, run.sweep, false, r, w, map, ft);
-        }
-        run.Close(fs);
-        sweepSeconds[static_cast<size_t>(k)] = Seconds(t0);
-        run.AddTimes(ft, sweepSeconds[static_cast<size_t>(k)]);
-    });
-    for (int k = 0; k < count; k++) {
-        const std::vector<float>& map = maps[static_cast<size_t>(k)];
-        CZelVideoFrame* frame = sequence.GetFrame(first + k);
+    run.LoadStep(sweepStep, nullptr);
+    run.BeginPhase(sweepStep.compute, options.neighbours);
+    ParallelInOrder(
+        static_cast<int>(sweepStep.compute.size()), run.threads, run.next,
+        [&](int k, int worker) {
+            const Clock::time_point t0 = Clock::now();
+            const int i = sweepStep.compute[static_cast<size_t>(k)];
+            FrameSet fs = run.Open(i, options.neighbours);
+            FrameTimes ft;
+            std::vector<float>& map = run.Map(i);
+            if (Unusable(fs)) {
+                map.clear();
+            } else {
+                Worker& w = run.workers[static_cast<size_t>(worker)];
+                PrepareReference(fs, r, w);
+                SweepFrame(fs, run.sweep, false, r, w, map, ft);
+            }
+            run.Close(fs);
+            run.Keep("sweep", i, map, nullptr);
+            run.Drop(i);
+            sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
+            run.AddTimes(ft, sweepSeconds[static_cast<size_t>(i - sFirst)]);
+        },
+        stop);
+    if (Stopped()) {
+        return;
+    }
+    for (int i : run.OnDisk() ? std::vector<int>() : StepFrames(sweepStep)) {
+        const std::vector<float>& map = run.Map(i);
+        CZelVideoFrame* frame = sequence.GetFrame(i);
         if (map.empty()) {
             frame->CreateDisparityMap(kNaN);
             continue;
@@ -1610,105 +2103,176 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         }
     }
     int done = 0;
-    ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
-        const Clock::time_point t0 = Clock::now();
-        const int i = first + k;
-        std::vector<float>& map = maps[static_cast<size_t>(k)];
-        FrameSet fs = run.Open(i, options.refineNeighbours);
-        if (!map.empty() && !Unusable(fs)) {
-            Worker& w = run.workers[static_cast<size_t>(worker)];
-            std::vector<uint8_t> agree;
-            std::vector<uint8_t> disagree;
-            Consistency(fs, map, run.sweep, agree, disagree);
-            std::vector<uint8_t> reliable(map.size());
-            for (size_t p = 0; p < map.size(); p++) {
-                // Confirmed by a neighbour and contradicted by no more than confirm it: the
-                // halo that the window spreads beside a near edge is confirmed by the neighbours
-                // on its own side but contradicted by those on the other.
-                reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
-            }
-            FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
-            PrepareReference(fs, rr, w);
-            PrepareWide(fs, options.wideRadius, w);
-            Refine(fs, run.sweep, false, rr, w, map);
-            w.wideR = 0;
-        }
-        run.Close(fs);
-        const double seconds = Seconds(t0);
-        run.AddTimes(FrameTimes(), seconds);
-        run.Report("init", done, i, sweepSeconds[static_cast<size_t>(k)] + seconds);
+    const int total = static_cast<int>(refineStep.compute.size());
+    run.BeginPhase(refineStep.compute, options.refineNeighbours);
+    run.BeginMaps("sweep", refineStep.compute, [&](int i) {
+        return OpenNeighbours(run.Neighbours(i), options.refineNeighbours, sFirst, sLast);
     });
-    // The refined maps replace the swept ones only now: the check above reads the neighbours'.
+    ParallelInOrder(
+        total, run.threads, run.next,
+        [&](int k, int worker) {
+            const Clock::time_point t0 = Clock::now();
+            const int i = refineStep.compute[static_cast<size_t>(k)];
+            run.TakeOwn("sweep", i, nullptr);
+            run.AcquireMaps(i);
+            std::vector<float>& map = run.Map(i);
+            FrameSet fs = run.Open(i, options.refineNeighbours);
+            if (!map.empty() && !Unusable(fs)) {
+                Worker& w = run.workers[static_cast<size_t>(worker)];
+                std::vector<uint8_t> agree;
+                std::vector<uint8_t> disagree;
+                Consistency(fs, map, run.sweep, agree, disagree);
+                std::vector<uint8_t> reliable(map.size());
+                for (size_t p = 0; p < map.size(); p++) {
+                    // Confirmed by a neighbour and contradicted by no more than confirm it: the
+                    // halo that the window spreads beside a near edge is confirmed by the
+                    // neighbours on its own side but contradicted by those on the other.
+                    reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
+                }
+                FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
+                PrepareReference(fs, rr, w);
+                PrepareWide(fs, options.wideRadius, w);
+                Refine(fs, run.sweep, false, rr, w, map);
+                w.wideR = 0;
+            }
+            run.Close(fs);
+            run.ReleaseMaps(i);
+            run.Keep("refine", i, map, nullptr);
+            run.Drop(i);
+            const double seconds = Seconds(t0);
+            run.AddTimes(FrameTimes(), seconds);
+            run.Report("init", done, total, i,
+                       sweepSeconds[static_cast<size_t>(i - sFirst)] + seconds);
+        },
+        stop);
+    run.EndPhase();
+    if (Stopped()) {
+        return;
+    }
+    run.Discard("sweep");
+    // Read back only now: the check above reads the neighbours' swept maps.
+    run.LoadStep(refineStep, nullptr);
+    // The refined maps replace the swept ones only now, for the same reason.
     std::vector<std::vector<uint8_t>> confirmed;
-    std::vector<std::vector<float>> confidence;
-    FuseWithNeighbours(run, maps, false, confirmed, confidence);
-    FitPlanes(run, maps, confirmed);
-    FinishStage(run, maps, confidence, first, 0,
-                static_cast<double>(count) * CZelVideoFrame::GetWorkingWidth() *
+    FuseWithNeighbours(run, plan.steps[2], "refine", StepFrames(refineStep), false, confirmed);
+    if (Stopped()) {
+        return;
+    }
+    run.Discard("refine");
+    FinishStage(run, plan.steps[3], "fuse", confirmed, 0,
+                static_cast<double>(sweepStep.compute.size()) * CZelVideoFrame::GetWorkingWidth() *
                     CZelVideoFrame::GetWorkingHeight() * options.levels,
                 times);
+    if (!Stopped()) {
+        run.Discard("fuse", &plan.steps[3]);
+    }
+    ReleaseIntermediateMaps(run, plan);
 }
 
 void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last) {
-    if (options.passes == 0 || !ClampRange(sequence, first, last)) {
+    int sFirst = 0;
+    int sLast = -1;
+    if (Stopped() || options.passes == 0 || !ClampRange(sequence, first, last) ||
+        !SpanOf(sequence, first, last, sFirst, sLast)) {
         return;
     }
-    StageRun run(*this, sequence, first, last, report);
+    const ZelStagePlan plan = Plan(sequence, true, first, last);
+    StageRun run(*this, sequence, sFirst, sLast, report, journal);
     run.progressFn = progress;
-    const int count = last - first + 1;
+    run.stop = stop;
     const int r = options.windowRadius;
     const int rr = options.refineRadius;
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     const size_t n = static_cast<size_t>(W) * H;
-    std::vector<std::vector<float>> maps(static_cast<size_t>(count));
     double pixelLevels = 0.0;
 
+    // The initialisation's maps: those of this run are the frames' own; the others (another
+    // shard's, or an earlier run's when resuming) are read from their files.
+    for (int i : run.OnDisk() ? std::vector<int>() : plan.reads) {
+        CZelVideoFrame* frame = sequence.GetFrame(i);
+        if (frame->dspImg != nullptr && frame->dspImg->GetWidth() == W &&
+            frame->dspImg->GetHeight() == H) {
+            continue;
+        }
+        std::vector<float> map;
+        std::string error;
+        if (!ReadFloatFile(StageRun::InitMapPath(i), n, false, map, error)) {
+            run.Note(report.unreadFrames, i, error + " (the initialisation's map; run it first)");
+            continue;
+        }
+        run.Map(i).swap(map);
+        run.Commit({i});
+        run.Map(i).clear();
+    }
+
     for (int pass = 1; pass <= options.passes; pass++) {
-        char stage[16];
-        std::snprintf(stage, sizeof(stage), "bo%d", pass);
+        const ZelStepPlan& step = plan.steps[static_cast<size_t>(pass - 1)];
         int done = 0;
-        ParallelInOrder(count, run.threads, run.next, [&](int k, int worker) {
-            const Clock::time_point t0 = Clock::now();
-            const int i = first + k;
-            FrameSet fs = run.Open(i, options.neighbours);
-            FrameTimes ft;
-            std::vector<float>& map = maps[static_cast<size_t>(k)];
-            map.clear();
-            if (!Unusable(fs)) {
-                Worker& w = run.workers[static_cast<size_t>(worker)];
-                PrepareReference(fs, r, w);
-                SweepFrame(fs, run.sweep, true, r, w, map, ft);
-                // Pixels that no neighbour sees at their disparity got it from the aggregation
-                // alone: they take it from the seen pixels beside them instead.
-                FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
-                PrepareReference(fs, rr, w);
-                Refine(fs, run.sweep, true, rr, w, map);
-            }
-            run.Close(fs);
-            const double seconds = Seconds(t0);
-            run.AddTimes(ft, seconds);
-            run.Report(stage, done, i, seconds);
-        });
-        pixelLevels += static_cast<double>(count) * static_cast<double>(n) * options.levels;
-        // Every frame of the pass saw the previous maps; now the new ones take their place.
-        for (int k = 0; k < count; k++) {
-            CZelVideoFrame* frame = sequence.GetFrame(first + k);
-            const std::vector<float>& map = maps[static_cast<size_t>(k)];
-            if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
-                continue;
-            }
-            for (size_t p = 0; p < n; p++) {
-                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
-            }
+        const int total = static_cast<int>(step.compute.size());
+        run.LoadStep(step, nullptr);
+        run.BeginPhase(step.compute, options.neighbours);
+        run.BeginMaps(
+            pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute, [&](int i) {
+                return OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+            });
+        ParallelInOrder(
+            total, run.threads, run.next,
+            [&](int k, int worker) {
+                const Clock::time_point t0 = Clock::now();
+                const int i = step.compute[static_cast<size_t>(k)];
+                run.AcquireMaps(i);
+                FrameSet fs = run.Open(i, options.neighbours);
+                FrameTimes ft;
+                std::vector<float>& map = run.Map(i);
+                map.clear();
+                if (!Unusable(fs)) {
+                    Worker& w = run.workers[static_cast<size_t>(worker)];
+                    PrepareReference(fs, r, w);
+                    SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                    // Pixels that no neighbour sees at their disparity got it from the
+                    // aggregation alone: they take it from the seen pixels beside them instead.
+                    FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
+                    PrepareReference(fs, rr, w);
+                    Refine(fs, run.sweep, true, rr, w, map);
+                }
+                run.Close(fs);
+                run.ReleaseMaps(i);
+                run.Keep(step.name.c_str(), i, map, nullptr);
+                run.Drop(i);
+                const double seconds = Seconds(t0);
+                run.AddTimes(ft, seconds);
+                run.Report(step.name.c_str(), done, total, i, seconds);
+            },
+            stop);
+        run.EndPhase();
+        if (Stopped()) {
+            return;
+        }
+        if (pass > 1) {
+            run.Discard("bo" + std::to_string(pass - 1));
+        }
+        pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        // Every frame of the pass saw the previous maps; now the new ones take their place
+        // (the last pass's, in the fusion).
+        if (pass < options.passes && !run.OnDisk()) {
+            run.Commit(StepFrames(step));
         }
     }
 
     std::vector<std::vector<uint8_t>> confirmed;
-    std::vector<std::vector<float>> confidence;
-    FuseWithNeighbours(run, maps, true, confirmed, confidence);
-    FitPlanes(run, maps, confirmed);
-    FinishStage(run, maps, confidence, first, 1, pixelLevels, times);
+    const ZelStepPlan& lastPass = plan.steps[static_cast<size_t>(options.passes - 1)];
+    FuseWithNeighbours(run, plan.steps[static_cast<size_t>(options.passes)], lastPass.name,
+                       StepFrames(lastPass), true, confirmed);
+    if (Stopped()) {
+        return;
+    }
+    run.Discard(lastPass.name);
+    FinishStage(run, plan.steps.back(), "bofuse", confirmed, 1, pixelLevels, times);
+    if (!Stopped()) {
+        run.Discard("bofuse", &plan.steps.back());
+    }
+    ReleaseIntermediateMaps(run, plan);
 }
 
 double CReferenceStages::SampleSweepPositions(CZelVideoSequence& sequence, int i) const {

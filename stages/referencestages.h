@@ -11,11 +11,13 @@
 // by those they do not (stages/segmentplanes.h; planeScale 0 turns it off).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "sequence/videosequence.h"
+#include "stages/journal.h"
 
 struct ZelStageOptions {
     int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
@@ -80,6 +82,17 @@ struct ZelStageReport {
     bool Clean() const { return unreadFrames.empty() && unwrittenFiles.empty(); }
 };
 
+// What one stage does for a range of frames, step by step (see CReferenceStages::Plan).
+struct ZelStepPlan {
+    std::string name;          // "sweep", "refine", "fuse", "init"; "bo1".., "bofuse", "bo"
+    std::vector<int> compute;  // frames whose result of this step is computed, ascending
+    std::vector<int> load;     // frames whose result is read back from the journal
+};
+struct ZelStagePlan {
+    std::vector<int> reads;  // frames whose initialisation map is read (DATA/_init<i>.raw)
+    std::vector<ZelStepPlan> steps;
+};
+
 class CReferenceStages : public CDepthStages {
   public:
     explicit CReferenceStages(const ZelStageOptions& options);
@@ -89,6 +102,27 @@ class CReferenceStages : public CDepthStages {
 
     void Init(CZelVideoSequence& sequence, int first, int last) override;
     void Optimise(CZelVideoSequence& sequence, int first, int last) override;
+
+    // The frames of the whole run that the ranges given to Init and Optimise belong to: their
+    // maps are computed as if the stage ran over the whole span (frames of the span outside the
+    // range are recomputed or read as their neighbours need them), so running the stages over
+    // the shards of a span gives the maps of one run over it. Unset (the default), the span is
+    // the range itself.
+    void SetSpan(int first, int last) {
+        spanFirst = first;
+        spanLast = last;
+    }
+    // Keeps each step's per-frame result in the journal and takes over what it already holds
+    // (not owned; nullptr: nothing kept). Needs writeFiles.
+    void SetJournal(ZelStepJournal* j) { journal = j; }
+    // When *stop becomes true, no further frame is started: the frames in flight finish (and
+    // are kept in the journal) and Init / Optimise return. Stopped() tells afterwards.
+    void SetStopFlag(const std::atomic<bool>* flag) { stop = flag; }
+    bool Stopped() const { return stop != nullptr && stop->load(); }
+    // The steps of a stage (optimise: false = Init, true = Optimise) over frames first .. last of
+    // the span, frames the journal holds left out; frames of the span outside the range that
+    // the range's maps depend on are computed as well (the halo).
+    ZelStagePlan Plan(const CZelVideoSequence& sequence, bool optimise, int first, int last) const;
 
     // Called from worker threads (one call at a time) after each frame's step.
     void SetProgress(std::function<void(const ZelStageProgress&)> callback) {
@@ -115,7 +149,16 @@ class CReferenceStages : public CDepthStages {
     // options are refused (with their message printed).
     bool ClampRange(const CZelVideoSequence& sequence, int& first, int& last) const;
 
+    // The span of a range first .. last (clamped to the sequence); false when the range does
+    // not lie within it.
+    bool SpanOf(const CZelVideoSequence& sequence, int first, int last, int& sFirst,
+                int& sLast) const;
+
     ZelStageOptions options;
+    int spanFirst = -1;
+    int spanLast = -1;
+    ZelStepJournal* journal = nullptr;
+    const std::atomic<bool>* stop = nullptr;
     std::function<void(const ZelStageProgress&)> progress;
     ZelStageTimes times;
     ZelStageReport report;

@@ -8,23 +8,46 @@
 // names the frames whose picture could not be read and the outputs that could not be written.
 // Exit status: 0 after a clean run; 1 when the project cannot be read or gives no disparity
 // range, or when the summary lists any problem; 2 for a usage error. Never waits for a key.
+//
+// Long runs: --stage runs one stage on a shard of the frames (reading the maps it needs from
+// other shards' files), --plan prints what a run would compute, and every run keeps a manifest
+// beside the depth files so that --resume goes on after a crash or a signal.
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "stages/evidence.h"
+#include "stages/journal.h"
 #include "stages/referencestages.h"
 
 namespace {
+
+// Set by SIGINT / SIGTERM: no further frame starts, the frames in flight finish. A second one
+// ends the program at once (what it has kept stays valid: files are written whole).
+std::atomic<bool> stopRequested{false};
+
+extern "C" void RequestStop(int sig) {
+    if (stopRequested.exchange(true)) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }
+}
 
 const char* const kUsage = "usage: zel_recover [options] <project file>  (--help for the options)";
 
@@ -50,11 +73,23 @@ void PrintHelp() {
         "                       times the picture width, 0..0.9 (default 0.1)\n"
         "  --track-residual PX  how far the cameras miss their feature tracks, in pixels,\n"
         "                       0..1000 (default: measured from the project's tracks)\n"
+        "  --stage init|bo      run one stage on the frames (a shard of the span): frames of\n"
+        "                       the span beyond them are recomputed or read from disk as the\n"
+        "                       shard needs them; bo reads the initialisation's maps\n"
+        "                       DATA/_init<i>.raw, so every init shard must have finished\n"
+        "  --span FIRST:LAST    the whole run a shard belongs to (default: all frames)\n"
+        "  --plan               print per stage and step which frames would be computed, which\n"
+        "                       of them are halo (beyond the frames) and which maps are read;\n"
+        "                       compute nothing\n"
+        "  --resume             go on from the manifest of an earlier run with the same options\n"
+        "                       (DATA/manifest.txt; DATA/manifest_<stage>_<A>_<B>.txt for a\n"
+        "                       shard): frames and steps it lists are not done again\n"
         "  --help               this text\n"
         "\n"
         "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
         "cannot be used or some were not (the frames finish anyway, and a summary on standard\n"
-        "error lists them); 2 for a usage error.\n");
+        "error lists them), or after SIGINT / SIGTERM (the frames in flight are finished\n"
+        "and kept; --resume goes on; a second signal ends it at once); 2 for a usage error.\n");
 }
 
 // A whole decimal integer within [lo, hi].
@@ -110,22 +145,38 @@ struct RecoverArgs {
     int firstFrame = 0;
     int lastFrame = -1;
     bool rangeGiven = false;
+    std::string stage;  // "", "init" or "bo"
+    int spanFirst = -1;
+    int spanLast = -1;
+    bool plan = false;
+    bool resume = false;
     const char* project = nullptr;
 };
+
+// "A:B" with 0 <= A <= B <= kMaxFrameCount.
+bool ParseRange(const char* value, int& lo, int& hi) {
+    const char* colon = std::strchr(value, ':');
+    if (colon == nullptr) {
+        return false;
+    }
+    const std::string first(value, static_cast<size_t>(colon - value));
+    return ParseBounded(first.c_str(), 0, kMaxFrameCount, lo) &&
+           ParseBounded(colon + 1, 0, kMaxFrameCount, hi) && lo <= hi;
+}
 
 // Reads the value of one option into args; false when the value is not valid.
 bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
     ZelStageOptions& options = args.options;
     if (arg == "--frames") {
         args.rangeGiven = true;
-        const char* colon = std::strchr(value, ':');
-        if (colon == nullptr) {
-            return false;
-        }
-        const std::string lo(value, static_cast<size_t>(colon - value));
-        return ParseBounded(lo.c_str(), 0, kMaxFrameCount, args.firstFrame) &&
-               ParseBounded(colon + 1, 0, kMaxFrameCount, args.lastFrame) &&
-               args.firstFrame <= args.lastFrame;
+        return ParseRange(value, args.firstFrame, args.lastFrame);
+    }
+    if (arg == "--span") {
+        return ParseRange(value, args.spanFirst, args.spanLast);
+    }
+    if (arg == "--stage") {
+        args.stage = value;
+        return args.stage == "init" || args.stage == "bo";
     }
     if (arg == "--levels") {
         return ParseBounded(value, 3, 1024, options.levels);
@@ -166,10 +217,15 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
             PrintHelp();
             return 0;
         }
+        if (arg == "--plan" || arg == "--resume") {
+            (arg == "--plan" ? args.plan : args.resume) = true;
+            continue;
+        }
         const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
                                 arg == "--refine-neighbours" || arg == "--passes" ||
                                 arg == "--threads" || arg == "--min-parallax" ||
-                                arg == "--plane-scale" || arg == "--track-residual";
+                                arg == "--plane-scale" || arg == "--track-residual" ||
+                                arg == "--stage" || arg == "--span";
         if (takesValue) {
             if (a + 1 >= argc) {
                 return Usage("option " + arg + " needs a value");
@@ -191,7 +247,79 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
     if (args.project == nullptr) {
         return Usage("no project file given");
     }
+    if (args.spanFirst >= 0 && args.stage.empty()) {
+        return Usage("--span needs --stage");
+    }
+    if (args.spanFirst >= 0 && args.rangeGiven &&
+        (args.firstFrame < args.spanFirst || args.lastFrame > args.spanLast)) {
+        return Usage("the frames must lie within the span");
+    }
     return -1;
+}
+
+// The options the maps depend on, as text for the manifest (the thread count is not among them:
+// every frame's result is the same whatever the threads).
+std::string OptionText(const ZelStageOptions& o, int spanFirst, int spanLast, int frames) {
+    char text[512];
+    std::snprintf(text, sizeof(text),
+                  "levels=%d neighbours=%d refine=%d passes=%d window=%d refineWindow=%d wide=%d "
+                  "parallax=%.17g disparity=%.17g:%.17g planes=%d:%d span=%d:%d frames=%d "
+                  "size=%dx%d residual=%.17g",
+                  o.levels, o.neighbours, o.refineNeighbours, o.passes, o.windowRadius,
+                  o.refineRadius, o.wideRadius, o.minParallax, o.minDisparity, o.maxDisparity,
+                  o.planeScale, o.planeMinSize, spanFirst, spanLast, frames,
+                  CZelVideoFrame::GetWorkingWidth(), CZelVideoFrame::GetWorkingHeight(),
+                  o.trackResidual);
+    return text;
+}
+
+// Ascending frames as runs: "0:9, 12, 20:31" ("-" for none).
+std::string Runs(const std::vector<int>& frames) {
+    std::string text;
+    for (size_t a = 0; a < frames.size();) {
+        size_t b = a;
+        while (b + 1 < frames.size() && frames[b + 1] == frames[b] + 1) {
+            b++;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(frames[a]);
+        if (b > a) {
+            text += ":" + std::to_string(frames[b]);
+        }
+        a = b + 1;
+    }
+    return text.empty() ? "-" : text;
+}
+
+// Prints one stage's plan: per step the frames computed, the halo among them (beyond the
+// range), the results read back from the manifest; and the maps read from disk.
+void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last) {
+    std::printf("%s: frames %d:%d\n", name, first, last);
+    if (std::string(name) == "bo") {
+        // Those not there yet: their init shards have not run (or not to the end).
+        std::vector<int> missing;
+        for (int i : plan.reads) {
+            std::error_code ec;
+            const std::string path = CZelVideoFrame::dataDir + "_init" + std::to_string(i) + ".raw";
+            if (!std::filesystem::exists(path, ec)) {
+                missing.push_back(i);
+            }
+        }
+        std::printf("  reads    DATA/_init<i>.raw of %s; not there yet: %s\n",
+                    Runs(plan.reads).c_str(), Runs(missing).c_str());
+    }
+    for (const ZelStepPlan& step : plan.steps) {
+        std::vector<int> own;
+        std::vector<int> halo;
+        for (int i : step.compute) {
+            (i >= first && i <= last ? own : halo).push_back(i);
+        }
+        std::printf("  %-8s computes %s; halo %s (%zu frames)", step.name.c_str(),
+                    Runs(own).c_str(), Runs(halo).c_str(), halo.size());
+        if (!step.load.empty()) {
+            std::printf("; kept %s", Runs(step.load).c_str());
+        }
+        std::printf("\n");
+    }
 }
 
 }  // namespace
@@ -242,13 +370,94 @@ int main(int argc, char** argv) {
     if (options.trackResidual < 0.0) {
         options.trackResidual = EstimateTrackResidual(sequence);
     }
+    // The stages need the cameras and the pictures only: the feature tracks, which grow with the
+    // video's length times the points tracked through it, are given back now.
+    for (int i = 0; i < frames; i++) {
+        sequence.GetFrame(i)->matchPoints.reset();
+    }
+    std::vector<std::shared_ptr<std::vector<CMatchPoint>>>().swap(parser.frameMatchPoints);
+    std::vector<std::shared_ptr<CMatchLinker>>().swap(parser.tracks);
+    parser.ReleaseBuffer();  // the project file's text
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
     std::string message;
     if (!CReferenceStages::CheckOptions(options, message)) {
         std::fprintf(stderr, "zel_recover: %s\n", message.c_str());
         return 1;
     }
 
+    // A stage run on a shard belongs to a span (default: every frame); a run of both stages is
+    // its own span.
+    int spanFirst = firstFrame;
+    int spanLast = lastFrame;
+    if (!args.stage.empty()) {
+        spanFirst = args.spanFirst >= 0 ? args.spanFirst : 0;
+        spanLast = args.spanFirst >= 0 ? args.spanLast : frames - 1;
+        if (spanLast >= frames) {
+            std::fprintf(stderr, "zel_recover: ERROR: span %d:%d lies beyond the %d frames\n",
+                         spanFirst, spanLast, frames);
+            return 2;
+        }
+        if (!args.rangeGiven) {
+            firstFrame = spanFirst;
+            lastFrame = spanLast;
+        }
+    }
+    const bool runInit = args.stage != "bo";
+    const bool runBO = args.stage != "init" && options.passes > 0;
+
     CReferenceStages stages(options);
+    stages.SetSpan(spanFirst, spanLast);
+    // The manifest and the work folder of the kept maps: one pair per run or shard, so shards
+    // running at once never share them.
+    const std::string suffix =
+        args.stage.empty()
+            ? std::string()
+            : "_" + args.stage + "_" + std::to_string(firstFrame) + "_" + std::to_string(lastFrame);
+    const std::string manifestPath = CZelVideoFrame::dataDir + "manifest" + suffix + ".txt";
+    const std::string workDir = CZelVideoFrame::dataDir + "work" + suffix + "/";
+    ZelManifest manifest(manifestPath, workDir, spanFirst, spanLast,
+                         static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                             static_cast<size_t>(CZelVideoFrame::GetWorkingHeight()),
+                         OptionText(options, spanFirst, spanLast, frames));
+    if (args.resume) {
+        manifest.Read();
+        stages.SetJournal(&manifest);
+    }
+    if (args.plan) {
+        std::printf("project: %d frames, %d x %d pixels; span %d:%d\n", frames,
+                    CZelVideoFrame::GetWorkingWidth(), CZelVideoFrame::GetWorkingHeight(),
+                    spanFirst, spanLast);
+        if (runInit) {
+            PrintPlan("init", stages.Plan(sequence, false, firstFrame, lastFrame), firstFrame,
+                      lastFrame);
+        }
+        if (runBO) {
+            PrintPlan("bo", stages.Plan(sequence, true, firstFrame, lastFrame), firstFrame,
+                      lastFrame);
+        }
+        return 0;
+    }
+    // Without a manifest the run goes on (its outputs may still be written elsewhere, and each
+    // one that is not is reported), but it cannot be resumed.
+    std::string error;
+    const bool journalled = manifest.Start(error);
+    if (!journalled) {
+        std::fprintf(stderr,
+                     "zel_recover: Warning: cannot write the manifest %s (%s); this run cannot "
+                     "be resumed\n",
+                     manifestPath.c_str(), error.c_str());
+    }
+    stages.SetJournal(journalled ? &manifest : nullptr);
+    if (args.resume) {
+        std::fprintf(stderr, "zel_recover: resuming from %s (%d steps done)\n",
+                     manifestPath.c_str(), manifest.Entries());
+    }
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    stages.SetStopFlag(&stopRequested);
+
     std::mutex lineMutex;
     stages.SetProgress([&lineMutex](const ZelStageProgress& p) {
         std::lock_guard<std::mutex> lock(lineMutex);
@@ -262,15 +471,42 @@ int main(int argc, char** argv) {
                  options.neighbours, options.passes, options.trackResidual);
     const auto t0 = std::chrono::steady_clock::now();
     sequence.SetStages(&stages);
-    sequence.Run(firstFrame, lastFrame + 1);
+    if (runInit) {
+        sequence.InitStage(firstFrame, lastFrame);
+    }
+    if (args.stage != "init") {
+        sequence.BOStage(firstFrame, lastFrame);
+    }
     sequence.SetStages(nullptr);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::fprintf(stderr, "zel_recover: %d frames in %.1f s; depth files in %s, pictures in %s\n",
                  lastFrame - firstFrame + 1, seconds, CZelVideoFrame::dataDir.c_str(),
                  CZelVideoFrame::tmpDir.c_str());
+    if (stages.Stopped()) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "zel_recover: stopped by a signal; the frames in flight were finished and "
+                     "kept; run again with --resume to go on (%s)\n",
+                     manifestPath.c_str());
+        return 1;
+    }
     const ZelStageReport& report = stages.GetReport();
     if (report.Clean()) {
+        // The kept maps of complete stages are no longer needed; the manifest stays, so that a
+        // run resumed after the end has nothing to do.
+        std::vector<std::string> steps;
+        if (runInit) {
+            steps.insert(steps.end(), {"sweep", "refine", "fuse"});
+        }
+        if (args.stage != "init") {
+            steps.insert(steps.end(), {"bo1", "bo2", "bo3", "bofuse"});
+        }
+        if (journalled) {
+            manifest.Discard(steps);
+        }
+        std::error_code ignored;
+        std::filesystem::remove(workDir, ignored);  // only when empty
         return 0;
     }
     std::fflush(stdout);

@@ -1,0 +1,296 @@
+#include "stages/journal.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "util/writewhole.h"
+
+namespace {
+
+const char* const kHeader = "zel_recover manifest 1";
+
+// The steps whose results are whole outputs of a stage: they have no map in the work folder.
+bool IsFinal(const std::string& step) {
+    return step == "init" || step == "bo";
+}
+
+// Floats as little-endian bytes, whatever the host's order.
+std::string EncodeFloats(const std::vector<float>& values) {
+    std::string bytes(values.size() * 4, '\0');
+    for (size_t i = 0; i < values.size(); i++) {
+        uint32_t u = 0;
+        std::memcpy(&u, &values[i], 4);
+        for (int b = 0; b < 4; b++) {
+            bytes[4 * i + static_cast<size_t>(b)] = static_cast<char>((u >> (8 * b)) & 0xffu);
+        }
+    }
+    return bytes;
+}
+
+// Reads a whole file of at most `limit` bytes; false when it is missing, unreadable or larger.
+bool ReadSmallFile(const std::string& path, uintmax_t limit, std::string& bytes) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > limit) {
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    bytes.assign(static_cast<size_t>(size), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    return static_cast<uintmax_t>(in.gcount()) == size;
+}
+
+bool HasSize(const std::string& path, uintmax_t a, uintmax_t b) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    return !ec && (size == a || size == b);
+}
+
+}  // namespace
+
+bool WriteFloatFile(const std::string& path, const std::vector<float>& values, std::string& error) {
+    const std::string bytes = EncodeFloats(values);
+    return zelutil::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
+}
+
+bool ReadFloatFile(const std::string& path, size_t count, bool allowEmpty,
+                   std::vector<float>& values, std::string& error) {
+    std::string bytes;
+    if (!ReadSmallFile(path, static_cast<uintmax_t>(count) * 4, bytes) ||
+        !(bytes.size() == count * 4 || (allowEmpty && bytes.empty()))) {
+        error = "ERROR: cannot read the map " + path + " (missing, or not " +
+                std::to_string(count) + " floats)";
+        return false;
+    }
+    values.assign(bytes.size() / 4, 0.0f);
+    for (size_t i = 0; i < values.size(); i++) {
+        uint32_t u = 0;
+        for (size_t b = 0; b < 4; b++) {
+            u |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[4 * i + b])) << (8 * b);
+        }
+        std::memcpy(&values[i], &u, 4);
+    }
+    return true;
+}
+
+ZelManifest::ZelManifest(std::string manifestPath, std::string workDir, int firstFrame,
+                         int lastFrame, size_t pixelCount, std::string optionText)
+    : path(std::move(manifestPath)),
+      work(std::move(workDir)),
+      first(firstFrame),
+      last(lastFrame),
+      pixels(pixelCount),
+      options(std::move(optionText)),
+      done(Steps().size(), std::vector<bool>(static_cast<size_t>(lastFrame - firstFrame + 1))) {}
+
+ZelManifest::~ZelManifest() {
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+}
+
+const std::vector<std::string>& ZelManifest::Steps() {
+    static const std::vector<std::string> steps = {"sweep", "refine", "fuse",   "init", "bo1",
+                                                   "bo2",   "bo3",    "bofuse", "bo"};
+    return steps;
+}
+
+std::string ZelManifest::Hash(const std::string& text) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : text) {
+        h = (h ^ c) * 1099511628211ull;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof(hex), "%016" PRIx64, h);
+    return hex;
+}
+
+int ZelManifest::StepIndex(const std::string& step) const {
+    const std::vector<std::string>& steps = Steps();
+    for (size_t s = 0; s < steps.size(); s++) {
+        if (steps[s] == step) {
+            return static_cast<int>(s);
+        }
+    }
+    return -1;
+}
+
+std::string ZelManifest::MapPath(const std::string& step, int frame) const {
+    return work + step + "_" + std::to_string(frame) + ".raw";
+}
+
+std::string ZelManifest::MaskPath(const std::string& step, int frame) const {
+    return work + step + "_" + std::to_string(frame) + ".mask";
+}
+
+bool ZelManifest::Recorded(int step, int frame) const {
+    return step >= 0 && frame >= first && frame <= last &&
+           done[static_cast<size_t>(step)][static_cast<size_t>(frame - first)];
+}
+
+void ZelManifest::Read() {
+    std::string text;
+    // A manifest holds a few short lines per frame and step; anything far larger is not one.
+    const uintmax_t limit = 4096 + static_cast<uintmax_t>(last - first + 1) * Steps().size() * 32;
+    if (!ReadSmallFile(path, limit, text)) {
+        std::error_code ec;
+        if (std::filesystem::exists(path, ec)) {
+            std::printf(
+                "Warning: cannot read the manifest %s (too large or unreadable); "
+                "starting afresh\n",
+                path.c_str());
+        }
+        return;
+    }
+    std::istringstream in(text);
+    std::string line;
+    const std::string optionLine = "options " + Hash(options) + " " + options;
+    if (!std::getline(in, line) || line != kHeader || !std::getline(in, line) ||
+        line != optionLine) {
+        std::printf(
+            "Warning: the manifest %s was made with other options or is not one; "
+            "starting afresh\n",
+            path.c_str());
+        return;
+    }
+    std::vector<std::vector<bool>> read(done.size(), std::vector<bool>(done[0].size()));
+    int count = 0;
+    int ignored = 0;
+    while (std::getline(in, line)) {
+        if (in.eof()) {
+            break;  // no line end: cut off while being appended
+        }
+        char step[16];
+        int frame = 0;
+        char extra = 0;
+        const int fields = std::sscanf(line.c_str(), "%15s %d %c", step, &frame, &extra);
+        const int s = fields == 2 ? StepIndex(step) : -1;
+        if (s < 0 || frame < first || frame > last) {
+            ignored++;
+            continue;
+        }
+        read[static_cast<size_t>(s)][static_cast<size_t>(frame - first)] = true;
+        count++;
+    }
+    if (ignored > 0) {
+        std::printf("Warning: %d malformed lines of the manifest %s ignored\n", ignored,
+                    path.c_str());
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    done = std::move(read);
+    entries = count;
+}
+
+bool ZelManifest::Start(std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(work, ec);
+    // What was read back stays in the new manifest, so that it always lists what is done.
+    std::string text = std::string(kHeader) + "\noptions " + Hash(options) + " " + options + "\n";
+    for (size_t s = 0; s < done.size(); s++) {
+        for (size_t k = 0; k < done[s].size(); k++) {
+            if (done[s][k]) {
+                text += Steps()[s] + " " + std::to_string(first + static_cast<int>(k)) + "\n";
+            }
+        }
+    }
+    if (!zelutil::WriteBytesWhole(path, text.data(), text.size(), &error)) {
+        return false;
+    }
+    file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) {
+        error = "can not append to " + path;
+        return false;
+    }
+    return true;
+}
+
+void ZelManifest::Append(const std::string& step, int frame) {
+    const int s = StepIndex(step);
+    if (s < 0 || frame < first || frame > last) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    done[static_cast<size_t>(s)][static_cast<size_t>(frame - first)] = true;
+    if (file != nullptr) {
+        // One short line, flushed at once: a killed run loses at most the line being written.
+        std::fprintf(file, "%s %d\n", step.c_str(), frame);
+        std::fflush(file);
+    }
+}
+
+bool ZelManifest::Done(const std::string& step, int frame) const {
+    const int s = StepIndex(step);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!Recorded(s, frame)) {
+            return false;
+        }
+    }
+    if (IsFinal(step)) {
+        return true;
+    }
+    const std::string map = MapPath(step, frame);
+    if (!HasSize(map, 0, pixels * 4)) {
+        return false;
+    }
+    return (step != "fuse" && step != "bofuse") || HasSize(MaskPath(step, frame), 0, pixels);
+}
+
+bool ZelManifest::Save(const std::string& step, int frame, const std::vector<float>& map,
+                       const std::vector<uint8_t>* mask, std::string& error) {
+    if (!WriteFloatFile(MapPath(step, frame), map.size() == pixels ? map : std::vector<float>(),
+                        error)) {
+        return false;
+    }
+    if (mask != nullptr) {
+        const size_t size = mask->size() == pixels ? pixels : 0;
+        if (!zelutil::WriteBytesWhole(MaskPath(step, frame), mask->data(), size, &error)) {
+            return false;
+        }
+    }
+    Append(step, frame);
+    return true;
+}
+
+bool ZelManifest::Load(const std::string& step, int frame, std::vector<float>& map,
+                       std::vector<uint8_t>* mask, std::string& error) const {
+    if (!ReadFloatFile(MapPath(step, frame), pixels, true, map, error)) {
+        return false;
+    }
+    if (mask != nullptr) {
+        std::string bytes;
+        const std::string maskPath = MaskPath(step, frame);
+        if (!ReadSmallFile(maskPath, pixels, bytes) || (!bytes.empty() && bytes.size() != pixels)) {
+            error = "ERROR: cannot read the kept mask " + maskPath;
+            return false;
+        }
+        mask->assign(bytes.begin(), bytes.end());
+    }
+    return true;
+}
+
+void ZelManifest::MarkDone(const std::string& step, int frame) {
+    Append(step, frame);
+}
+
+void ZelManifest::Discard(const std::vector<std::string>& steps) {
+    std::error_code ec;
+    for (const std::string& step : steps) {
+        for (int i = first; i <= last; i++) {
+            std::filesystem::remove(MapPath(step, i), ec);
+            std::filesystem::remove(MaskPath(step, i), ec);
+        }
+    }
+}
