@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "interop/colmap_project.h"
-#include "tools/write_whole.h"
+#include "util/writewhole.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -525,17 +525,7 @@ bool OnPath(const std::string& program) {
 }
 
 bool WriteText(const std::string& path, const std::string& text, std::string& error) {
-    return zeltool::WriteWhole(
-        path,
-        [&text](const std::string& partial, std::string* reason) {
-            std::FILE* file = zeltool::OpenForWriting(partial, reason);
-            if (file == nullptr) {
-                return false;
-            }
-            std::fwrite(text.data(), 1, text.size(), file);
-            return zeltool::CloseWritten(file, partial, reason);
-        },
-        &error);
+    return zelutil::WriteBytesWhole(path, text.data(), text.size(), &error);
 }
 
 std::string ReadSmallFile(const std::string& path) {
