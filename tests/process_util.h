@@ -16,6 +16,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Processes only: leaving out the graphics declarations keeps windows.h's RGBQUAD from clashing
+// with the image layer's, for tests that use both.
+#ifndef NOGDI
+#define NOGDI
+#endif
 #include <windows.h>
 #else
 #include <sys/wait.h>

@@ -106,14 +106,7 @@ TEST(RecoverProcess, MissingProject) {
 
 TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     const std::string dir = testutil::TempPath("tiny/");
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    testutil::PlaneScene scene;
-    scene.width = 40;
-    scene.height = 30;
-    scene.focal = 40.0;
-    scene.frames = 3;
-    const std::string project = scene.Write(dir);
+    const std::string project = TinyProject(dir);
 
     // A range beyond the frames is a usage error.
     EXPECT_EQ(Recover({"--frames", "0:3", project}).status, 2);
