@@ -352,7 +352,8 @@ TEST(ColmapPrograms, LargestOfSeveralModels) {
     const std::string project = testutil::TempPath("largest.txt");
     const auto r = testutil::RunProcess(kImport, {sparse, ImageDir(), project});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.err.find(fs::path(sparse + "/1").string() +
+    // The program joins the folder and the model's name with the system's separator.
+    EXPECT_NE(r.err.find((fs::path(sparse) / "1").string() +
                          ": 4 registered images, the largest of the 2 models"),
               std::string::npos)
         << r.err;
