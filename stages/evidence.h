@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 class CZelVideoSequence;
 
@@ -21,3 +22,19 @@ double EstimateImageNoise(const float* grey, int W, int H);
 // length scaled to the root mean square it would have for Gaussian errors. 0 when no frame holds
 // observations.
 double EstimateTrackResidual(const CZelVideoSequence& sequence);
+
+// Compressed pictures (JPEG, most video) carry a grid of 8 x 8 blocks whose borders show as small
+// steps fixed in the picture: matched across frames they pull weakly textured surfaces towards
+// no motion. EstimateBlockiness returns how much larger the mean step between neighbouring
+// pixels in flat surroundings is across the grid's lines (columns and rows at multiples of 8)
+// than elsewhere, on the mean of `channels` interleaved values per pixel: about 1 for a picture
+// that was never compressed in blocks (or was resampled since; the sample: 0.98), about 2 for a
+// JPEG of quality 85. 1 for a picture smaller than two blocks.
+double EstimateBlockiness(const std::vector<float>& values, int W, int H, int channels);
+
+// Smooths the steps across the 8 x 8 grid's lines where both sides are flat and the step is
+// below `threshold` (a larger step is an edge of the picture, kept), each of `channels`
+// interleaved planes alone; pictures that EstimateBlockiness finds at most kBlockiness are left
+// as they are.
+const double kBlockiness = 1.3;
+void Deblock(std::vector<float>& values, int W, int H, int channels, float threshold);

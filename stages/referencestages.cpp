@@ -52,6 +52,10 @@ const float kWeakTexture = 4.0f;
 // which the truncated penalty saturates.
 const float kGeoWeight = 0.5f;
 const float kGeoTolerance = 0.01f;
+// Compressed pictures: steps across the 8 x 8 block grid up to this size (grey levels), with flat
+// sides, are smoothed before matching and segmenting (Deblock; pictures without a block grid are
+// left alone). Fixed in the picture, the steps would otherwise match at no motion.
+const float kDeblockStep = 8.0f;
 // Consistency: a neighbour confirms a disparity within this relative distance (or within one
 // level, whichever is larger).
 const float kConsistency = 0.02f;
@@ -276,6 +280,7 @@ class ImageCache {
                     }
                 }
                 grey->noise = static_cast<float>(EstimateImageNoise(grey->v.data(), W, H));
+                Deblock(grey->v, W, H, 1, kDeblockStep);
             } else if (unreadable) {
                 unreadable(i, "Warning: cannot read the image of frame " + std::to_string(i) +
                                   ": " + frame->imageFile);
@@ -1778,6 +1783,7 @@ void FitPlanes(StageRun& run, int i, std::vector<float>& map, const std::vector<
         }
     }
     if (!rgb.empty()) {
+        Deblock(rgb, W, H, 3, kDeblockStep);
         int count = 0;
         const std::vector<int> segment =
             SegmentColours(W, H, rgb, static_cast<float>(o.planeScale), o.planeMinSize, count);

@@ -286,3 +286,28 @@ TEST(Evidence, NoiseOfAPictureAndResidualOfTracks) {
     ASSERT_GE(observations, 100u);
     EXPECT_NEAR(EstimateTrackResidual(sequence), 0.5 * std::sqrt(2.0), 0.15);
 }
+
+// Steps along an 8 x 8 grid in flat surroundings are found and smoothed; a picture without a
+// grid, or an edge larger than the threshold, is left as it is.
+TEST(Evidence, BlockGridIsFoundAndSmoothed) {
+    const int W = 64;
+    const int H = 48;
+    std::vector<float> smooth(static_cast<size_t>(W) * H);
+    std::vector<float> blocks(smooth.size());
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            const size_t p = static_cast<size_t>(y) * W + x;
+            smooth[p] = 0.05f * static_cast<float>(x + y);
+            // Each block offset by its own small amount, as a compressed picture's flat areas.
+            blocks[p] = smooth[p] + static_cast<float>(((x / 8) * 7 + (y / 8) * 3) % 5);
+        }
+    }
+    EXPECT_NEAR(EstimateBlockiness(smooth, W, H, 1), 1.0, 0.05);
+    EXPECT_GT(EstimateBlockiness(blocks, W, H, 1), 3.0);
+    std::vector<float> kept = smooth;
+    Deblock(kept, W, H, 1, 8.0f);
+    EXPECT_EQ(kept, smooth);
+    std::vector<float> mended = blocks;
+    Deblock(mended, W, H, 1, 8.0f);
+    EXPECT_LT(EstimateBlockiness(mended, W, H, 1), EstimateBlockiness(blocks, W, H, 1) / 2.0);
+}
