@@ -44,6 +44,10 @@ const float kEdgeGrey = 10.0f;
 // 91.0 % within 2 %, 53.0 -> 87.2 % within 1 %; 1 or 4 instead of 2: 90.6 %).
 const float kVarianceFloor = 2.0f;
 const float kNoiseFloor = 2.0f;
+// The noise variance that 8-bit pictures carry from rounding alone (the sample measures 0.16
+// grey levels, a plain room 0.33): below it the floor stays as it is, so clean pictures match
+// exactly as they always did.
+const float kQuantisation = 0.25f;
 // The refinement matches over the wide window where the reference's small window varies by less
 // than this (grey standard deviation): there the small window holds too little texture to place
 // the disparity within a percent.
@@ -649,7 +653,7 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     w.wideR = 0;
     w.I = fs.ref->v;
     const float noise = fs.ref->noise;
-    w.floor = kVarianceFloor + kNoiseFloor * noise * noise;
+    w.floor = kVarianceFloor + kNoiseFloor * std::max(noise * noise - kQuantisation, 0.0f);
     PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.floor, w.count, w.invCount, w.meanI, w.invSdI,
                  w.column);
 }
