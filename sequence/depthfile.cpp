@@ -118,20 +118,22 @@ void CZelVideoFrame::SaveDepthFile() {
     }
 }
 
-bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
-    const std::string path = DepthFilePath(dataDir, index);
+namespace {
+
+// Writes grid to path; false with the error line ("ERROR: Can not create <what>: <path>
+// (<reason>)" or "ERROR: Can not write ...") in error.
+bool WriteGridFile(const ZImage<float>& grid, const std::string& path, const char* what,
+                   std::string& error) {
     std::string reason;
-    switch (WriteDepth(dspImg, path, reason)) {
+    switch (WriteDepth(&grid, path, reason)) {
         case DepthWrite::kSaved:
             return true;
         case DepthWrite::kNoMap:
-            error = "ERROR: No depth map to save for frame " + std::to_string(index);
-            return false;
         case DepthWrite::kCannotCreate:
-            error = "ERROR: Can not create depth file: " + path;
+            error = std::string("ERROR: Can not create ") + what + ": " + path;
             break;
         case DepthWrite::kCannotWrite:
-            error = "ERROR: Can not write depth file: " + path;
+            error = std::string("ERROR: Can not write ") + what + ": " + path;
             break;
     }
     if (!reason.empty()) {
@@ -140,25 +142,20 @@ bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
     return false;
 }
 
+}  // namespace
+
+bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
+    if (dspImg == nullptr) {
+        error = "ERROR: No depth map to save for frame " + std::to_string(index);
+        return false;
+    }
+    return WriteGridFile(*dspImg, DepthFilePath(dataDir, index), "depth file", error);
+}
+
 bool CZelVideoFrame::WriteConfidenceFile(const ZImage<float>& confidence,
                                          std::string& error) const {
-    const std::string path = dataDir + "_conf" + std::to_string(index) + ".raw";
-    std::string reason;
-    switch (WriteDepth(&confidence, path, reason)) {
-        case DepthWrite::kSaved:
-            return true;
-        case DepthWrite::kNoMap:
-        case DepthWrite::kCannotCreate:
-            error = "ERROR: Can not create confidence file: " + path;
-            break;
-        case DepthWrite::kCannotWrite:
-            error = "ERROR: Can not write confidence file: " + path;
-            break;
-    }
-    if (!reason.empty()) {
-        error += " (" + reason + ")";
-    }
-    return false;
+    return WriteGridFile(confidence, dataDir + "_conf" + std::to_string(index) + ".raw",
+                         "confidence file", error);
 }
 
 bool CZelVideoFrame::LoadDepthFile() {
