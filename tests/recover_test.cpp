@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "tests/process_util.h"
 #include "tests/synthetic_scene.h"
+#include "tests/test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -49,14 +49,13 @@ testutil::ProcessResult QuickRun(const std::string& project) {
 
 // Reads n little-endian floats (the test machine is little-endian).
 bool ReadFloats(const std::string& path, size_t n, std::vector<float>& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
+    const std::string bytes = testutil::ReadFile(path);
+    if (bytes.size() != n * sizeof(float)) {
         return false;
     }
     out.resize(n);
-    const size_t got = std::fread(out.data(), sizeof(float), n, f);
-    std::fclose(f);
-    return got == n;
+    std::memcpy(out.data(), bytes.data(), bytes.size());
+    return true;
 }
 
 // Files left under a temporary name anywhere below dir.

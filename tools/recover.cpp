@@ -35,6 +35,7 @@
 #include "stages/evidence.h"
 #include "stages/journal.h"
 #include "stages/referencestages.h"
+#include "tools/toolsupport.h"
 
 namespace {
 
@@ -92,21 +93,6 @@ void PrintHelp() {
         "and kept; --resume goes on; a second signal ends it at once); 2 for a usage error.\n");
 }
 
-// A whole decimal integer within [lo, hi].
-bool ParseBounded(const char* text, int lo, int hi, int& out) {
-    if (text == nullptr || *text == '\0') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) {
-        return false;
-    }
-    out = static_cast<int>(v);
-    return true;
-}
-
 // The distinct frames of a list of problems, in order, as "0, 1, 5".
 std::string FrameList(const std::vector<ZelStageFailure>& failures) {
     std::string text;
@@ -160,8 +146,8 @@ bool ParseRange(const char* value, int& lo, int& hi) {
         return false;
     }
     const std::string first(value, static_cast<size_t>(colon - value));
-    return ParseBounded(first.c_str(), 0, kMaxFrameCount, lo) &&
-           ParseBounded(colon + 1, 0, kMaxFrameCount, hi) && lo <= hi;
+    return zeltool::ParseBounded(first.c_str(), 0, kMaxFrameCount, lo) &&
+           zeltool::ParseBounded(colon + 1, 0, kMaxFrameCount, hi) && lo <= hi;
 }
 
 // Reads the value of one option into args; false when the value is not valid.
@@ -179,16 +165,16 @@ bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
         return args.stage == "init" || args.stage == "bo";
     }
     if (arg == "--levels") {
-        return ParseBounded(value, 3, 1024, options.levels);
+        return zeltool::ParseBounded(value, 3, 1024, options.levels);
     }
     if (arg == "--neighbours") {
-        return ParseBounded(value, 1, 32, options.neighbours);
+        return zeltool::ParseBounded(value, 1, 32, options.neighbours);
     }
     if (arg == "--refine-neighbours") {
-        return ParseBounded(value, 1, 64, options.refineNeighbours);
+        return zeltool::ParseBounded(value, 1, 64, options.refineNeighbours);
     }
     if (arg == "--plane-scale") {
-        return ParseBounded(value, 0, 1000000, options.planeScale);
+        return zeltool::ParseBounded(value, 0, 1000000, options.planeScale);
     }
     if (arg == "--min-parallax") {
         char* end = nullptr;
@@ -203,9 +189,9 @@ bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
                options.trackResidual <= 1000.0;
     }
     if (arg == "--passes") {
-        return ParseBounded(value, 0, 3, options.passes);
+        return zeltool::ParseBounded(value, 0, 3, options.passes);
     }
-    return ParseBounded(value, 0, 256, options.threads);
+    return zeltool::ParseBounded(value, 0, 256, options.threads);
 }
 
 // Reads the command line into args. Returns -1 to go on, or the exit status to end with (0 after

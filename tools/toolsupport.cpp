@@ -169,6 +169,20 @@ bool OpenDirectoryArgument(std::string& dir, const char* what, FILE* messages) {
     return true;
 }
 
+bool ParseBounded(const char* text, int lo, int hi, int& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
 bool ParseFrameNumber(const char* text, int& out) {
     const char* end = text + std::strlen(text);
     if (text == end || !std::isdigit(static_cast<unsigned char>(*text))) {

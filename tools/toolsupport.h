@@ -37,6 +37,9 @@ bool OpenDirectoryArgument(std::string& dir, const char* what, FILE* messages);
 // A frame number: decimal digits only, within int.
 bool ParseFrameNumber(const char* text, int& out);
 
+// A whole decimal integer within [lo, hi] (a sign allowed, nothing after it).
+bool ParseBounded(const char* text, int lo, int hi, int& out);
+
 // Reads a raw disparity file: width x height little-endian 32-bit floats, row 0 first, nothing
 // else. On success fills values (row 0 first) and returns true. Otherwise returns false and puts
 // the reason into *error, a sentence without the "ERROR: " prefix that names the file as what

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "interop/colmap_project.h"
+#include "tools/toolsupport.h"
 #include "util/writewhole.h"
 
 #ifndef _WIN32
@@ -84,21 +85,6 @@ int Usage(const std::string& message) {
     return 2;
 }
 
-// A whole decimal integer within [lo, hi].
-bool ParseBounded(const char* text, int lo, int hi, int& out) {
-    if (text == nullptr || *text == '\0') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) {
-        return false;
-    }
-    out = static_cast<int>(v);
-    return true;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) {
         if (c >= 'A' && c <= 'Z') {
@@ -157,11 +143,11 @@ int ParseVideoDepthArguments(int argc, const char* const argv[], VideoDepthOptio
             const char* value = argv[++a];
             bool ok = true;
             if (arg == "--every") {
-                ok = ParseBounded(value, 1, 100000, options.every);
+                ok = zeltool::ParseBounded(value, 1, 100000, options.every);
             } else if (arg == "--width") {
-                ok = ParseBounded(value, 16, 8192, options.width);
+                ok = zeltool::ParseBounded(value, 16, 8192, options.width);
             } else if (arg == "--threads") {
-                ok = ParseBounded(value, 0, 256, options.threads);
+                ok = zeltool::ParseBounded(value, 0, 256, options.threads);
             } else if (arg == "--from") {
                 options.from = StepFromName(value);
                 ok = options.from >= 0;
