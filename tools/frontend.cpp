@@ -269,10 +269,6 @@ class StdoutToStderr {
 }  // namespace
 
 LoadResult ReadProject(const char* path, Project& project, ParserLines lines, std::string* reason) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return LoadResult::kMissing;
-    }
     // The text reader's traces are of no use to a program; the parser's reason says what went
     // wrong.
     SetDiagnosticSink(Silent);
@@ -298,13 +294,15 @@ LoadResult ReadProject(const char* path, Project& project, ParserLines lines, st
 }
 
 bool LoadProject(const char* path, Project& project, FILE* messages, ParserLines lines) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        std::fprintf(messages, "ERROR: Can not find the project file: %s\n", path);
+        return false;
+    }
     std::string reason;
     switch (ReadProject(path, project, lines, &reason)) {
         case LoadResult::kLoaded:
             return true;
-        case LoadResult::kMissing:
-            std::fprintf(messages, "ERROR: Can not find the project file: %s\n", path);
-            return false;
         case LoadResult::kUnreadable:
             std::fprintf(messages, "ERROR: Can not read the project file: %s (%s)\n", path,
                          reason.c_str());

@@ -108,8 +108,7 @@ struct Project {
 // Why a project could not be loaded.
 enum class LoadResult {
     kLoaded,
-    kMissing,     // no such file
-    kUnreadable,  // it does not parse as a project; reason says why
+    kUnreadable,  // it does not parse as a project (a missing file included); reason says why
     kEmpty,       // it parsed but has no frames or no image size
 };
 
@@ -120,11 +119,13 @@ enum class ParserLines {
     kStderr,  // standard error, so that standard output carries only the program's results
 };
 
-// Parses the project file at path into project, with the text reader's traces silenced.
+// Parses the project file at path into project, with the text reader's traces silenced (the
+// parser's own lines go where lines says).
 LoadResult ReadProject(const char* path, Project& project, ParserLines lines, std::string* reason);
 
-// The usual reading: ReadProject, then on failure one "ERROR: ..." line on messages (the file
-// does not exist, it cannot be read as a project, or it has no frames or no image size).
+// The usual reading: checks that the file exists, then ReadProject; on failure one "ERROR: ..."
+// line on messages (the file does not exist, it cannot be read as a project, or it has no frames
+// or no image size).
 bool LoadProject(const char* path, Project& project, FILE* messages, ParserLines lines);
 
 }  // namespace zeltool
