@@ -9,12 +9,6 @@
 #include <system_error>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
@@ -212,59 +206,9 @@ namespace {
 
 void Silent(const char*) {}
 
-#ifdef _WIN32
-int DupFd(int fd) {
-    return _dup(fd);
+void ToStderr(const char* text) {
+    std::fputs(text, stderr);
 }
-int Dup2Fd(int from, int to) {
-    return _dup2(from, to);
-}
-void CloseFd(int fd) {
-    _close(fd);
-}
-int FileNo(FILE* f) {
-    return _fileno(f);
-}
-#else
-int DupFd(int fd) {
-    return dup(fd);
-}
-int Dup2Fd(int from, int to) {
-    return dup2(from, to);
-}
-void CloseFd(int fd) {
-    close(fd);
-}
-int FileNo(FILE* f) {
-    return fileno(f);
-}
-#endif
-
-// While alive, what the process prints on standard output goes to standard error: the parser
-// prints its lines on standard output, which some programs keep for their results.
-class StdoutToStderr {
-  public:
-    StdoutToStderr() {
-        std::fflush(stdout);
-        saved_ = DupFd(FileNo(stdout));
-        if (saved_ >= 0 && Dup2Fd(FileNo(stderr), FileNo(stdout)) < 0) {
-            CloseFd(saved_);
-            saved_ = -1;
-        }
-    }
-    ~StdoutToStderr() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            Dup2Fd(saved_, FileNo(stdout));
-            CloseFd(saved_);
-        }
-    }
-    StdoutToStderr(const StdoutToStderr&) = delete;
-    StdoutToStderr& operator=(const StdoutToStderr&) = delete;
-
-  private:
-    int saved_ = -1;
-};
 
 }  // namespace
 
@@ -272,13 +216,9 @@ LoadResult ReadProject(const char* path, Project& project, ParserLines lines, st
     // The text reader's traces are of no use to a program; the parser's reason says what went
     // wrong.
     SetDiagnosticSink(Silent);
-    bool parsed = false;
-    if (lines == ParserLines::kStderr) {
-        StdoutToStderr redirect;
-        parsed = project.parser->Parse(path);
-    } else {
-        parsed = project.parser->Parse(path);
-    }
+    SetConsoleSink(lines == ParserLines::kStderr ? ToStderr : nullptr);
+    const bool parsed = project.parser->Parse(path);
+    SetConsoleSink(nullptr);
     SetDiagnosticSink(nullptr);
     if (!parsed) {
         if (reason != nullptr) {

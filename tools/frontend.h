@@ -116,7 +116,8 @@ enum class LoadResult {
 // program reads the project.
 enum class ParserLines {
     kStdout,  // standard output, as the library prints them
-    kStderr,  // standard error, so that standard output carries only the program's results
+    kStderr,  // standard error, so that standard output carries only the program's results (the
+              // core's console channel, platform/platform.h, goes there while it reads)
 };
 
 // Parses the project file at path into project, with the text reader's traces silenced (the
