@@ -320,12 +320,9 @@ void PrintHead(const EvalOptions& o, int W, int H) {
 
 zeltool::CommandLine EvalCommandLine(const char* program, double* scale,
                                      std::function<void()> printHelp) {
-    zeltool::UsageStyle style;
-    style.prefix = "ERROR: ";
-    style.suffix = std::string(" (") + program + " --help lists the usage)";
-    style.missingValue = "Option %o needs a value";
-    style.unknownOption = "Unknown option %o";
-    zeltool::CommandLine line(style, std::move(printHelp));
+    zeltool::CommandLine line(
+        zeltool::ErrorStyle(std::string(" (") + program + " --help lists the usage)"),
+        std::move(printHelp));
     line.Number("--scale", "S", 0.0, HUGE_VAL, scale, "", true)
         .BadValue("Bad --scale value '%v' (a finite number greater than 0)");
     return line;

@@ -433,10 +433,7 @@ struct ViewOptions {
 // Reads the command line into options. Returns -1 to go on, or the exit status to end with
 // (0 after --help, 2 after a usage error).
 int ParseArguments(int argc, const char* const argv[], ViewOptions& options) {
-    zeltool::UsageStyle style;
-    style.prefix = "ERROR: ";
-    style.suffix = " (zel_depthview --help lists the usage)";
-    style.unknownOption = "Unknown option %o";
+    zeltool::UsageStyle style = zeltool::ErrorStyle(" (zel_depthview --help lists the usage)");
     style.missingValue = "--format takes png, pfm or png16";
     zeltool::CommandLine line(style, PrintUsage);
     line.Custom("--format", "png|pfm|png16",

@@ -16,6 +16,15 @@
 
 namespace zeltool {
 
+UsageStyle ErrorStyle(const std::string& suffix) {
+    UsageStyle style;
+    style.prefix = "ERROR: ";
+    style.suffix = suffix;
+    style.missingValue = "Option %o needs a value";
+    style.unknownOption = "Unknown option %o";
+    return style;
+}
+
 CommandLine::CommandLine(UsageStyle s, std::function<void()> help)
     : style(std::move(s)), printHelp(std::move(help)) {}
 

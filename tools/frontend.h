@@ -26,6 +26,10 @@ struct UsageStyle {
     std::string unknownOption = "unknown option %o";
 };
 
+// The style "ERROR: Unknown option --x<suffix>": prefix "ERROR: ", "Option --x needs a value",
+// "Unknown option --x".
+UsageStyle ErrorStyle(const std::string& suffix);
+
 // The options of one program. Each is declared with its name ("--levels"), what it takes, its
 // bounds and its help line; Parse then reads the command line into the targets. "--name value"
 // and "--name=value" are both taken; "--help" and "-h" print the help.

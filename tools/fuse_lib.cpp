@@ -80,11 +80,8 @@ int ParseArguments(int argc, const char* const argv[], Options& o,
 }
 
 zeltool::CommandLine Arguments(Options& o) {
-    zeltool::UsageStyle style;
-    style.prefix = "ERROR: ";
-    style.suffix = " (zel_fuse --help explains the options)";
+    zeltool::UsageStyle style = zeltool::ErrorStyle(" (zel_fuse --help explains the options)");
     style.missingValue = "%o needs a value";
-    style.unknownOption = "Unknown option %o";
     zeltool::CommandLine line(style, PrintHelp);
     line.Frames("--frames", "FIRST:LAST", 0, INT_MAX, &o.first, &o.last, &o.hasRange)
         .BadValue("--frames takes FIRST:LAST, 0 <= FIRST <= LAST: %v");

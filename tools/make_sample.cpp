@@ -1006,12 +1006,8 @@ bool ParseReal(const std::string& text, double lo, double hi, double& out) {
 // Reads the command line into options. Returns -1 to go on, or the exit status to end with (0
 // after --help, 2 after a usage error).
 int ParseOptions(int argc, const char* const argv[], Options& options) {
-    zeltool::UsageStyle style;
-    style.prefix = "ERROR: ";
-    style.suffix = " (zel_make_sample --help lists the options)";
-    style.missingValue = "Option %o needs a value";
-    style.unknownOption = "Unknown option %o";
-    zeltool::CommandLine line(style, PrintHelp);
+    zeltool::CommandLine line(zeltool::ErrorStyle(" (zel_make_sample --help lists the options)"),
+                              PrintHelp);
     const std::string frames = std::to_string(kMinFrames) + ".." + std::to_string(kMaxFrames);
     const std::string sides = std::to_string(kMinSide) + ".." + std::to_string(kMaxSide);
     const std::string badFrames = "Bad --frames value '%v' (a whole number " + frames + ")";
