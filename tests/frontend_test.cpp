@@ -12,7 +12,7 @@
 namespace {
 
 struct Parsed {
-    int status;
+    int status = 0;
     std::string err;
     int levels = 128;
     double share = 0.1;
@@ -22,7 +22,7 @@ struct Parsed {
 };
 
 Parsed Parse(std::vector<const char*> args) {
-    Parsed p{0, ""};
+    Parsed p;
     zeltool::UsageStyle style;
     style.prefix = "prog: ";
     style.suffix = " (prog --help)";
