@@ -81,6 +81,7 @@ TEST(FrontEnd, ProgramsReportUsageErrorsOnOneLineOfStandardError) {
         {ZEL_VIDEO_DEPTH_EXE, {"--every", "0", "v.mp4", "w"}, {"v.mp4", "w", "--width"}},
         {ZEL_IMPORT_EXE, {"a", "b", "c", "d"}, {"a"}},
         {ZEL_EXPORT_EXE, {"a", "b", "c"}, {}},
+        {ZEL_GEN_PROJECT_EXE, {"d", "0"}, {}},
     };
     for (const Program& program : programs) {
         for (const std::vector<std::string>& args :
