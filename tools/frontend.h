@@ -58,8 +58,8 @@ class CommandLine {
     CommandLine& BadValue(const char* pattern);
 
     // Reads argv[1..argc-1]: options into their targets, the other arguments (a lone "-"
-    // included) into positional. An argument "--" ends the options when stopAtDashes is set:
-    // what follows goes to *rest. Returns -1 to go on, 0 after printing the help, 2 after a
+    // included) into positional. With rest given, an argument "--" ends the command line and
+    // what follows it goes to *rest. Returns -1 to go on, 0 after printing the help, 2 after a
     // usage error.
     int Parse(int argc, const char* const argv[], std::vector<std::string>& positional,
               std::vector<std::string>* rest = nullptr) const;
