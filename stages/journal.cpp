@@ -54,9 +54,9 @@ bool ReadSmallFile(const std::string& path, uintmax_t limit, std::string& bytes)
 // other's temporary file.
 bool WriteUnique(const std::string& path, const void* bytes, size_t size, std::string& error) {
     static std::mutex mutex;
-    static std::mt19937_64 random(std::random_device{}() ^
-                                  static_cast<uint64_t>(
-                                      std::chrono::steady_clock::now().time_since_epoch().count()));
+    static std::mt19937_64 random(
+        std::random_device{}() ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     char tag[24];
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -272,7 +272,8 @@ bool ZelManifest::Done(const std::string& step, int frame) const {
     {
         std::lock_guard<std::mutex> lock(mutex);
         const bool recorded = Recorded(s, frame);
-        if (IsFinal(step) || (!recorded && !(shared && s >= 0 && frame >= first && frame <= last))) {
+        if (IsFinal(step) ||
+            (!recorded && !(shared && s >= 0 && frame >= first && frame <= last))) {
             return recorded;
         }
     }

@@ -260,7 +260,8 @@ int ParseArguments(int argc, char** argv, RecoverArgs& args) {
         return Usage("--span needs --stage");
     }
     if (!args.until.empty()) {
-        const bool initStep = args.until == "sweep" || args.until == "refine" || args.until == "init";
+        const bool initStep =
+            args.until == "sweep" || args.until == "refine" || args.until == "init";
         if (args.stage != (initStep ? "init" : "bo")) {
             return Usage("--until " + args.until + " needs --stage " + (initStep ? "init" : "bo"));
         }
@@ -507,7 +508,8 @@ int main(int argc, char** argv) {
                                   "_" + std::to_string(spanLast) + "_" +
                                   ZelManifest::Hash(optionText) + "/";
     const bool shared = !args.until.empty();
-    const std::string workDir = shared ? sharedDir : CZelVideoFrame::dataDir + "work" + suffix + "/";
+    const std::string workDir =
+        shared ? sharedDir : CZelVideoFrame::dataDir + "work" + suffix + "/";
     if (args.clean) {
         std::error_code ec;
         std::filesystem::remove_all(sharedDir, ec);
