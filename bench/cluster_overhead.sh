@@ -44,7 +44,7 @@ start_slurm "$work/slurm-cluster"
 t3=$(now)
 ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size "$shard" \
     --threads 1 "${options[@]}" "$work/slurm/project.txt" 2> "$work/slurm.log" |
-    sed -n 's/^[a-z]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
+    sed -n 's/^[a-z0-9]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
 while [ -n "$(squeue -h -t PD,R,CF,CG -j "$ids" 2> /dev/null)" ]; do sleep 0.1; done
 t4=$(now)
 for i in $(seq 0 $((frames - 1))); do
