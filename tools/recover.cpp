@@ -10,8 +10,10 @@
 // range, or when the summary lists any problem; 2 for a usage error. Never waits for a key.
 //
 // Long runs: --stage runs one stage on a shard of the frames (reading the maps it needs from
-// other shards' files), --plan prints what a run would compute, and every run keeps a manifest
-// beside the depth files so that --resume goes on after a crash or a signal.
+// other shards' files), --until runs it up to a step, sharing the maps of every step with the
+// span's other shards through one folder so that shards run step group by step group compute
+// nothing beyond their frames, --plan prints what a run would compute, and every run keeps a
+// manifest beside the depth files so that --resume goes on after a crash or a signal.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
