@@ -5,14 +5,15 @@
 # tests/cluster/local_slurm.sh), one thread a task and two tasks at once; prints the load, the
 # wall time, the frames per minute and the share of the single run's throughput of each, and
 # checks that all three give the same depth files. The Slurm time runs from the submission to
-# the end of the last job (the removal of the shared maps), the cluster's start left out.
+# the end of the last job (the removal of the shared maps), the cluster's start left out. On a
+# machine shared with other work, REPEATS=N runs the three N times in turn (each round reported).
 #
 #   bench/cluster_overhead.sh BUILD_DIR [frames] [shard size] [WxH] [zel_recover options]
 #   (default: 200 frames of 160 x 120, shards of 100, zel_recover's default options)
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 if [ $# -ge 1 ] && [ "$1" = --help ]; then
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 if [ $# -lt 1 ]; then
@@ -29,9 +30,8 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 exe=$build/tools/zel_recover
 work=$build/bench/tmp/cluster_overhead
 rm -rf "$work"
-mkdir -p "$work/single" "$work/parallel" "$work/slurm"
+mkdir -p "$work/single"
 "$build/tools/zel_make_sample" --size "$size" --frames "$frames" "$work/single" > /dev/null
-for d in parallel slurm; do cp "$work/single"/img*.bmp "$work/single/project.txt" "$work/$d/"; done
 now() { date +%s.%N; }
 single=1
 report() {
@@ -44,27 +44,35 @@ trap stop_slurm EXIT
 trap 'exit 1' INT TERM
 start_slurm "$work/slurm-cluster"
 
-echo "load before: $(uptime)"
-t0=$(now)
-"$exe" "${options[@]}" --threads 2 "$work/single/project.txt" > "$work/single.log" 2>&1
-t1=$(now)
-single=$(awk "BEGIN {print $t1 - $t0}")
-"$source_dir/tools/cluster/parallel_run.sh" --zel-recover "$exe" --shard-size "$shard" \
-    --threads 1 --jobs 2 "${options[@]}" "$work/parallel/project.txt" 2> "$work/parallel.log"
-t2=$(now)
-ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size "$shard" \
-    --threads 1 --mem 400 "${options[@]}" "$work/slurm/project.txt" 2> "$work/slurm.log" |
-    sed -n 's/^[a-z0-9]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
-while [ -n "$(squeue -h -t PD,R,CF,CG -j "$ids" 2> /dev/null)" ]; do sleep 0.1; done
-t3=$(now)
-echo "load after:  $(uptime)"
-for i in $(seq 0 $((frames - 1))); do
-    cmp -s "$work/single/DATA/_depth$i.raw" "$work/slurm/DATA/_depth$i.raw" ||
-        echo "frame $i differs through Slurm" >&2
-    cmp -s "$work/single/DATA/_depth$i.raw" "$work/parallel/DATA/_depth$i.raw" ||
-        echo "frame $i differs through GNU parallel" >&2
+for round in $(seq 1 "${REPEATS:-1}"); do
+    rm -rf "$work/single/DATA" "$work/single/TMP"
+    for d in parallel slurm; do
+        rm -rf "${work:?}/$d"
+        mkdir -p "$work/$d"
+        cp "$work/single"/img*.bmp "$work/single/project.txt" "$work/$d/"
+    done
+    echo "load before: $(uptime)"
+    t0=$(now)
+    "$exe" "${options[@]}" --threads 2 "$work/single/project.txt" > "$work/single.log" 2>&1
+    t1=$(now)
+    single=$(awk "BEGIN {print $t1 - $t0}")
+    "$source_dir/tools/cluster/parallel_run.sh" --zel-recover "$exe" --shard-size "$shard" \
+        --threads 1 --jobs 2 "${options[@]}" "$work/parallel/project.txt" 2> "$work/parallel.log"
+    t2=$(now)
+    ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size "$shard" \
+        --threads 1 --mem 400 "${options[@]}" "$work/slurm/project.txt" 2> "$work/slurm.log" |
+        sed -n 's/^[a-z0-9]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
+    while [ -n "$(squeue -h -t PD,R,CF,CG -j "$ids" 2> /dev/null)" ]; do sleep 0.1; done
+    t3=$(now)
+    echo "load after:  $(uptime)"
+    for i in $(seq 0 $((frames - 1))); do
+        cmp -s "$work/single/DATA/_depth$i.raw" "$work/slurm/DATA/_depth$i.raw" ||
+            echo "frame $i differs through Slurm" >&2
+        cmp -s "$work/single/DATA/_depth$i.raw" "$work/parallel/DATA/_depth$i.raw" ||
+            echo "frame $i differs through GNU parallel" >&2
+    done
+    echo "$frames frames of $size, options: ${options[*]:-default}; shards of $shard, one thread a task, two at once"
+    report "one run, two threads" "$t0" "$t1"
+    report "GNU parallel" "$t1" "$t2"
+    report "Slurm (one machine)" "$t2" "$t3"
 done
-echo "$frames frames of $size, options: ${options[*]:-default}; shards of $shard, one thread a task, two at once"
-report "one run, two threads" "$t0" "$t1"
-report "GNU parallel" "$t1" "$t2"
-report "Slurm (one machine)" "$t2" "$t3"
