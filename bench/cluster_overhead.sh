@@ -44,7 +44,7 @@ trap stop_slurm EXIT
 trap 'exit 1' INT TERM
 start_slurm "$work/slurm-cluster"
 
-for round in $(seq 1 "${REPEATS:-1}"); do
+for _ in $(seq 1 "${REPEATS:-1}"); do
     rm -rf "$work/single/DATA" "$work/single/TMP"
     for d in parallel slurm; do
         rm -rf "${work:?}/$d"

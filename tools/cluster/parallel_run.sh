@@ -9,7 +9,7 @@
 # Script options:
 #   --zel-recover PATH  the program (default: $ZEL_RECOVER, else zel_recover on the PATH)
 #   --frames FIRST:LAST the frames to recover (default: all)
-#   --shard-size S      frames per task (default: 4 x the halo one frame sweeps, see plan.sh)
+#   --shard-size S      frames per task (default: 4 x the frames one refinement reaches, plan.sh)
 #   --threads T         threads per task (default 2)
 #   --jobs J            tasks at once per machine (default: its cores / T, at least 1)
 #   --hosts H1,H2,...   run the tasks over ssh on these machines (GNU parallel -S; ":" is this

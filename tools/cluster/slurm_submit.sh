@@ -11,7 +11,7 @@
 # Script options:
 #   --zel-recover PATH  the program (default: $ZEL_RECOVER, else zel_recover on the PATH)
 #   --frames FIRST:LAST the frames to recover (default: all)
-#   --shard-size S      frames per task (default: 4 x the halo one frame sweeps, see plan.sh)
+#   --shard-size S      frames per task (default: 4 x the frames one refinement reaches, plan.sh)
 #   --threads T         threads per task, = --cpus-per-task (default 2)
 #   --mem MB            memory per task (default: computed, see plan.sh)
 #   --time MIN          time limit per task (default: computed, see plan.sh)
