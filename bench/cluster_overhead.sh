@@ -8,12 +8,19 @@
 # the end of the last job (the removal of the shared maps), the cluster's start left out. On a
 # machine shared with other work, REPEATS=N runs the three N times in turn (each round reported).
 #
+# Every zel_recover process runs under /usr/bin/time, and each run is also given by the CPU
+# seconds of its processes and by its critical path in CPU seconds (one run: half its CPU, its
+# two threads; sharded: the sum over the step groups of their longest task, plus the plans and
+# the removal): what the wall time would be on an idle machine, scheduling latency left out. On
+# a busy one the wall times are unfair, as the kernel shares the cores out per session: each
+# Slurm task is a session of its own, the single run and GNU parallel's tasks share one.
+#
 #   bench/cluster_overhead.sh BUILD_DIR [frames] [shard size] [WxH] [zel_recover options]
 #   (default: 200 frames of 160 x 120, shards of 100, zel_recover's default options)
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 if [ $# -ge 1 ] && [ "$1" = --help ]; then
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 if [ $# -lt 1 ]; then
@@ -33,10 +40,32 @@ rm -rf "$work"
 mkdir -p "$work/single"
 "$build/tools/zel_make_sample" --size "$size" --frames "$frames" "$work/single" > /dev/null
 now() { date +%s.%N; }
+timed=$work/zel_recover_timed
+# shellcheck disable=SC2016  # expanded by the wrapper, not here
+printf '#!/bin/sh\nexec /usr/bin/time -a -o "$ZEL_CPU_LOG" -f "%%e %%U %%S $*" "%s" "$@"\n' "$exe" \
+    > "$timed"
+chmod +x "$timed"
+# CPU seconds of a run's processes (file $1; $2 = 1: the single run), and its critical path.
+cpu() {
+    awk -v one="$2" '/^[0-9.]+ [0-9.]+ [0-9.]+ / {
+        c = $2 + $3; total += c; g = "other"
+        for (k = 4; k < NF; k++) if ($k == "--until") g = $(k + 1)
+        if (g == "other") rest += c; else if (c > longest[g]) longest[g] = c
+    } END {
+        path = rest; for (g in longest) path += longest[g]
+        if (one) path = total / 2
+        printf "%.1f %.1f\n", total, path
+    }' "$1"
+}
 single=1
+single_path=1
 report() {
+    local c
+    c=$(cpu "$4" "$5")
     awk -v what="$1" -v s="$(awk "BEGIN {print $3 - $2}")" -v f="$frames" -v one="$single" \
-        'BEGIN {printf "%-24s %7.1f s %8.1f frames/min  %5.2f x one run\n", what, s, 60 * f / s, one / s}'
+        -v cpu="${c% *}" -v path="${c#* }" -v one_path="$single_path" \
+        'BEGIN {printf "%-20s %6.1f s %6.1f frames/min %5.2f x one run | CPU %6.1f s, critical path %6.1f s: %5.2f x\n",
+            what, s, 60 * f / s, one / s, cpu, path, one_path / path}'
 }
 
 . "$source_dir/tests/cluster/local_slurm.sh"
@@ -53,13 +82,18 @@ for _ in $(seq 1 "${REPEATS:-1}"); do
     done
     echo "load before: $(uptime)"
     t0=$(now)
-    "$exe" "${options[@]}" --threads 2 "$work/single/project.txt" > "$work/single.log" 2>&1
+    rm -f "$work"/cpu_*.txt
+    ZEL_CPU_LOG=$work/cpu_single.txt "$timed" "${options[@]}" --threads 2 \
+        "$work/single/project.txt" > "$work/single.log" 2>&1
     t1=$(now)
     single=$(awk "BEGIN {print $t1 - $t0}")
-    "$source_dir/tools/cluster/parallel_run.sh" --zel-recover "$exe" --shard-size "$shard" \
+    single_path=$(cpu "$work/cpu_single.txt" 1 | cut -d' ' -f2)
+    export ZEL_CPU_LOG=$work/cpu_parallel.txt
+    "$source_dir/tools/cluster/parallel_run.sh" --zel-recover "$timed" --shard-size "$shard" \
         --threads 1 --jobs 2 "${options[@]}" "$work/parallel/project.txt" 2> "$work/parallel.log"
     t2=$(now)
-    ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size "$shard" \
+    export ZEL_CPU_LOG=$work/cpu_slurm.txt
+    ids=$("$source_dir/tools/cluster/slurm_submit.sh" --zel-recover "$timed" --shard-size "$shard" \
         --threads 1 --mem 400 "${options[@]}" "$work/slurm/project.txt" 2> "$work/slurm.log" |
         sed -n 's/^[a-z0-9]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
     while [ -n "$(squeue -h -t PD,R,CF,CG -j "$ids" 2> /dev/null)" ]; do sleep 0.1; done
@@ -72,7 +106,7 @@ for _ in $(seq 1 "${REPEATS:-1}"); do
             echo "frame $i differs through GNU parallel" >&2
     done
     echo "$frames frames of $size, options: ${options[*]:-default}; shards of $shard, one thread a task, two at once"
-    report "one run, two threads" "$t0" "$t1"
-    report "GNU parallel" "$t1" "$t2"
-    report "Slurm (one machine)" "$t2" "$t3"
+    report "one run, two threads" "$t0" "$t1" "$work/cpu_single.txt" 1
+    report "GNU parallel" "$t1" "$t2" "$work/cpu_parallel.txt" 0
+    report "Slurm (one machine)" "$t2" "$t3" "$work/cpu_slurm.txt" 0
 done
