@@ -595,6 +595,26 @@ int main(int argc, char** argv) {
                  firstFrame, lastFrame, options.levels, options.minDisparity, options.maxDisparity,
                  options.neighbours, options.passes, options.trackResidual);
     const auto t0 = std::chrono::steady_clock::now();
+    // A group's shard whose plan computes only its group's steps of its own frames found the
+    // groups before complete, and may remove the maps only the group before read when it ends;
+    // one that computes more (the groups before are not complete, or run at the same time) keeps
+    // them, since other shards may still read them.
+    bool groupOnly = true;
+    if (shared) {
+        const std::vector<std::string>& names = ZelManifest::Steps();
+        const auto firstStep = std::find(names.begin(), names.end(), FirstStepOf(args.until));
+        for (const bool bo : {false, true}) {
+            if (bo ? !runBO : !runInit) {
+                continue;
+            }
+            for (const ZelStepPlan& step : stages.Plan(sequence, bo, firstFrame, lastFrame).steps) {
+                const bool before = std::find(names.begin(), names.end(), step.name) < firstStep;
+                for (int i : step.compute) {
+                    groupOnly = groupOnly && !before && i >= firstFrame && i <= lastFrame;
+                }
+            }
+        }
+    }
     sequence.SetStages(&stages);
     if (runInit) {
         sequence.InitStage(firstFrame, lastFrame);
@@ -632,7 +652,9 @@ int main(int argc, char** argv) {
         }
         if (shared) {
             // The shared folder stays for the groups still to run (--clean removes it).
-            manifest.DiscardOwn(StepsReadBefore(args.until, options.passes));
+            if (groupOnly) {
+                manifest.DiscardOwn(StepsReadBefore(args.until, options.passes));
+            }
             return 0;
         }
         std::error_code ignored;
