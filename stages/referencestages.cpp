@@ -1813,7 +1813,8 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
     std::mutex loading;
-    // A run of the stage's last steps alone (zel_recover --until) has reported no frame yet.
+    // A run of the stage's last steps alone (zel_recover --until, or resumed after the steps
+    // before) has reported no frame yet: its lines are named after the fusion.
     const bool quiet = run.lines == 0;
     int done = 0;
     ParallelInOrder(
@@ -1839,8 +1840,8 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
                 run.journal->MarkDone(step.name, i);
             }
             if (quiet) {
-                run.Report(labelType == 0 ? "init" : "bo", done,
-                           static_cast<int>(step.compute.size()), i, Seconds(t0));
+                run.Report(previous.c_str(), done, static_cast<int>(step.compute.size()), i,
+                           Seconds(t0));
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
             run.times.rest += Seconds(t0);
