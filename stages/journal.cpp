@@ -1,9 +1,11 @@
 #include "stages/journal.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <system_error>
 
@@ -47,6 +49,33 @@ bool ReadSmallFile(const std::string& path, uintmax_t limit, std::string& bytes)
     return static_cast<uintmax_t>(in.gcount()) == size;
 }
 
+// Writes bytes to path whole, through a temporary name no other process uses: shards that share
+// a work folder may keep the same map at once (the same bytes), and must not write into each
+// other's temporary file.
+bool WriteUnique(const std::string& path, const void* bytes, size_t size, std::string& error) {
+    static std::mutex mutex;
+    static std::mt19937_64 random(
+        std::random_device{}() ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    char tag[24];
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::snprintf(tag, sizeof(tag), ".%016" PRIx64, static_cast<uint64_t>(random()));
+    }
+    const std::string unique = path + tag;
+    if (!zelutil::WriteBytesWhole(unique, bytes, size, &error)) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(unique, path, ec);
+    if (ec) {
+        error = "can not rename " + unique + ": " + ec.message();
+        std::filesystem::remove(unique, ec);
+        return false;
+    }
+    return true;
+}
+
 bool HasSize(const std::string& path, uintmax_t a, uintmax_t b) {
     std::error_code ec;
     const uintmax_t size = std::filesystem::file_size(path, ec);
@@ -86,6 +115,8 @@ ZelManifest::ZelManifest(std::string manifestPath, std::string workDir, int firs
       work(std::move(workDir)),
       first(firstFrame),
       last(lastFrame),
+      ownFirst(firstFrame),
+      ownLast(lastFrame),
       pixels(pixelCount),
       options(std::move(optionText)),
       done(Steps().size(), std::vector<bool>(static_cast<size_t>(lastFrame - firstFrame + 1))) {}
@@ -216,6 +247,12 @@ bool ZelManifest::Start(std::string& error) {
     return true;
 }
 
+void ZelManifest::Share(int own0, int own1) {
+    shared = true;
+    ownFirst = own0;
+    ownLast = own1;
+}
+
 void ZelManifest::Append(const std::string& step, int frame) {
     const int s = StepIndex(step);
     if (s < 0 || frame < first || frame > last) {
@@ -234,12 +271,11 @@ bool ZelManifest::Done(const std::string& step, int frame) const {
     const int s = StepIndex(step);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!Recorded(s, frame)) {
-            return false;
+        const bool recorded = Recorded(s, frame);
+        if (IsFinal(step) ||
+            (!recorded && !(shared && s >= 0 && frame >= first && frame <= last))) {
+            return recorded;
         }
-    }
-    if (IsFinal(step)) {
-        return true;
     }
     const std::string map = MapPath(step, frame);
     if (!HasSize(map, 0, pixels * 4)) {
@@ -250,15 +286,16 @@ bool ZelManifest::Done(const std::string& step, int frame) const {
 
 bool ZelManifest::Save(const std::string& step, int frame, const std::vector<float>& map,
                        const std::vector<uint8_t>* mask, std::string& error) {
-    if (!WriteFloatFile(MapPath(step, frame), map.size() == pixels ? map : std::vector<float>(),
-                        error)) {
-        return false;
-    }
+    // The mask first: Done takes a fusion's map for complete only with its mask.
     if (mask != nullptr) {
         const size_t size = mask->size() == pixels ? pixels : 0;
-        if (!zelutil::WriteBytesWhole(MaskPath(step, frame), mask->data(), size, &error)) {
+        if (!WriteUnique(MaskPath(step, frame), mask->data(), size, error)) {
             return false;
         }
+    }
+    const std::string bytes = EncodeFloats(map.size() == pixels ? map : std::vector<float>());
+    if (!WriteUnique(MapPath(step, frame), bytes.data(), bytes.size(), error)) {
+        return false;
     }
     Append(step, frame);
     return true;
@@ -286,9 +323,24 @@ void ZelManifest::MarkDone(const std::string& step, int frame) {
 }
 
 void ZelManifest::Discard(const std::vector<std::string>& steps) {
+    if (!shared) {
+        DiscardOwn(steps);
+        return;
+    }
+    // Other shards read a frame's maps of every step but the fusions.
+    std::vector<std::string> own;
+    for (const std::string& step : steps) {
+        if (step == "fuse" || step == "bofuse") {
+            own.push_back(step);
+        }
+    }
+    DiscardOwn(own);
+}
+
+void ZelManifest::DiscardOwn(const std::vector<std::string>& steps) {
     std::error_code ec;
     for (const std::string& step : steps) {
-        for (int i = first; i <= last; i++) {
+        for (int i = ownFirst; i <= ownLast; i++) {
             std::filesystem::remove(MapPath(step, i), ec);
             std::filesystem::remove(MaskPath(step, i), ec);
         }

@@ -65,6 +65,15 @@ class ZelManifest : public ZelStepJournal {
     void Read();
     // Starts the manifest afresh (header and options only); false with a reason when it cannot.
     bool Start(std::string& error);
+    // The work folder is shared by the shards of one span and option set, which run step by
+    // step (zel_recover --until): a map there under its final name is complete (maps are
+    // written whole, under a temporary name of their own), so Done also finds the maps other
+    // shards kept, and Load reads them. Discard then removes only the maps of the shard's own
+    // frames ownFirst .. ownLast that no other frame reads (the fusions'); the others go with
+    // DiscardOwn once no shard still to run reads them.
+    void Share(int ownFirst, int ownLast);
+    // Removes the kept maps of these steps of the own frames (shared) or of every frame.
+    void DiscardOwn(const std::vector<std::string>& steps);
 
     bool Done(const std::string& step, int frame) const override;
     bool Save(const std::string& step, int frame, const std::vector<float>& map,
@@ -93,6 +102,9 @@ class ZelManifest : public ZelStepJournal {
     std::string work;
     int first;
     int last;
+    bool shared = false;
+    int ownFirst;
+    int ownLast;
     size_t pixels;
     std::string options;
     std::vector<std::vector<bool>> done;  // [step][frame - first]

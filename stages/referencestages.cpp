@@ -1471,6 +1471,7 @@ class StageRun {
     void Report(const char* stage, int& done, int total, int i, double seconds) {
         std::lock_guard<std::mutex> lock(reportMutex);
         done++;
+        lines++;
         if (progressFn) {
             ZelStageProgress pr{stage, done, total, i, &sequence.GetFrame(i)->name, seconds};
             progressFn(pr);
@@ -1629,6 +1630,7 @@ class StageRun {
     std::unique_ptr<MapCache> mapCache;
     std::vector<std::vector<int>> mapInputs;  // per span frame: whose maps it reads (on disk)
     int loads = 0;
+    int lines = 0;  // progress lines reported
     int threads = 1;
     std::vector<Worker> workers;
     std::mutex reportMutex;
@@ -1813,6 +1815,10 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
     const size_t pixels = static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                           static_cast<size_t>(CZelVideoFrame::GetWorkingHeight());
     std::mutex loading;
+    // A run of the stage's last steps alone (zel_recover --until, or resumed after the steps
+    // before) has reported no frame yet: its lines are named after the fusion.
+    const bool quiet = run.lines == 0;
+    int done = 0;
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
@@ -1834,6 +1840,10 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
             }
             if (written && run.journal != nullptr) {
                 run.journal->MarkDone(step.name, i);
+            }
+            if (quiet) {
+                run.Report(previous.c_str(), done, static_cast<int>(step.compute.size()), i,
+                           Seconds(t0));
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
             run.times.rest += Seconds(t0);
@@ -1910,6 +1920,14 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
         names = {"sweep", "refine", "fuse", "init"};
     }
     const int steps = static_cast<int>(names.size());
+    // The steps planned: up to the SetUntil step when it is one of this stage's (the fusion is
+    // not one to stop at: the last step reads its mask, and nothing else does).
+    int planned = steps;
+    for (int s = 0; s < steps - 2; s++) {
+        if (names[static_cast<size_t>(s)] == until) {
+            planned = s + 1;
+        }
+    }
     const std::vector<std::vector<int>> lists = NeighbourLists(*this, sequence, sFirst, sLast);
     // The frames whose result of the step before (or, for the first step of the optimisation,
     // whose initialisation map) step s of frame i reads.
@@ -1935,8 +1953,8 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
     for (int i = first; i <= last; i++) {
         need[static_cast<size_t>(i - sFirst)] = 1;
     }
-    plan.steps.resize(static_cast<size_t>(steps));
-    for (int s = steps - 1; s >= 0; s--) {
+    plan.steps.resize(static_cast<size_t>(planned));
+    for (int s = planned - 1; s >= 0; s--) {
         ZelStepPlan& step = plan.steps[static_cast<size_t>(s)];
         step.name = names[static_cast<size_t>(s)];
         std::vector<uint8_t> before(need.size(), 0);
@@ -2056,6 +2074,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     std::vector<double> sweepSeconds(static_cast<size_t>(sLast - sFirst + 1), 0.0);
 
     // First every frame's swept map, then the check against the neighbours' maps.
+    int swept = 0;
     run.LoadStep(sweepStep, nullptr);
     run.BeginPhase(sweepStep.compute, options.neighbours);
     ParallelInOrder(
@@ -2078,10 +2097,14 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             run.Drop(i);
             sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
             run.AddTimes(ft, sweepSeconds[static_cast<size_t>(i - sFirst)]);
+            if (plan.steps.size() == 1) {  // the sweep alone: its own progress lines
+                run.Report("sweep", swept, static_cast<int>(sweepStep.compute.size()), i,
+                           sweepSeconds[static_cast<size_t>(i - sFirst)]);
+            }
         },
         stop);
-    if (Stopped()) {
-        return;
+    if (Stopped() || plan.steps.size() == 1) {
+        return;  // or run up to the sweep only
     }
     for (int i : run.OnDisk() ? std::vector<int>() : StepFrames(sweepStep)) {
         const std::vector<float>& map = run.Map(i);
@@ -2145,6 +2168,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         return;
     }
     run.Discard("sweep");
+    if (plan.steps.size() == 2) {
+        return;  // run up to the refinement only
+    }
     // Read back only now: the check above reads the neighbours' swept maps.
     run.LoadStep(refineStep, nullptr);
     // The refined maps replace the swept ones only now, for the same reason.
@@ -2200,7 +2226,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         run.Map(i).clear();
     }
 
-    for (int pass = 1; pass <= options.passes; pass++) {
+    // Up to a pass only: the plan ends with it.
+    const int passes = std::min(options.passes, static_cast<int>(plan.steps.size()));
+    for (int pass = 1; pass <= passes; pass++) {
         const ZelStepPlan& step = plan.steps[static_cast<size_t>(pass - 1)];
         int done = 0;
         const int total = static_cast<int>(step.compute.size());
@@ -2247,6 +2275,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
             run.Discard("bo" + std::to_string(pass - 1));
         }
         pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        if (pass == static_cast<int>(plan.steps.size())) {
+            return;
+        }
         // Every frame of the pass saw the previous maps; now the new ones take their place
         // (the last pass's, in the fusion).
         if (pass < options.passes && !run.OnDisk()) {

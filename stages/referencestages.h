@@ -123,13 +123,17 @@ class CReferenceStages : public CDepthStages {
     // Keeps each step's per-frame result in the journal and takes over what it already holds
     // (not owned; nullptr: nothing kept). Needs writeFiles.
     void SetJournal(ZelStepJournal* j) { journal = j; }
+    // Runs each stage only up to and including this step ("sweep", "refine", "bo1", ...; empty or
+    // a step of the other stage: to its end), so that the steps of a span can be run step by step
+    // over its shards, each reading its neighbours' results from the journal.
+    void SetUntil(const std::string& step) { until = step; }
     // When *stop becomes true, no further frame is started: the frames in flight finish (and
     // are kept in the journal) and Init / Optimise return. Stopped() tells afterwards.
     void SetStopFlag(const std::atomic<bool>* flag) { stop = flag; }
     bool Stopped() const { return stop != nullptr && stop->load(); }
     // The steps of a stage (optimise: false = Init, true = Optimise) over frames first .. last of
-    // the span, frames the journal holds left out; frames of the span outside the range that
-    // the range's maps depend on are computed as well (the halo).
+    // the span, up to the SetUntil step, frames the journal holds left out; frames of the span
+    // outside the range that the range's maps depend on are computed as well (the halo).
     ZelStagePlan Plan(const CZelVideoSequence& sequence, bool optimise, int first, int last) const;
 
     // Called from worker threads (one call at a time) after each frame's step and for each
@@ -168,6 +172,7 @@ class CReferenceStages : public CDepthStages {
     ZelStageOptions options;
     int spanFirst = -1;
     int spanLast = -1;
+    std::string until;
     ZelStepJournal* journal = nullptr;
     const std::atomic<bool>* stop = nullptr;
     std::function<void(const ZelStageProgress&)> progress;

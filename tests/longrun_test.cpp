@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,6 +131,70 @@ TEST(RecoverShards, EveryShardOfInitThenOfBoGivesTheDepthFilesOfOneRun) {
     EXPECT_EQ(Recover({"--span", "0:4"}, project).status, 2);
     EXPECT_EQ(Recover({"--stage", "init", "--span", "0:4", "--frames", "3:6"}, project).status, 2);
     EXPECT_EQ(Recover({"--stage", "init", "--span", "0:9"}, project).status, 2);
+}
+
+namespace {
+
+// The files of the one folder of dir whose name begins with `prefix`, by the start of their
+// names ("sweep", "refine", ...) with their counts; empty when there is no such folder.
+std::map<std::string, int> Kept(const std::string& dir, const std::string& prefix) {
+    std::map<std::string, int> kept;
+    for (const auto& folder : fs::directory_iterator(dir)) {
+        if (folder.path().filename().string().rfind(prefix, 0) == 0) {
+            for (const auto& file : fs::directory_iterator(folder.path())) {
+                const std::string name = file.path().filename().string();
+                kept[name.substr(0, name.find('_'))]++;
+            }
+            kept[""] = 0;  // the folder is there
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
+TEST(RecoverShards, StepGroupsReadEachOthersMapsWithoutHaloAndGiveTheDepthFilesOfOneRun) {
+    const int frames = 9;
+    const std::string dir = testutil::TempPath("groups/");
+    const std::string project = Scene(dir, frames);
+    const std::vector<std::string> ranges = {"0:2", "3:5", "6:8"};
+    // Each group's plan computes the shard's own frames only, the groups before taken as made.
+    const testutil::ProcessResult plan = Recover(
+        {"--plan", "--stage", "init", "--until", "refine", "--frames", "3:5", "--resume"}, project);
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_NE(plan.out.find("  refine   computes 3:5; halo - (0 frames)\n"), std::string::npos)
+        << plan.out;
+    EXPECT_NE(
+        plan.out.find("  sweep    computes -; halo - (0 frames); kept 0:8 (not there yet: 0:8)"),
+        std::string::npos)
+        << plan.out;
+    const std::vector<std::pair<const char*, const char*>> groups = {
+        {"sweep", "init"}, {"refine", "init"}, {"init", "init"}, {"bo1", "bo"}, {"bo", "bo"}};
+    for (const auto& group : groups) {
+        for (const std::string& range : ranges) {
+            const testutil::ProcessResult r = Recover(
+                {"--stage", group.second, "--until", group.first, "--frames", range, "--resume"},
+                project);
+            ASSERT_EQ(r.status, 0) << group.first << " " << range << "\n" << r.err << r.out;
+            // No halo: a progress line for each of the shard's three frames and no other.
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '['), 3) << r.err;
+            EXPECT_NE(r.err.find("[3/3]"), std::string::npos) << r.err;
+        }
+        // The maps only the group before read are gone once this group has run.
+        const std::map<std::string, int> kept = Kept(dir + "DATA/", "work_0_8_");
+        if (group.first == std::string("init")) {
+            EXPECT_EQ(kept, (std::map<std::string, int>{{"", 0}, {"refine", frames}}));
+        }
+    }
+    EXPECT_TRUE(DepthFiles(dir, frames) == Reference(frames));
+    EXPECT_EQ(Kept(dir + "DATA/", "work_0_8_"),
+              (std::map<std::string, int>{{"", 0}, {"bo1", frames}}));
+    ASSERT_EQ(Recover({"--clean"}, project).status, 0);
+    EXPECT_TRUE(Kept(dir + "DATA/", "work_").empty());
+
+    EXPECT_EQ(Recover({"--stage", "init", "--until", "bo1"}, project).status, 2);
+    EXPECT_EQ(Recover({"--stage", "init", "--until", "fuse"}, project).status, 2);
+    EXPECT_EQ(Recover({"--stage", "bo", "--until", "bo2"}, project).status, 2);
 }
 
 #ifndef _WIN32

@@ -10,8 +10,11 @@
 // range, or when the summary lists any problem; 2 for a usage error. Never waits for a key.
 //
 // Long runs: --stage runs one stage on a shard of the frames (reading the maps it needs from
-// other shards' files), --plan prints what a run would compute, and every run keeps a manifest
-// beside the depth files so that --resume goes on after a crash or a signal.
+// other shards' files), --until runs it up to a step, sharing the maps of every step with the
+// span's other shards through one folder so that shards run step group by step group compute
+// nothing beyond their frames, --plan prints what a run would compute, and every run keeps a
+// manifest beside the depth files so that --resume goes on after a crash or a signal.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -108,8 +111,10 @@ struct RecoverArgs {
     std::string stage;  // "", "init" or "bo"
     int spanFirst = -1;
     int spanLast = -1;
+    std::string until;  // "" or a step: run the stage up to it, sharing the span's folder
     bool plan = false;
     bool resume = false;
+    bool clean = false;
     std::string project;
 };
 
@@ -144,9 +149,32 @@ int ParseArguments(int argc, const char* const argv[], RecoverArgs& args) {
         "DATA/_init<i>.raw, so every init shard must have finished");
     line.Frames("--span", "FIRST:LAST", 0, kMaxFrameCount, &args.spanFirst, &args.spanLast, nullptr,
                 "the whole run a shard belongs to (default: all frames)");
+    line.Custom(
+        "--until", "STEP",
+        [&args](const char* v) {
+            args.until = v;
+            for (const char* step : {"sweep", "refine", "init", "bo1", "bo2", "bo3", "bo"}) {
+                if (args.until == step) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        "with --stage: run the stage's steps up to STEP only, one of\n"
+        "sweep, refine, init (the whole of init), bo1..bo3, bo (the whole\n"
+        "of bo); the maps of every step are kept in the span's shared\n"
+        "folder DATA/work_<span>_<options hash>/, and what other shards\n"
+        "kept there is read instead of computed, so that shards run\n"
+        "step group by step group have no halo (run each group's shards\n"
+        "once every shard of the group before has ended); the run removes\n"
+        "its frames' maps that only the group before read");
+    line.Flag("--clean", &args.clean,
+              "remove the span's shared folder (after the last group); compute\n"
+              "nothing");
     line.Flag("--plan", &args.plan,
               "print per stage and step which frames would be computed, which\n"
-              "of them are halo (beyond the frames) and which maps are read;\n"
+              "of them are halo (beyond the frames) and which maps are read\n"
+              "(with --until: those of the groups before taken as made);\n"
               "compute nothing");
     line.Flag("--resume", &args.resume,
               "go on from the manifest of an earlier run with the same options\n"
@@ -164,8 +192,19 @@ int ParseArguments(int argc, const char* const argv[], RecoverArgs& args) {
         return line.Usage("no project file given");
     }
     args.project = positional[0];
-    if (args.spanFirst >= 0 && args.stage.empty()) {
+    if (args.spanFirst >= 0 && args.stage.empty() && !args.clean) {
         return line.Usage("--span needs --stage");
+    }
+    if (!args.until.empty()) {
+        const bool initStep =
+            args.until == "sweep" || args.until == "refine" || args.until == "init";
+        if (args.stage != (initStep ? "init" : "bo")) {
+            return line.Usage("--until " + args.until + " needs --stage " +
+                              (initStep ? "init" : "bo"));
+        }
+        if (args.until.size() == 3 && args.until[2] - '0' > args.options.passes) {
+            return line.Usage("--until " + args.until + " lies beyond the passes");
+        }
     }
     if (args.spanFirst >= 0 && args.rangeGiven &&
         (args.firstFrame < args.spanFirst || args.lastFrame > args.spanLast)) {
@@ -190,6 +229,62 @@ std::string OptionText(const ZelStageOptions& o, int spanFirst, int spanLast, in
     return text;
 }
 
+// The steps of the group that ends with `until` (see --until) whose maps only the group before
+// it read from other shards: once every shard of that group has ended, a shard of this one may
+// remove them for its own frames. The groups: sweep, refine, init, bo1 .. boP, bo.
+std::vector<std::string> StepsReadBefore(const std::string& until, int passes) {
+    std::vector<std::string> groups = {"sweep", "refine", "init"};
+    for (int p = 1; p <= passes; p++) {
+        groups.push_back("bo" + std::to_string(p));
+    }
+    groups.push_back("bo");
+    for (size_t g = 2; g < groups.size(); g++) {
+        // Two groups back made them; the fusions and the stages' ends are read by their own
+        // frame only.
+        const std::string& made = groups[g - 2];
+        if (groups[g] == until && made != "init") {
+            return {made};
+        }
+    }
+    return {};
+}
+
+// The first step a group computes when the groups before it are complete.
+std::string FirstStepOf(const std::string& until) {
+    return until == "init" ? "fuse" : until == "bo" ? "bofuse" : until;
+}
+
+// For --plan with --until: the maps of the steps before the group's count as kept (the groups
+// before it are taken as complete); everything else is asked of the manifest.
+class AssumeGroupsBefore : public ZelStepJournal {
+  public:
+    AssumeGroupsBefore(ZelManifest& journal, const std::string& until)
+        : manifest(journal), firstStep(Index(FirstStepOf(until))) {}
+    bool Done(const std::string& step, int frame) const override {
+        return (Index(step) < firstStep && step != "init") || manifest.Done(step, frame);
+    }
+    bool Save(const std::string&, int, const std::vector<float>&, const std::vector<uint8_t>*,
+              std::string& error) override {
+        error = "planning only";
+        return false;
+    }
+    bool Load(const std::string&, int, std::vector<float>&, std::vector<uint8_t>*,
+              std::string& error) const override {
+        error = "planning only";
+        return false;
+    }
+    void MarkDone(const std::string&, int) override {}
+    void Discard(const std::vector<std::string>&) override {}
+
+  private:
+    static int Index(const std::string& step) {
+        const std::vector<std::string>& steps = ZelManifest::Steps();
+        return static_cast<int>(std::find(steps.begin(), steps.end(), step) - steps.begin());
+    }
+    ZelManifest& manifest;
+    int firstStep;
+};
+
 // Ascending frames as runs: "0:9, 12, 20:31" ("-" for none).
 std::string Runs(const std::vector<int>& frames) {
     std::string text;
@@ -209,7 +304,8 @@ std::string Runs(const std::vector<int>& frames) {
 
 // Prints one stage's plan: per step the frames computed, the halo among them (beyond the
 // range), the results read back from the manifest; and the maps read from disk.
-void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last) {
+void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last,
+               const ZelStepJournal* there) {
     std::printf("%s: frames %d:%d\n", name, first, last);
     if (std::string(name) == "bo") {
         // Those not there yet: their init shards have not run (or not to the end).
@@ -234,6 +330,15 @@ void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last) 
                     Runs(own).c_str(), Runs(halo).c_str(), halo.size());
         if (!step.load.empty()) {
             std::printf("; kept %s", Runs(step.load).c_str());
+            if (there != nullptr) {
+                std::vector<int> missing;
+                for (int i : step.load) {
+                    if (!there->Done(step.name, i)) {
+                        missing.push_back(i);
+                    }
+                }
+                std::printf(" (not there yet: %s)", Runs(missing).c_str());
+            }
         }
         std::printf("\n");
     }
@@ -306,7 +411,7 @@ int main(int argc, char** argv) {
     // its own span.
     int spanFirst = firstFrame;
     int spanLast = lastFrame;
-    if (!args.stage.empty()) {
+    if (!args.stage.empty() || args.clean) {
         spanFirst = args.spanFirst >= 0 ? args.spanFirst : 0;
         spanLast = args.spanFirst >= 0 ? args.spanLast : frames - 1;
         if (spanLast >= frames) {
@@ -324,33 +429,65 @@ int main(int argc, char** argv) {
 
     CReferenceStages stages(options);
     stages.SetSpan(spanFirst, spanLast);
+    stages.SetUntil(args.until);
     // The manifest and the work folder of the kept maps: one pair per run or shard, so shards
-    // running at once never share them.
+    // running at once never share them; but shards run step group by step group (--until)
+    // share one work folder per span and option set, whose maps they read from each other.
+    const std::string optionText = OptionText(options, spanFirst, spanLast, frames);
     const std::string suffix =
         args.stage.empty()
             ? std::string()
             : "_" + args.stage + "_" + std::to_string(firstFrame) + "_" + std::to_string(lastFrame);
     const std::string manifestPath = CZelVideoFrame::dataDir + "manifest" + suffix + ".txt";
-    const std::string workDir = CZelVideoFrame::dataDir + "work" + suffix + "/";
+    const std::string sharedDir = CZelVideoFrame::dataDir + "work_" + std::to_string(spanFirst) +
+                                  "_" + std::to_string(spanLast) + "_" +
+                                  ZelManifest::Hash(optionText) + "/";
+    const bool shared = !args.until.empty();
+    const std::string workDir =
+        shared ? sharedDir : CZelVideoFrame::dataDir + "work" + suffix + "/";
+    if (args.clean) {
+        std::error_code ec;
+        std::filesystem::remove_all(sharedDir, ec);
+        if (ec) {
+            std::fprintf(stderr, "zel_recover: ERROR: cannot remove %s (%s)\n", sharedDir.c_str(),
+                         ec.message().c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "zel_recover: removed the shared folder %s\n", sharedDir.c_str());
+        return 0;
+    }
     ZelManifest manifest(manifestPath, workDir, spanFirst, spanLast,
                          static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
                              static_cast<size_t>(CZelVideoFrame::GetWorkingHeight()),
-                         OptionText(options, spanFirst, spanLast, frames));
+                         optionText);
+    if (shared) {
+        manifest.Share(firstFrame, lastFrame);
+    }
     if (args.resume) {
         manifest.Read();
+    }
+    if (args.resume || shared) {
         stages.SetJournal(&manifest);
     }
     if (args.plan) {
         std::printf("project: %d frames, %d x %d pixels; span %d:%d\n", frames,
                     CZelVideoFrame::GetWorkingWidth(), CZelVideoFrame::GetWorkingHeight(),
                     spanFirst, spanLast);
+        // A group's plan takes the groups before it as complete, and says which of the maps it
+        // reads are not in the shared folder yet.
+        AssumeGroupsBefore before(manifest, args.until);
+        if (shared) {
+            std::printf("shared: %s\n", sharedDir.c_str());
+            stages.SetJournal(&before);
+        }
+        const ZelStepJournal* there = shared ? &manifest : nullptr;
         if (runInit) {
             PrintPlan("init", stages.Plan(sequence, false, firstFrame, lastFrame), firstFrame,
-                      lastFrame);
+                      lastFrame, there);
         }
         if (runBO) {
             PrintPlan("bo", stages.Plan(sequence, true, firstFrame, lastFrame), firstFrame,
-                      lastFrame);
+                      lastFrame, there);
         }
         return 0;
     }
@@ -358,6 +495,12 @@ int main(int argc, char** argv) {
     // one that is not is reported), but it cannot be resumed.
     std::string error;
     const bool journalled = manifest.Start(error);
+    if (!journalled && shared) {
+        // The steps run for the shards of the next group would be lost.
+        std::fprintf(stderr, "zel_recover: ERROR: cannot write the manifest %s (%s)\n",
+                     manifestPath.c_str(), error.c_str());
+        return 1;
+    }
     if (!journalled) {
         std::fprintf(stderr,
                      "zel_recover: Warning: cannot write the manifest %s (%s); this run cannot "
@@ -390,6 +533,26 @@ int main(int argc, char** argv) {
                  firstFrame, lastFrame, options.levels, options.minDisparity, options.maxDisparity,
                  options.neighbours, options.passes, options.trackResidual);
     const auto t0 = std::chrono::steady_clock::now();
+    // A group's shard whose plan computes only its group's steps of its own frames found the
+    // groups before complete, and may remove the maps only the group before read when it ends;
+    // one that computes more (the groups before are not complete, or run at the same time) keeps
+    // them, since other shards may still read them.
+    bool groupOnly = true;
+    if (shared) {
+        const std::vector<std::string>& names = ZelManifest::Steps();
+        const auto firstStep = std::find(names.begin(), names.end(), FirstStepOf(args.until));
+        for (const bool bo : {false, true}) {
+            if (bo ? !runBO : !runInit) {
+                continue;
+            }
+            for (const ZelStepPlan& step : stages.Plan(sequence, bo, firstFrame, lastFrame).steps) {
+                const bool before = std::find(names.begin(), names.end(), step.name) < firstStep;
+                for (int i : step.compute) {
+                    groupOnly = groupOnly && !before && i >= firstFrame && i <= lastFrame;
+                }
+            }
+        }
+    }
     sequence.SetStages(&stages);
     if (runInit) {
         sequence.InitStage(firstFrame, lastFrame);
@@ -424,6 +587,13 @@ int main(int argc, char** argv) {
         }
         if (journalled) {
             manifest.Discard(steps);
+        }
+        if (shared) {
+            // The shared folder stays for the groups still to run (--clean removes it).
+            if (groupOnly) {
+                manifest.DiscardOwn(StepsReadBefore(args.until, options.passes));
+            }
+            return 0;
         }
         std::error_code ignored;
         std::filesystem::remove(workDir, ignored);  // only when empty

@@ -52,7 +52,7 @@ if [ "$mode" = slurm ]; then
     jobs=$("$cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size 4 --threads 1 \
         --mem 300 --time 20 "${options[@]}" "$work/sharded/project.txt")
     echo "$jobs"
-    ids=$(echo "$jobs" | sed -n 's/^[a-z]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
+    ids=$(echo "$jobs" | sed -n 's/^[a-z0-9]*: job \([0-9]*\),.*/\1/p' | paste -sd, -)
     # Polled here rather than with sbatch --wait, whose own polling slows down to half a
     # minute and would hide the scheduler's time; a minute at most.
     for _ in $(seq 1 600); do
@@ -60,16 +60,16 @@ if [ "$mode" = slurm ]; then
         sleep 0.1
     done
     t3=$(now)
-    for shard in init_0_3 init_4_7 init_8_11 bo_0_3 bo_4_7 bo_8_11; do
-        [ -e "$work/sharded/logs/done/$shard" ] || { echo "FAIL: shard $shard not done" >&2; exit 1; }
-    done
-    # A shard that failed is submitted again alone, and only the stages it belongs to.
+    # A shard that failed is submitted again alone, and only the groups it belongs to, then the
+    # removal of the maps the shards kept for each other.
     rm "$work/sharded/logs/done/bo_4_7"
     resubmit=$("$cluster/slurm_submit.sh" --zel-recover "$exe" --shard-size 4 --threads 1 \
         --resubmit --dry-run "${options[@]}" "$work/sharded/project.txt" 2>&1)
     echo "$resubmit"
-    echo "$resubmit" | grep -q "every init shard is done"
+    echo "$resubmit" | grep -q "every bo1 shard is done"
     echo "$resubmit" | grep -q -- "--job-name=zel-bo --array=1 "
+    echo "$resubmit" | grep -q -- "--job-name=zel-clean .*--dependency=afterok:DRYRUN "
+    : > "$work/sharded/logs/done/bo_4_7"
 else
     t2=$(now)
     "$cluster/parallel_run.sh" --zel-recover "$exe" --shard-size 4 --threads 1 --jobs 2 \
@@ -78,12 +78,23 @@ else
 fi
 
 status=0
+# Every shard of every step group, and the removal of the maps they kept for each other.
+for shard in sweep refine init bo1 bo; do
+    for range in 0_3 4_7 8_11; do
+        [ -e "$work/sharded/logs/done/${shard}_$range" ] || { echo "FAIL: $shard $range not done" >&2; status=1; }
+    done
+done
+[ -e "$work/sharded/logs/done/clean_0_11" ] || { echo "FAIL: the shared maps were not removed" >&2; status=1; }
+if ls -d "$work/sharded/DATA"/work_* 2> /dev/null; then
+    echo "FAIL: shared maps left behind" >&2
+    status=1
+fi
 for i in $(seq 0 11); do
     if ! cmp "$work/single/DATA/_depth$i.raw" "$work/sharded/DATA/_depth$i.raw"; then
         status=1
     fi
 done
-echo "one run: $(awk "BEGIN {print $t1 - $t0}") s; $mode, 3 shards of 4 frames a stage, one thread" \
-    "each: $(awk "BEGIN {print $t3 - $t2}") s"
+echo "one run: $(awk "BEGIN {print $t1 - $t0}") s; $mode, 3 shards of 4 frames a step group, one" \
+    "thread each: $(awk "BEGIN {print $t3 - $t2}") s"
 [ "$status" -eq 0 ] && echo "depth files identical"
 exit "$status"

@@ -1,13 +1,15 @@
 #!/bin/bash
 # Recovers a project's depth on a workstation or an ssh farm with GNU parallel: the same shards
-# as slurm_submit.sh, every initialisation shard first, then every bundle-optimisation shard.
+# and step groups as slurm_submit.sh (sweep, refine, the rest of the initialisation, each
+# bundle-optimisation pass, the rest of it), every shard of a group before any of the next, then
+# the removal of the maps the shards kept for each other.
 #
 #   parallel_run.sh [script options] [zel_recover options] <project file>
 #
 # Script options:
 #   --zel-recover PATH  the program (default: $ZEL_RECOVER, else zel_recover on the PATH)
 #   --frames FIRST:LAST the frames to recover (default: all)
-#   --shard-size S      frames per task (default: 4 x the halo one frame sweeps, see plan.sh)
+#   --shard-size S      frames per task (default: 4 x the frames one refinement reaches, plan.sh)
 #   --threads T         threads per task (default 2)
 #   --jobs J            tasks at once per machine (default: its cores / T, at least 1)
 #   --hosts H1,H2,...   run the tasks over ssh on these machines (GNU parallel -S; ":" is this
@@ -48,7 +50,7 @@ while [ $# -gt 0 ]; do
         shift
     else
         case $1 in
-        --passes | --neighbours | --plane-scale | --min-parallax)
+        --neighbours | --plane-scale | --min-parallax)
             zopts+=("$1" "$2")
             shift 2
             ;;
@@ -68,29 +70,42 @@ if [ -n "$hosts" ]; then
 fi
 
 status=0
-for stage in $stages; do
-    pending=$(pending_shards "$stage")
+previous=""
+for group in $groups clean; do
+    if [ "$group" = clean ]; then
+        pending=""
+        # Again after any shard: what it kept stays otherwise.
+        [ -e "$done_dir/clean_${first}_${last}" ] && [ -z "$previous" ] || pending=0
+    else
+        pending=$(pending_shards "$group")
+    fi
     if [ -z "$pending" ]; then
-        echo "parallel_run.sh: every $stage shard is done" >&2
+        echo "parallel_run.sh: every $group shard is done" >&2
         continue
     fi
+    [ "$group" = clean ] || previous=$group
     if [ "$dry_run" -eq 1 ]; then
         for k in $pending; do
-            echo "$here/zel_shard.sh $stage $k $shard_size $span $done_dir $exe $project ${zopts[*]}"
+            echo "$here/zel_shard.sh $group $k $shard_size $span $done_dir $exe $project ${zopts[*]}"
         done
         continue
     fi
-    echo "parallel_run.sh: $stage shards $pending" >&2
+    echo "parallel_run.sh: $group shards $pending" >&2
     # One log per shard; --halt now,fail=1 would stop the others, so every shard runs and the
-    # failed ones are listed in the job log.
+    # failed ones are listed in the job log. The removal runs here, on this machine.
     # shellcheck disable=SC2086
-    if ! parallel --jobs "$jobs" "${remote[@]}" --joblog "$logs/$stage.joblog" \
-        "$here/zel_shard.sh" "$stage" "{}" "$shard_size" "$span" "$done_dir" "$exe" \
-        "$project" "${zopts[@]}" ">" "$logs/${stage}_{}.out" "2>" "$logs/${stage}_{}.err" \
-        ::: $pending; then
-        echo "parallel_run.sh: ERROR: some $stage shards failed (see $logs/$stage.joblog);" \
+    if [ "$group" = clean ]; then
+        "$here/zel_shard.sh" clean 0 "$shard_size" "$span" "$done_dir" "$exe" "$project" \
+            "${zopts[@]}" > "$logs/clean.out" 2> "$logs/clean.err" || status=1
+    else
+        parallel --jobs "$jobs" "${remote[@]}" --joblog "$logs/$group.joblog" \
+            "$here/zel_shard.sh" "$group" "{}" "$shard_size" "$span" "$done_dir" "$exe" \
+            "$project" "${zopts[@]}" ">" "$logs/${group}_{}.out" "2>" "$logs/${group}_{}.err" \
+            ::: $pending || status=1
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "parallel_run.sh: ERROR: some $group shards failed (see $logs/$group.joblog);" \
             "run again with --resubmit" >&2
-        status=1
         break
     fi
 done

@@ -1,18 +1,25 @@
 # The shard plan shared by slurm_submit.sh and parallel_run.sh (bash, sourced): reads the common
-# options, asks zel_recover (--plan) for the project's size and a shard's halo, and sets
-#   exe project here span first last count width height stages shard_size shards halo_sweeps
+# options, asks zel_recover (--plan) for the project's size and the frames one frame's maps
+# depend on, and sets
+#   exe project here span first last count width height groups shard_size shards halo_sweeps
 #   halo_window threads mem_mb minutes logs done_dir resubmit dry_run, and the array zopts
 #   (zel_recover's own options).
+# The shards run step group by step group (zel_recover --until): sweep, refine, init (the rest of
+# the initialisation), bo1 .. boP (the bundle optimisation's passes), bo (the rest of it), each
+# group's shards once every shard of the group before has ended, then one task that removes the
+# maps they kept for each other (clean). A shard reads its neighbours' maps of the step before
+# from the span's shared folder, so no shard computes anything beyond its own frames (no halo).
 # Sizing (docs/cluster.md):
-#   shard size  S = max(4 x sweep halo of one frame, ceil(frames / 1000)): the halo a shard
-#                   sweeps again is at most a quarter of its own sweeps, and no more than 1000
-#                   tasks per stage;
+#   shard size  S = max(4 x the frames one frame's refinement reaches, ceil(frames / 1000)): the
+#                   pictures a shard reads besides its own are at most a quarter of its own,
+#                   and no more than 1000 tasks per group;
 #   memory      W x H x (T (4 L + 4 R + 150) + (T + 2 D + 1) x 16) + 3 x project file + 64 MB,
 #               plus a quarter (T threads, L levels, R refinement neighbours, 2 D the frames
 #               one refinement hop reaches: pictures, grey copies and maps in flight; the
 #               project's tracks while it is read);
-#   time limit  2 x (S + halo) x megapixels x 42 s x 2 / T per stage, at least 10 minutes
-#               (42 s per megapixel-frame on two threads with the default options).
+#   time limit  2 x S x megapixels x 42 s x 2 / T per task (what both stages take for S frames,
+#               twice over), at least 10 minutes (42 s per megapixel-frame on two threads with
+#               the default options).
 
 die() {
     echo "$(basename "$0"): ERROR: $*" >&2
@@ -34,6 +41,7 @@ resubmit=0
 dry_run=0
 levels=128
 refine=24
+passes=1
 zopts=()  # zel_recover's own options, passed to every shard
 
 # Runs zel_recover with the collected options and then the given arguments.
@@ -53,7 +61,9 @@ common_option() {
     --dry-run) dry_run=1; return 1 ;;
     --levels) levels=$2; zopts+=("$1" "$2"); return 2 ;;
     --refine-neighbours) refine=$2; zopts+=("$1" "$2"); return 2 ;;
-    --stage | --span | --resume | --plan) usage_error "$1 is chosen per shard by the script" ;;
+    --passes) passes=$2; zopts+=("$1" "$2"); return 2 ;;
+    --stage | --span | --resume | --plan | --until | --clean)
+        usage_error "$1 is chosen per shard by the script" ;;
     esac
     return 0
 }
@@ -69,8 +79,8 @@ make_plan() {
     project=$(cd "$(dirname "$project")" && pwd)/$(basename "$project")
     exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
     here=$(cd "$(dirname "$0")" && pwd)
-    case "$threads$levels$refine${shard_size:-1}" in
-    *[!0-9]*) usage_error "--threads, --levels, --refine-neighbours and --shard-size take numbers" ;;
+    case "$threads$levels$refine$passes${shard_size:-1}" in
+    *[!0-9]*) usage_error "--threads, --levels, --refine-neighbours, --passes and --shard-size take numbers" ;;
     esac
     zopts+=(--threads "$threads")
 
@@ -89,19 +99,23 @@ make_plan() {
     [ "$first" -le "$last" ] && [ "$last" -lt "$count" ] || die "frames $span lie beyond the $count frames"
     frames=$((last - first + 1))
 
-    # The halo of one frame in the middle: the frames its initialisation sweeps besides its own,
-    # and those one refinement hop reaches.
+    # What one frame in the middle depends on, were it run alone with its stage (no --until):
+    # the frames its initialisation sweeps besides its own, and those one refinement hop reaches.
     middle=$(((first + last) / 2))
     one=$(run_zel --plan --stage init --span "$span" --frames "$middle:$middle" "$project" 2>/dev/null)
     halo_sweeps=$(echo "$one" | sed -n 's/^  sweep .*(\([0-9]*\) frames)$/\1/p')
     halo_window=$(echo "$one" | sed -n 's/^  refine .*(\([0-9]*\) frames)$/\1/p')
     [ -n "$halo_sweeps" ] && [ -n "$halo_window" ] || die "zel_recover gave no plan"
-    stages="init"
-    bo=$(run_zel --plan --stage bo --span "$span" --frames "$middle:$middle" "$project" 2>/dev/null)
-    case $bo in *"bo: frames"*) stages="init bo" ;; esac
+    groups="sweep refine init"
+    p=1
+    while [ "$p" -le "$passes" ]; do
+        groups="$groups bo$p"
+        p=$((p + 1))
+    done
+    [ "$passes" -eq 0 ] || groups="$groups bo"
 
     if [ -z "$shard_size" ]; then
-        shard_size=$((4 * halo_sweeps))
+        shard_size=$((4 * halo_window))
         [ "$shard_size" -ge 1 ] || shard_size=1
         min=$(((frames + 999) / 1000))
         [ "$shard_size" -ge "$min" ] || shard_size=$min
@@ -117,7 +131,7 @@ make_plan() {
     bytes=$((pixels * (volumes + in_flight) + 3 * project_bytes + 64 * 1024 * 1024))
     mem_mb=$((bytes * 5 / 4 / 1024 / 1024 + 1))
     # 42 s per megapixel-frame on two threads, twice over for safety, in minutes.
-    minutes=$(((shard_size + halo_sweeps) * pixels * 42 * 2 * 2 / threads / 1000000 / 60 + 1))
+    minutes=$((shard_size * pixels * 42 * 2 * 2 / threads / 1000000 / 60 + 1))
     [ "$minutes" -ge 10 ] || minutes=10
 
     if [ -z "$logs" ]; then
@@ -128,11 +142,31 @@ make_plan() {
     done_dir=$logs/done
     mkdir -p "$done_dir"
     echo "$(basename "$0"): $frames frames ($span) of $width x $height in $shards shards of" \
-        "$shard_size; halo: $halo_sweeps frames swept again per shard; per task $threads" \
-        "threads, $mem_mb MB, $minutes min" >&2
+        "$shard_size, step groups: $groups, clean; no halo; per task $threads threads," \
+        "$mem_mb MB, $minutes min" >&2
+    if [ "$dry_run" -eq 1 ]; then
+        # What each group's middle shard computes and reads, the groups before taken as done.
+        a=$((first + (middle - first) / shard_size * shard_size))
+        b=$((a + shard_size - 1))
+        [ "$b" -le "$last" ] || b=$last
+        for g in $groups; do
+            run_zel --plan --stage "$(stage_of "$g")" --until "$g" --span "$span" \
+                --frames "$a:$b" --resume "$project" 2>/dev/null | sed -n '/^  /p' |
+                sed "s/^  /$g: /" >&2
+        done
+    fi
 }
 
-# The shards of a stage that are not done yet (all of them unless resubmitting), as indices.
+# The stage of a step group.
+stage_of() {
+    case $1 in
+    bo*) echo bo ;;
+    *) echo init ;;
+    esac
+}
+
+# The shards of a step group that are not done yet (all of them unless resubmitting), as
+# indices.
 pending_shards() {
     k=0
     list=""

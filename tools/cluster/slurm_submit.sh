@@ -1,22 +1,24 @@
 #!/bin/bash
-# Recovers a project's depth on a Slurm cluster: one job array of initialisation shards, then one
-# of bundle-optimisation shards that starts when every initialisation shard has succeeded
-# (--dependency=afterok; it is cancelled if one fails). Each task runs tools/cluster/zel_shard.sh,
-# so zel_recover with --stage, --span, --frames and --resume.
+# Recovers a project's depth on a Slurm cluster: one job array of shards per step group (sweep,
+# refine, the rest of the initialisation, each bundle-optimisation pass, the rest of it), each
+# starting when every shard of the one before has succeeded (--dependency=afterok; it is
+# cancelled if one fails), then one small job that removes the maps the shards kept for each
+# other. Each task runs tools/cluster/zel_shard.sh, so zel_recover with --stage, --until, --span,
+# --frames and --resume.
 #
 #   slurm_submit.sh [script options] [zel_recover options] <project file>
 #
 # Script options:
 #   --zel-recover PATH  the program (default: $ZEL_RECOVER, else zel_recover on the PATH)
 #   --frames FIRST:LAST the frames to recover (default: all)
-#   --shard-size S      frames per task (default: 4 x the halo one frame sweeps, see plan.sh)
+#   --shard-size S      frames per task (default: 4 x the frames one refinement reaches, plan.sh)
 #   --threads T         threads per task, = --cpus-per-task (default 2)
 #   --mem MB            memory per task (default: computed, see plan.sh)
 #   --time MIN          time limit per task (default: computed, see plan.sh)
 #   --logs DIR          task logs and done markers (default: logs/ beside the project)
 #   --resubmit          submit only the shards without a done marker (after a failure; the
 #                       shards resume from their manifests)
-#   --wait              return when the last array has ended, with its status
+#   --wait              return when the last job has ended, with its status
 #   --dry-run           print the sbatch commands, submit nothing
 #   --help              this text
 # Every other option goes to zel_recover (e.g. --levels 64 --neighbours 6). sbatch reads the
@@ -54,7 +56,7 @@ while [ $# -gt 0 ]; do
         shift
     else
         case $1 in
-        --passes | --neighbours | --plane-scale | --min-parallax)
+        --neighbours | --plane-scale | --min-parallax)
             zopts+=("$1" "$2")
             shift 2
             ;;
@@ -77,27 +79,35 @@ submit() {
 
 previous=""
 status=0
-for stage in $stages; do
-    pending=$(pending_shards "$stage")
+for group in $groups clean; do
+    if [ "$group" = clean ]; then
+        # One task after the last group: no array.
+        pending=""
+        # Again after any shard: what it kept stays otherwise.
+        [ -e "$done_dir/clean_${first}_${last}" ] && [ -z "$previous" ] || pending=0
+        what=(--ntasks=1 --cpus-per-task=1 --mem=100M --time=10 --output="$logs/clean.out"
+            --error="$logs/clean.err")
+    else
+        pending=$(pending_shards "$group")
+        what=(--array="$(echo "$pending" | tr ' ' ',')" --cpus-per-task="$threads"
+            --mem="${mem}M" --time="$time_limit" --output="$logs/${group}_%a.out"
+            --error="$logs/${group}_%a.err")
+    fi
     if [ -z "$pending" ]; then
-        echo "slurm_submit.sh: every $stage shard is done" >&2
+        echo "slurm_submit.sh: every $group shard is done" >&2
         continue
     fi
-    array=$(echo "$pending" | tr ' ' ',')
-    args=(--parsable --job-name="zel-$stage" --array="$array" --cpus-per-task="$threads"
-        --mem="${mem}M" --time="$time_limit" --output="$logs/${stage}_%a.out"
-        --error="$logs/${stage}_%a.err")
+    args=(--parsable --job-name="zel-$group" "${what[@]}")
     if [ -n "$previous" ]; then
         args+=(--dependency="afterok:$previous" --kill-on-invalid-dep=yes)
     fi
-    last_stage=${stages##* }
-    if [ "$stage" = "$last_stage" ]; then
+    if [ "$group" = clean ]; then
         args+=("${wait_flag[@]}")
     fi
-    id=$(submit "${args[@]}" "$here/zel_shard.sh" "$stage" slurm "$shard_size" "$span" \
-        "$done_dir" "$exe" "$project" "${zopts[@]}") || status=$?
+    id=$(submit "${args[@]}" "$here/zel_shard.sh" "$group" slurm "$shard_size" "$span" \
+        "$done_dir" "$exe" "$project" "${zopts[@]}") || { status=$?; break; }
     id=${id%%;*}
-    echo "$stage: job $id, shards $array" 
+    echo "$group: job $id, shards $(echo "$pending" | tr ' ' ',')"
     previous=$id
 done
 exit "$status"
