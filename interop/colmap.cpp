@@ -14,7 +14,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "util/writewhole.h"
+#include "io/byteorder.h"
+#include "io/writewhole.h"
 
 namespace zelinterop {
 
@@ -476,11 +477,7 @@ class ByteReader {
         if (!Bytes(b, sizeof(T), what)) {
             return false;
         }
-        uint64_t v = 0;
-        for (size_t i = 0; i < sizeof(T); i++) {
-            v |= static_cast<uint64_t>(b[i]) << (8 * i);
-        }
-        out = static_cast<T>(v);
+        out = static_cast<T>(zelio::ReadLe(b, static_cast<int>(sizeof(T))));
         return true;
     }
     bool Double(double& out, const char* what) {
@@ -963,10 +960,7 @@ namespace {
 
 template <class T>
 void PutInteger(std::string& out, T value) {
-    const uint64_t v = static_cast<uint64_t>(value);
-    for (size_t i = 0; i < sizeof(T); i++) {
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    }
+    zelio::AppendLe(out, static_cast<uint64_t>(value), static_cast<int>(sizeof(T)));
 }
 
 void PutDouble(std::string& out, double value) {
@@ -1043,7 +1037,7 @@ bool WriteColmapText(const std::string& dir, const ColmapModel& model, std::stri
 }
 
 bool WriteFileWhole(const std::string& path, const std::string& bytes, std::string& error) {
-    return zelutil::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
+    return zelio::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
 }
 
 }  // namespace zelinterop

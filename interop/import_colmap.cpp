@@ -10,6 +10,7 @@
 #include "imagelib/ximage.h"
 #include "interop/colmap.h"
 #include "interop/colmap_project.h"
+#include "io/projectfile.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
                     project.sequence);
     }
 
-    if (!WriteFileWhole(projectPath, FormatProjectFile(project), error)) {
+    if (!zelio::WriteProjectFile(projectPath, project, ImportedProjectStyle(), &error)) {
         return Fail(error);
     }
     const std::string coverage = CoverageWarning(model, project, imageDir);

@@ -1,5 +1,5 @@
-// Pieces the depth tools share: reading a project through the library, frame numbers on the
-// command line and reading a raw disparity file of the working size.
+// Pieces the depth tools share: reading a project through the library and numbers on the
+// command line. Depth files are read and named by the library (io/depthfile.h).
 #pragma once
 
 #include <cstdio>
@@ -39,17 +39,5 @@ bool ParseFrameNumber(const char* text, int& out);
 
 // A whole decimal integer within [lo, hi] (a sign allowed, nothing after it).
 bool ParseBounded(const char* text, int lo, int hi, int& out);
-
-// Reads a raw disparity file: width x height little-endian 32-bit floats, row 0 first, nothing
-// else. On success fills values (row 0 first) and returns true. Otherwise returns false and puts
-// the reason into *error, a sentence without the "ERROR: " prefix that names the file as what
-// (e.g. "depth file"): the file is missing, its size is not width x height x 4 bytes (the file
-// is not read at all then), or it cannot be read.
-bool ReadDisparityFile(const std::string& path, const char* what, int frameNumber, int width,
-                       int height, std::vector<float>& values, std::string* error);
-
-// The name of frame index's depth file in directory dir: dir + "_depth<index>.raw" (dir ends
-// with a separator or is empty).
-std::string DepthFileName(const std::string& dir, int index);
 
 }  // namespace zeltool

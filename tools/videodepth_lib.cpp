@@ -13,8 +13,8 @@
 #include <system_error>
 
 #include "interop/colmap_project.h"
+#include "io/writewhole.h"
 #include "tools/toolsupport.h"
-#include "util/writewhole.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -511,7 +511,7 @@ bool OnPath(const std::string& program) {
 }
 
 bool WriteText(const std::string& path, const std::string& text, std::string& error) {
-    return zelutil::WriteBytesWhole(path, text.data(), text.size(), &error);
+    return zelio::WriteBytesWhole(path, text.data(), text.size(), &error);
 }
 
 std::string ReadSmallFile(const std::string& path) {
