@@ -23,7 +23,6 @@
 #include <new>
 
 #include "imagelib/codecs.h"
-#include "io/byteorder.h"
 
 namespace imagecodec {
 namespace {
@@ -42,9 +41,25 @@ enum Compression : uint32_t {
 
 constexpr size_t kFileHeaderSize = 14;
 
+inline uint32_t Le16(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+inline uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 inline int64_t SignedLe32(const uint8_t* p) {
-    const uint32_t u = zelio::ReadLe32(p);
+    const uint32_t u = Le32(p);
     return u >= 0x80000000u ? int64_t(u) - (int64_t(1) << 32) : int64_t(u);
+}
+inline void Put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
 }
 
 // One colour mask of a 16- or 32-bit picture, turned into an 8-bit value as
@@ -118,10 +133,10 @@ bool KnownBitCount(uint32_t n) {
 
 // OS/2 core header: unsigned 16-bit sizes, 3-byte palette entries, no compression.
 void ReadCoreHeader(const uint8_t* info, Header* h) {
-    h->width = zelio::ReadLe16(info + 4);
-    h->height = zelio::ReadLe16(info + 6);
-    h->planes = zelio::ReadLe16(info + 8);
-    h->bitCount = zelio::ReadLe16(info + 10);
+    h->width = Le16(info + 4);
+    h->height = Le16(info + 6);
+    h->planes = Le16(info + 8);
+    h->bitCount = Le16(info + 10);
     h->paletteEntrySize = 3;
 }
 
@@ -133,20 +148,20 @@ void ReadInfoHeader(const uint8_t* info, uint32_t infoSize, Header* h) {
     h->os2 = infoSize == 16 || infoSize == 64;
     h->width = SignedLe32(info + 4);
     h->height = SignedLe32(info + 8);
-    h->planes = zelio::ReadLe16(info + 12);
-    h->bitCount = zelio::ReadLe16(info + 14);
+    h->planes = Le16(info + 12);
+    h->bitCount = Le16(info + 14);
     if (infoSize >= 40) {
-        h->compression = zelio::ReadLe32(info + 16);
-        h->imageSize = zelio::ReadLe32(info + 20);
-        h->colorsUsed = zelio::ReadLe32(info + 32);
+        h->compression = Le32(info + 16);
+        h->imageSize = Le32(info + 20);
+        h->colorsUsed = Le32(info + 32);
     }
     if (!h->os2 && infoSize >= 52) {
-        h->masks[0] = zelio::ReadLe32(info + 40);
-        h->masks[1] = zelio::ReadLe32(info + 44);
-        h->masks[2] = zelio::ReadLe32(info + 48);
+        h->masks[0] = Le32(info + 40);
+        h->masks[1] = Le32(info + 44);
+        h->masks[2] = Le32(info + 48);
     }
     if (!h->os2 && infoSize >= 56) {
-        h->masks[3] = zelio::ReadLe32(info + 52);
+        h->masks[3] = Le32(info + 52);
     }
 }
 
@@ -199,8 +214,8 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
     if (size < kFileHeaderSize + 4) {
         return ImageError::kTruncatedHeader;
     }
-    h->offset = zelio::ReadLe32(f + 10);
-    h->infoSize = zelio::ReadLe32(f + 14);
+    h->offset = Le32(f + 10);
+    h->infoSize = Le32(f + 14);
     if (!KnownHeaderSize(h->infoSize)) {
         return ImageError::kBadHeaderSize;
     }
@@ -279,7 +294,7 @@ ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
             return ImageError::kTruncatedHeader;
         }
         for (size_t i = 0; i * 4 < n; ++i) {
-            h->masks[i] = zelio::ReadLe32(f + pos + 4 * i);
+            h->masks[i] = Le32(f + pos + 4 * i);
         }
         pos += n;
     } else if (!h->hasMasks && !h->embedded) {
@@ -432,8 +447,7 @@ template <int kBytes>
 ImageError DecodeMaskedRow(const RowContext& c, const uint8_t* s, uint8_t* d, uint8_t* a,
                            uint32_t w) {
     for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t pixel =
-            kBytes == 4 ? zelio::ReadLe32(s + 4 * x) : zelio::ReadLe16(s + 2 * x);
+        const uint32_t pixel = kBytes == 4 ? Le32(s + 4 * x) : Le16(s + 2 * x);
         d[3 * x] = c.channels[2].Get(pixel);
         d[3 * x + 1] = c.channels[1].Get(pixel);
         d[3 * x + 2] = c.channels[0].Get(pixel);
@@ -616,24 +630,24 @@ bool EncodeBmp(unsigned width, unsigned height, const uint8_t* bgr, const uint8_
     uint8_t* f = file->data();
     f[0] = 'B';
     f[1] = 'M';
-    zelio::WriteLe32(f + 2, uint32_t(headerSize + imageSize));
-    zelio::WriteLe32(f + 10, headerSize);
+    Put32(f + 2, uint32_t(headerSize + imageSize));
+    Put32(f + 10, headerSize);
     uint8_t* info = f + kFileHeaderSize;
-    zelio::WriteLe32(info, infoSize);
-    zelio::WriteLe32(info + 4, width);
-    zelio::WriteLe32(info + 8, height);  // positive: bottom-up rows
-    zelio::WriteLe16(info + 12, 1);
-    zelio::WriteLe16(info + 14, withAlpha ? 32 : 24);
-    zelio::WriteLe32(info + 16, withAlpha ? kBitfields : kRgb);
-    zelio::WriteLe32(info + 20, uint32_t(imageSize));
-    zelio::WriteLe32(info + 24, 2835);  // 72 dots per inch
-    zelio::WriteLe32(info + 28, 2835);
+    Put32(info, infoSize);
+    Put32(info + 4, width);
+    Put32(info + 8, height);  // positive: bottom-up rows
+    Put16(info + 12, 1);
+    Put16(info + 14, withAlpha ? 32 : 24);
+    Put32(info + 16, withAlpha ? kBitfields : kRgb);
+    Put32(info + 20, uint32_t(imageSize));
+    Put32(info + 24, 2835);  // 72 dots per inch
+    Put32(info + 28, 2835);
     if (withAlpha) {
-        zelio::WriteLe32(info + 40, 0x00FF0000);
-        zelio::WriteLe32(info + 44, 0x0000FF00);
-        zelio::WriteLe32(info + 48, 0x000000FF);
-        zelio::WriteLe32(info + 52, 0xFF000000);
-        zelio::WriteLe32(info + 56, 0x73524742);  // colour space "sRGB"
+        Put32(info + 40, 0x00FF0000);
+        Put32(info + 44, 0x0000FF00);
+        Put32(info + 48, 0x000000FF);
+        Put32(info + 52, 0xFF000000);
+        Put32(info + 56, 0x73524742);  // colour space "sRGB"
     }
     const size_t rowIn = size_t(width) * 3;
     for (size_t y = 0; y < height; ++y) {
