@@ -90,13 +90,9 @@ bool Fail(const std::string& what) {
 }
 
 bool WriteInfo(const std::string& path, const SyntheticProjectInfo& info) {
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        return false;
-    }
-    std::fprintf(file, "%lld %lld\n", static_cast<long long>(info.fileBytes),
-                 static_cast<long long>(info.observations));
-    return std::fclose(file) == 0;
+    const std::string text =
+        std::to_string(info.fileBytes) + " " + std::to_string(info.observations) + "\n";
+    return zelio::WriteBytesWhole(path, text.data(), text.size(), nullptr);
 }
 
 bool ReadInfo(const std::string& path, SyntheticProjectInfo* info) {
