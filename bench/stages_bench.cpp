@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "io/depthfile.h"
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
@@ -50,17 +51,6 @@ struct Shares {
     }
 };
 
-bool ReadTruth(const std::string& path, size_t n, std::vector<float>& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
-    }
-    out.resize(n);
-    const size_t got = std::fread(out.data(), sizeof(float), n, f);
-    std::fclose(f);
-    return got == n;
-}
-
 // Compares the frames' maps in memory with the ground truth.
 Shares Evaluate(CZelVideoSequence& seq, const std::string& truthDir, int first, int last,
                 bool perFrame) {
@@ -70,8 +60,8 @@ Shares Evaluate(CZelVideoSequence& seq, const std::string& truthDir, int first, 
     std::printf("frame    1%%      2%%      5%%      missing\n");
     for (int i = first; i <= last; i++) {
         std::vector<float> truth;
-        if (!ReadTruth(truthDir + "/_depth" + std::to_string(i) + ".raw",
-                       static_cast<size_t>(W) * H, truth)) {
+        if (!zelio::ReadRawFloats(zelio::DepthFilePath(truthDir + "/", i),
+                                  static_cast<size_t>(W) * H, truth)) {
             std::printf("ERROR: cannot read the ground truth of frame %d\n", i);
             continue;
         }

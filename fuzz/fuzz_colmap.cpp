@@ -16,6 +16,8 @@
 
 #include "interop/colmap.h"
 #include "interop/colmap_project.h"
+#include "io/byteorder.h"
+#include "io/projectfile.h"
 
 using namespace zelinterop;
 
@@ -29,8 +31,7 @@ void Check(bool ok, const char* what) {
 }
 
 uint32_t Length(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return zelio::ReadLe32(p);
 }
 
 std::string Take(const uint8_t*& data, size_t& size, size_t want) {
@@ -76,7 +77,8 @@ void CheckProject(const ColmapModel& model) {
                       "observations out of frame order");
             }
         }
-        Check(!FormatProjectFile(project).empty(), "empty project text");
+        Check(!zelio::FormatProjectFile(project, ImportedProjectStyle()).empty(),
+              "empty project text");
         ColmapModel back;
         ExportSummary exported;
         if (ProjectToColmap(project, back, exported, error)) {

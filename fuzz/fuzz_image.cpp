@@ -13,6 +13,7 @@
 #include <string>
 
 #include "imagelib/ximage.h"
+#include "io/byteorder.h"
 #include "zimage/zimage.h"
 
 namespace {
@@ -56,20 +57,16 @@ constexpr uint64_t kResamplePixels = uint64_t{1} << 22;
 // (PNG and JPEG at their compression ratio), so their cost stays bounded by the input size.
 constexpr uint64_t kMaxRunLengthPixels = uint64_t{1} << 22;
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 bool IsHugeRunLengthBmp(const uint8_t* data, size_t size) {
-    if (size < 34 || data[0] != 'B' || data[1] != 'M' || Le32(data + 14) < 40) {
+    if (size < 34 || data[0] != 'B' || data[1] != 'M' || zelio::ReadLe32(data + 14) < 40) {
         return false;
     }
-    const uint32_t compression = Le32(data + 30);
+    const uint32_t compression = zelio::ReadLe32(data + 30);
     if (compression != 1 && compression != 2) {
         return false;
     }
-    const int64_t width = static_cast<int32_t>(Le32(data + 18));
-    const int64_t height = static_cast<int32_t>(Le32(data + 22));
+    const int64_t width = static_cast<int32_t>(zelio::ReadLe32(data + 18));
+    const int64_t height = static_cast<int32_t>(zelio::ReadLe32(data + 22));
     return std::abs(width) * std::abs(height) > static_cast<int64_t>(kMaxRunLengthPixels);
 }
 

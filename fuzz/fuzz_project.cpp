@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 
+#include "io/byteorder.h"
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
@@ -49,11 +50,7 @@ bool WriteAll(const std::string& path, const void* data, size_t size) {
 // 6 pixel bytes padded to 8.
 std::string TinyPicture() {
     std::string out = "BM";
-    auto put = [&out](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; i++) {
-            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-        }
-    };
+    auto put = [&out](uint32_t v, int bytes) { zelio::AppendLe(out, v, bytes); };
     put(54 + 16, 4);  // file size
     put(0, 4);        // reserved
     put(54, 4);       // pixel offset

@@ -15,52 +15,22 @@
 // by the other codecs and checked against the header's size.
 //
 // The reader checks the headers in one flat pass, each check with its own reason, computes every
-// size in 64 bits and refuses more than 2^28 pixels before it allocates anything. Rows are
-// decoded by one row function per pixel layout.
+// size in 64 bits and refuses more than 2^28 pixels before it allocates anything
+// (imagelib/bmpheader.cpp). Rows are decoded here, by one row function per pixel layout; files
+// are written by imagelib/bmpwrite.cpp.
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "imagelib/bmpformat.h"
 #include "imagelib/codecs.h"
+#include "io/byteorder.h"
 
 namespace imagecodec {
 namespace {
 
-enum Compression : uint32_t {
-    kRgb = 0,
-    kRle8 = 1,
-    kRle4 = 2,
-    kBitfields = 3,
-    kJpeg = 4,
-    kPng = 5,
-    kAlphaBitfields = 6,
-    kOs2Huffman1D = 3,  // the same numbers mean these in OS/2 2.x headers
-    kOs2Rle24 = 4,
-};
-
-constexpr size_t kFileHeaderSize = 14;
-
-inline uint32_t Le16(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-}
-inline uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline int64_t SignedLe32(const uint8_t* p) {
-    const uint32_t u = Le32(p);
-    return u >= 0x80000000u ? int64_t(u) - (int64_t(1) << 32) : int64_t(u);
-}
-inline void Put16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
+using namespace bmp;
 
 // One colour mask of a 16- or 32-bit picture, turned into an 8-bit value as
 // lut[((pixel & mask) >> shift) >> extra]. Channels wider than 8 bits drop their low bits;
@@ -99,221 +69,6 @@ struct MaskChannel {
     }
     uint8_t Get(uint32_t pixel) const { return lut[((pixel & mask) >> shift) >> extra]; }
 };
-
-struct Header {
-    uint32_t infoSize = 0;
-    int64_t width = 0;
-    int64_t height = 0;
-    bool topDown = false;
-    bool os2 = false;       // an OS/2 2.x header (16 or 64 bytes)
-    bool embedded = false;  // the pixel data is a whole JPEG or PNG stream
-    uint32_t planes = 0;
-    uint32_t bitCount = 0;
-    uint32_t compression = kRgb;
-    uint32_t imageSize = 0;  // bytes of pixel data the header announces; 0 when not given
-    uint32_t colorsUsed = 0;
-    uint32_t offset = 0;
-    uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
-    bool hasMasks = false;
-    size_t paletteEntrySize = 4;
-    uint8_t palette[256][3] = {};  // blue, green, red
-    uint32_t paletteCount = 0;
-};
-
-// 12: OS/2 core; 16 and 64: OS/2 2.x (the 16-byte form stops after the bit count); 40, 52, 56,
-// 108, 124: Windows.
-bool KnownHeaderSize(uint32_t n) {
-    return n == 12 || n == 16 || n == 40 || n == 52 || n == 56 || n == 64 || n == 108 || n == 124;
-}
-
-// Pixel data in one of the bit counts the row decoders handle.
-bool KnownBitCount(uint32_t n) {
-    return n == 1 || n == 2 || n == 4 || n == 8 || n == 16 || n == 24 || n == 32;
-}
-
-// OS/2 core header: unsigned 16-bit sizes, 3-byte palette entries, no compression.
-void ReadCoreHeader(const uint8_t* info, Header* h) {
-    h->width = Le16(info + 4);
-    h->height = Le16(info + 6);
-    h->planes = Le16(info + 8);
-    h->bitCount = Le16(info + 10);
-    h->paletteEntrySize = 3;
-}
-
-// Windows and OS/2 2.x info headers share the first 40 bytes: signed 32-bit sizes, then the
-// compression, image size and palette length. A shorter OS/2 2.x header leaves the fields it
-// does not reach at 0. Colour masks follow in Windows headers of 52 bytes or more; bytes 40 to
-// 63 of the 64-byte OS/2 header hold other fields.
-void ReadInfoHeader(const uint8_t* info, uint32_t infoSize, Header* h) {
-    h->os2 = infoSize == 16 || infoSize == 64;
-    h->width = SignedLe32(info + 4);
-    h->height = SignedLe32(info + 8);
-    h->planes = Le16(info + 12);
-    h->bitCount = Le16(info + 14);
-    if (infoSize >= 40) {
-        h->compression = Le32(info + 16);
-        h->imageSize = Le32(info + 20);
-        h->colorsUsed = Le32(info + 32);
-    }
-    if (!h->os2 && infoSize >= 52) {
-        h->masks[0] = Le32(info + 40);
-        h->masks[1] = Le32(info + 44);
-        h->masks[2] = Le32(info + 48);
-    }
-    if (!h->os2 && infoSize >= 56) {
-        h->masks[3] = Le32(info + 52);
-    }
-}
-
-// The masks of a picture without bit-field compression: 5-5-5 for 16 bits, 8-8-8 for 32 bits,
-// no alpha (the masks of a long header do not apply then).
-void SetDefaultMasks(Header* h) {
-    h->masks[3] = 0;
-    if (h->bitCount == 16) {
-        h->masks[0] = 0x7C00;
-        h->masks[1] = 0x03E0;
-        h->masks[2] = 0x001F;
-    } else {
-        h->masks[0] = 0x00FF0000;
-        h->masks[1] = 0x0000FF00;
-        h->masks[2] = 0x000000FF;
-    }
-}
-
-// The palette between the headers (ending at pos) and the pixel data; a short gap holds fewer
-// entries than the bit count allows.
-ImageError ReadPalette(const uint8_t* f, size_t size, size_t pos, Header* h) {
-    uint32_t count = 1u << h->bitCount;
-    if (h->colorsUsed != 0 && h->colorsUsed < count) {
-        count = h->colorsUsed;
-    }
-    const size_t entrySize = h->paletteEntrySize;
-    const size_t gapEntries = (h->offset - pos) / entrySize;
-    if (gapEntries < count) {
-        count = uint32_t(gapEntries);
-    }
-    if (size < pos + count * entrySize) {
-        return ImageError::kTruncatedHeader;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* e = f + pos + i * entrySize;
-        h->palette[i][0] = e[0];
-        h->palette[i][1] = e[1];
-        h->palette[i][2] = e[2];
-    }
-    h->paletteCount = count;
-    return ImageError::kNone;
-}
-
-// Reads and checks everything before the pixel data, one check after the other, each with its
-// own reason.
-ImageError ParseHeader(const uint8_t* f, size_t size, Header* h) {
-    if (size < 2 || f[0] != 'B' || f[1] != 'M') {
-        return ImageError::kBadMagic;
-    }
-    if (size < kFileHeaderSize + 4) {
-        return ImageError::kTruncatedHeader;
-    }
-    h->offset = Le32(f + 10);
-    h->infoSize = Le32(f + 14);
-    if (!KnownHeaderSize(h->infoSize)) {
-        return ImageError::kBadHeaderSize;
-    }
-    if (size < kFileHeaderSize + h->infoSize) {
-        return ImageError::kTruncatedHeader;
-    }
-    if (h->infoSize == 12) {
-        ReadCoreHeader(f + kFileHeaderSize, h);
-    } else {
-        ReadInfoHeader(f + kFileHeaderSize, h->infoSize, h);
-    }
-    if (h->planes != 1) {
-        return ImageError::kBadPlanes;
-    }
-    if (h->height < 0) {
-        if (h->height == INT32_MIN) {
-            return ImageError::kBadSize;
-        }
-        h->height = -h->height;
-        h->topDown = true;
-    }
-    if (h->width <= 0 || h->height == 0) {
-        return ImageError::kBadSize;
-    }
-    if (uint64_t(h->width) * uint64_t(h->height) > kMaxPixels) {
-        return ImageError::kTooLarge;
-    }
-    // OS/2 2.x gives the numbers 3 and 4 to its own compressions.
-    if (h->os2 && h->compression == kOs2Huffman1D) {
-        return ImageError::kUnsupportedHuffman1D;
-    }
-    if (h->os2 && h->compression == kOs2Rle24) {
-        return ImageError::kUnsupportedRle24;
-    }
-    if (h->os2 && h->compression > kRle4) {
-        return ImageError::kBadCompression;
-    }
-    // An embedded stream brings its own bit count; the header's (usually 0) does not matter.
-    h->embedded = h->compression == kJpeg || h->compression == kPng;
-    if (!h->embedded && !KnownBitCount(h->bitCount)) {
-        return ImageError::kBadBitCount;
-    }
-    switch (h->compression) {
-        case kRgb:
-            break;
-        case kRle8:
-        case kRle4:
-            // Run-length pictures are always stored bottom-up.
-            if (h->bitCount != (h->compression == kRle8 ? 8u : 4u) || h->topDown) {
-                return ImageError::kBadCompression;
-            }
-            break;
-        case kBitfields:
-        case kAlphaBitfields:
-            if (h->bitCount != 16 && h->bitCount != 32) {
-                return ImageError::kBadCompression;
-            }
-            h->hasMasks = true;
-            break;
-        case kJpeg:
-        case kPng:
-            // Compressed pictures are always stored bottom-up.
-            if (h->topDown) {
-                return ImageError::kBadCompression;
-            }
-            break;
-        default:
-            return ImageError::kBadCompression;
-    }
-
-    size_t pos = kFileHeaderSize + h->infoSize;
-    if (h->hasMasks && h->infoSize == 40) {
-        // A 40-byte header carries its masks right after it, with alpha for kAlphaBitfields.
-        const size_t n = h->compression == kAlphaBitfields ? 16 : 12;
-        if (size < pos + n) {
-            return ImageError::kTruncatedHeader;
-        }
-        for (size_t i = 0; i * 4 < n; ++i) {
-            h->masks[i] = Le32(f + pos + 4 * i);
-        }
-        pos += n;
-    } else if (!h->hasMasks && !h->embedded) {
-        SetDefaultMasks(h);
-    }
-    if (h->offset < pos) {
-        return ImageError::kBadOffset;
-    }
-    if (h->bitCount <= 8 && !h->embedded) {
-        const ImageError err = ReadPalette(f, size, pos, h);
-        if (err != ImageError::kNone) {
-            return err;
-        }
-    }
-    if (h->offset >= size) {
-        return ImageError::kBadOffset;
-    }
-    return ImageError::kNone;
-}
 
 // Run-length decoding (8 or 4 bits per index). Pixels the stream skips stay black; pixels past
 // the end of a row are dropped.
@@ -447,7 +202,8 @@ template <int kBytes>
 ImageError DecodeMaskedRow(const RowContext& c, const uint8_t* s, uint8_t* d, uint8_t* a,
                            uint32_t w) {
     for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t pixel = kBytes == 4 ? Le32(s + 4 * x) : Le16(s + 2 * x);
+        const uint32_t pixel =
+            kBytes == 4 ? zelio::ReadLe32(s + 4 * x) : zelio::ReadLe16(s + 2 * x);
         d[3 * x] = c.channels[2].Get(pixel);
         d[3 * x + 1] = c.channels[1].Get(pixel);
         d[3 * x + 2] = c.channels[0].Get(pixel);
@@ -614,58 +370,6 @@ ImageError DecodeBmp(std::unique_ptr<uint8_t[]>& file, size_t size, Decoded* out
         return DecodeRlePicture(h, file.get(), size, out);
     }
     return DecodeRows(h, file, size, out);
-}
-
-bool EncodeBmp(unsigned width, unsigned height, const uint8_t* bgr, const uint8_t* alpha,
-               std::vector<uint8_t>* file) {
-    const bool withAlpha = alpha != nullptr;
-    const uint32_t infoSize = withAlpha ? 108 : 40;
-    const uint32_t headerSize = uint32_t(kFileHeaderSize) + infoSize;
-    const uint64_t stride = withAlpha ? uint64_t(width) * 4 : (uint64_t(width) * 3 + 3) / 4 * 4;
-    const uint64_t imageSize = stride * height;
-    if (headerSize + imageSize > UINT32_MAX || width > INT32_MAX || height > INT32_MAX) {
-        return false;
-    }
-    file->assign(size_t(headerSize + imageSize), 0);
-    uint8_t* f = file->data();
-    f[0] = 'B';
-    f[1] = 'M';
-    Put32(f + 2, uint32_t(headerSize + imageSize));
-    Put32(f + 10, headerSize);
-    uint8_t* info = f + kFileHeaderSize;
-    Put32(info, infoSize);
-    Put32(info + 4, width);
-    Put32(info + 8, height);  // positive: bottom-up rows
-    Put16(info + 12, 1);
-    Put16(info + 14, withAlpha ? 32 : 24);
-    Put32(info + 16, withAlpha ? kBitfields : kRgb);
-    Put32(info + 20, uint32_t(imageSize));
-    Put32(info + 24, 2835);  // 72 dots per inch
-    Put32(info + 28, 2835);
-    if (withAlpha) {
-        Put32(info + 40, 0x00FF0000);
-        Put32(info + 44, 0x0000FF00);
-        Put32(info + 48, 0x000000FF);
-        Put32(info + 52, 0xFF000000);
-        Put32(info + 56, 0x73524742);  // colour space "sRGB"
-    }
-    const size_t rowIn = size_t(width) * 3;
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* s = bgr + y * rowIn;
-        uint8_t* d = f + headerSize + y * stride;
-        if (withAlpha) {
-            const uint8_t* a = alpha + y * width;
-            for (size_t x = 0; x < width; ++x) {
-                d[4 * x] = s[3 * x];
-                d[4 * x + 1] = s[3 * x + 1];
-                d[4 * x + 2] = s[3 * x + 2];
-                d[4 * x + 3] = a[x];
-            }
-        } else {
-            std::memcpy(d, s, rowIn);
-        }
-    }
-    return true;
 }
 
 }  // namespace imagecodec

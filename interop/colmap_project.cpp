@@ -8,9 +8,6 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "parser/trackfileparser.h"
-#include "sequence/videoframe.h"
-#include "sequence/videosequence.h"
 #include "util/filename.h"
 
 namespace zelinterop {
@@ -133,26 +130,33 @@ void RotationToQuaternion(const double R[3][3], double q[4]) {
     q[3] = z / n;
 }
 
-bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
-                     ProjectContent& project, ImportSummary& summary, std::string& error) {
-    project = ProjectContent();
-    summary = ImportSummary();
-    if (model.images.empty()) {
-        error = "the model has no registered images";
-        return false;
-    }
+namespace {
 
-    // The numbered sequence: the lowest number is the reference; every other name must be the
-    // one the project file's numbering gives for its number.
-    std::vector<NumberedName> names(model.images.size());
+// How the registered images number the frames: the reference (lowest number) image, the step
+// between frames, and which image each frame shows.
+struct FrameNumbering {
+    std::vector<NumberedName> names;  // the images' names taken apart, in the model's order
+    size_t reference = 0;             // the image with the lowest number
+    size_t highest = 0;               // the image with the highest number
+    long long step = 1;
+    int frameCount = 0;
+    std::vector<int> imageOfFrame;  // -1 for a gap
+    std::unordered_map<uint32_t, int> frameOfImage;
+};
+
+// The numbered sequence: the lowest number is the reference; every other name must be the one
+// the project file's numbering gives for its number. Sets names, reference, highest and step.
+bool NumberImages(const ColmapModel& model, FrameNumbering& n, std::string& error) {
+    n.names.resize(model.images.size());
     for (size_t i = 0; i < model.images.size(); i++) {
-        if (!SplitNumberedName(model.images[i].name, names[i])) {
+        if (!SplitNumberedName(model.images[i].name, n.names[i])) {
             error = "image " + std::to_string(model.images[i].id) + " (" + model.images[i].name +
                     ") has no frame number (names must look like <prefix><number>.<ext>, the "
                     "number of 1 to 9 digits, e.g. img0000.bmp)";
             return false;
         }
     }
+    const std::vector<NumberedName>& names = n.names;
     std::vector<size_t> order(names.size());
     std::iota(order.begin(), order.end(), size_t(0));
     std::stable_sort(order.begin(), order.end(),
@@ -160,85 +164,102 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
     const NumberedName& ref = names[order[0]];
     long long step = 0;
     for (size_t k = 0; k < order.size(); k++) {
-        const NumberedName& n = names[order[k]];
-        if (k > 0 && n.number == names[order[k - 1]].number) {
-            error = "images " + names[order[k - 1]].name + " and " + n.name +
+        const NumberedName& name = names[order[k]];
+        if (k > 0 && name.number == names[order[k - 1]].number) {
+            error = "images " + names[order[k - 1]].name + " and " + name.name +
                     " have the same frame number";
             return false;
         }
-        const long long offset = n.number - ref.number;
-        if (IncrementFileName(ref.name, static_cast<int>(offset)) != n.name) {
+        const long long offset = name.number - ref.number;
+        if (IncrementFileName(ref.name, static_cast<int>(offset)) != name.name) {
             error = "the image names are not one numbered sequence: " + ref.name + " and " +
-                    n.name + " differ in folder, prefix, extension or zero-padded width";
+                    name.name + " differ in folder, prefix, extension or zero-padded width";
             return false;
         }
         step = std::gcd(step, offset);
     }
-    if (step == 0) {
-        step = 1;
-    }
-    const long long span = (names[order.back()].number - ref.number) / step + 1;
+    n.reference = order[0];
+    n.highest = order.back();
+    n.step = step == 0 ? 1 : step;
+    return true;
+}
+
+// The frames the numbers span and which image each shows; refuses too long a span, and gaps
+// unless options allow them.
+bool MapFrames(const ColmapModel& model, const ImportOptions& options, FrameNumbering& n,
+               std::string& error) {
+    const NumberedName& ref = n.names[n.reference];
+    const NumberedName& last = n.names[n.highest];
+    const long long span = (last.number - ref.number) / n.step + 1;
     if (span > options.maxFrames) {
         error = "the image numbers " + std::to_string(ref.number) + " to " +
-                std::to_string(names[order.back()].number) + " in steps of " +
-                std::to_string(step) + " span " + std::to_string(span) + " frames, more than the " +
+                std::to_string(last.number) + " in steps of " + std::to_string(n.step) + " span " +
+                std::to_string(span) + " frames, more than the " +
                 std::to_string(options.maxFrames) + " allowed";
         return false;
     }
-    const int frameCount = static_cast<int>(span);
-
-    // Which image each frame shows; -1 for a gap.
-    std::vector<int> imageOfFrame(static_cast<size_t>(frameCount), -1);
-    std::unordered_map<uint32_t, int> frameOfImage;
-    for (size_t i = 0; i < names.size(); i++) {
-        const int frame = static_cast<int>((names[i].number - ref.number) / step);
-        imageOfFrame[static_cast<size_t>(frame)] = static_cast<int>(i);
-        frameOfImage[model.images[i].id] = frame;
+    n.frameCount = static_cast<int>(span);
+    n.imageOfFrame.assign(static_cast<size_t>(n.frameCount), -1);
+    for (size_t i = 0; i < n.names.size(); i++) {
+        const int frame = static_cast<int>((n.names[i].number - ref.number) / n.step);
+        n.imageOfFrame[static_cast<size_t>(frame)] = static_cast<int>(i);
+        n.frameOfImage[model.images[i].id] = frame;
     }
     std::vector<std::string> missing;
-    for (int frame = 0; frame < frameCount; frame++) {
-        if (imageOfFrame[static_cast<size_t>(frame)] < 0) {
-            missing.push_back(IncrementFileName(ref.name, static_cast<int>(frame * step)));
+    for (int frame = 0; frame < n.frameCount; frame++) {
+        if (n.imageOfFrame[static_cast<size_t>(frame)] < 0) {
+            missing.push_back(IncrementFileName(ref.name, static_cast<int>(frame * n.step)));
         }
     }
     if (!missing.empty() && !options.fillGaps) {
         error = std::to_string(missing.size()) + " image(s) of the frame range " + ref.name +
-                " to " + names[order.back()].name + " were not registered: " + Join(missing, 20) +
+                " to " + last.name + " were not registered: " + Join(missing, 20) +
                 " (--fill-gaps gives them the nearest registered pose)";
         return false;
     }
+    return true;
+}
 
-    // The intrinsics: pinhole cameras only; the reference image's camera gives the project's
-    // intrinsics, any other camera may differ from it in focal length alone.
-    std::unordered_map<uint32_t, const ColmapCamera*> cameras;
-    for (const ColmapCamera& c : model.cameras) {
-        cameras[c.id] = &c;
+using CameraMap = std::unordered_map<uint32_t, const ColmapCamera*>;
+
+// One camera on its own: a pinhole camera with positive focal lengths that differ by no more
+// than the options allow. fx, fy, cx and cy receive its intrinsics.
+bool CheckCamera(const ColmapCamera& c, const ImportOptions& options, double& fx, double& fy,
+                 double& cx, double& cy, std::string& error) {
+    if (!PinholeOf(c, fx, fy, cx, cy)) {
+        error = "camera " + std::to_string(c.id) + " uses the " + ColmapModelName(c.model) +
+                " model, which has lens distortion; undistort the images with colmap "
+                "image_undistorter and import its sparse model (a PINHOLE camera) instead";
+        return false;
     }
-    const ColmapCamera& refCamera = *cameras.at(model.images[order[0]].camera);
+    if (!(fx > 0 && fy > 0)) {
+        error = "camera " + std::to_string(c.id) + " has a focal length that is not positive";
+        return false;
+    }
+    if (!options.allowAspect && std::max(fx, fy) > (1.0 + kMaxAspectDeviation) * std::min(fx, fy)) {
+        char values[160];
+        std::snprintf(values, sizeof(values), "fx %.6g and fy %.6g, %.1f %% apart", fx, fy,
+                      100.0 * (std::max(fx, fy) / std::min(fx, fy) - 1.0));
+        error = "camera " + std::to_string(c.id) + " has " + values +
+                ": COLMAP fitted two focal lengths, which on square pixels comes with wrong "
+                "poses; run its feature_extractor with --ImageReader.camera_model "
+                "SIMPLE_PINHOLE (one focal length), or give --allow-aspect when the pixels "
+                "really are not square";
+        return false;
+    }
+    return true;
+}
+
+// The intrinsics: pinhole cameras only; the reference image's camera gives the project's
+// intrinsics and image size, any other camera may differ from it in focal length alone.
+bool TakeIntrinsics(const ColmapModel& model, const ImportOptions& options,
+                    const CameraMap& cameras, const ColmapCamera& refCamera,
+                    ProjectContent& project, std::string& error) {
     double fx0 = 0, fy0 = 0, cx0 = 0, cy0 = 0;
     for (const ColmapImage& image : model.images) {
         const ColmapCamera& c = *cameras.at(image.camera);
         double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0;
-        if (!PinholeOf(c, fx, fy, cx, cy)) {
-            error = "camera " + std::to_string(c.id) + " uses the " + ColmapModelName(c.model) +
-                    " model, which has lens distortion; undistort the images with colmap "
-                    "image_undistorter and import its sparse model (a PINHOLE camera) instead";
-            return false;
-        }
-        if (!(fx > 0 && fy > 0)) {
-            error = "camera " + std::to_string(c.id) + " has a focal length that is not positive";
-            return false;
-        }
-        if (!options.allowAspect &&
-            std::max(fx, fy) > (1.0 + kMaxAspectDeviation) * std::min(fx, fy)) {
-            char values[160];
-            std::snprintf(values, sizeof(values), "fx %.6g and fy %.6g, %.1f %% apart", fx, fy,
-                          100.0 * (std::max(fx, fy) / std::min(fx, fy) - 1.0));
-            error = "camera " + std::to_string(c.id) + " has " + values +
-                    ": COLMAP fitted two focal lengths, which on square pixels comes with wrong "
-                    "poses; run its feature_extractor with --ImageReader.camera_model "
-                    "SIMPLE_PINHOLE (one focal length), or give --allow-aspect when the pixels "
-                    "really are not square";
+        if (!CheckCamera(c, options, fx, fy, cx, cy, error)) {
             return false;
         }
         if (&c == &refCamera) {
@@ -269,20 +290,23 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
     project.cx = cx0 - 0.5;
     project.cy = cy0 - 0.5;
     project.skew = 0.0;
-    project.sequence = ref.name;
-    project.start = 0;
-    project.step = static_cast<int>(step);
-    project.end = (frameCount - 1) * project.step;
+    return true;
+}
 
-    // Poses: registered frames from their image, gaps from the nearest registered frame.
-    project.frames.resize(static_cast<size_t>(frameCount));
-    for (int frame = 0; frame < frameCount; frame++) {
+// Poses: registered frames from their image, gaps from the nearest registered frame (the
+// earlier one on a tie), each gap with a warning.
+void TakePoses(const ColmapModel& model, const CameraMap& cameras, const FrameNumbering& n,
+               ProjectContent& project, ImportSummary& summary) {
+    const std::string& refName = n.names[n.reference].name;
+    const std::vector<int>& imageOfFrame = n.imageOfFrame;
+    project.frames.resize(static_cast<size_t>(n.frameCount));
+    for (int frame = 0; frame < n.frameCount; frame++) {
         int source = frame;
         if (imageOfFrame[static_cast<size_t>(frame)] < 0) {
             for (int d = 1; source == frame; d++) {
                 if (frame - d >= 0 && imageOfFrame[static_cast<size_t>(frame - d)] >= 0) {
                     source = frame - d;
-                } else if (frame + d < frameCount &&
+                } else if (frame + d < n.frameCount &&
                            imageOfFrame[static_cast<size_t>(frame + d)] >= 0) {
                     source = frame + d;
                 }
@@ -290,7 +314,7 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
             summary.gaps++;
             summary.warnings.push_back(
                 "Warning: frame " + std::to_string(frame) + " (" +
-                IncrementFileName(ref.name, static_cast<int>(frame * step)) +
+                IncrementFileName(refName, static_cast<int>(frame * n.step)) +
                 ") was not registered by COLMAP; it takes the pose of frame " +
                 std::to_string(source) + " (" +
                 model.images[static_cast<size_t>(imageOfFrame[static_cast<size_t>(source)])].name +
@@ -301,14 +325,17 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
         double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0;
         PinholeOf(*cameras.at(image.camera), fx, fy, cx, cy);
         ProjectFrame& out = project.frames[static_cast<size_t>(frame)];
-        out.image = IncrementFileName(ref.name, static_cast<int>(frame * step));
+        out.image = IncrementFileName(refName, static_cast<int>(frame * n.step));
         out.focal = fx;
         QuaternionToRotation(image.q, out.R);
         std::copy(image.t, image.t + 3, out.t);
     }
+}
 
-    // Tracks: every observation of a 3D point, in frame order; points seen fewer than twice
-    // carry no depth information and are dropped.
+// Tracks: every observation of a 3D point, in frame order; points seen fewer than twice carry
+// no depth information and are dropped.
+void TakeTracks(const ColmapModel& model, const FrameNumbering& n, ProjectContent& project,
+                ImportSummary& summary) {
     std::unordered_map<uint32_t, size_t> imageIndex;
     for (size_t i = 0; i < model.images.size(); i++) {
         imageIndex[model.images[i].id] = i;
@@ -323,7 +350,7 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
         std::copy(point.xyz, point.xyz + 3, track.point);
         for (const ColmapTrackElement& e : point.track) {
             const ColmapPoint2D& p = model.images[imageIndex.at(e.image)].points[e.point2D];
-            track.observations.push_back({frameOfImage.at(e.image), p.x - 0.5, p.y - 0.5});
+            track.observations.push_back({n.frameOfImage.at(e.image), p.x - 0.5, p.y - 0.5});
         }
         std::stable_sort(track.observations.begin(), track.observations.end(),
                          [](const ProjectObservation& a, const ProjectObservation& b) {
@@ -332,7 +359,37 @@ bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
         summary.observations += static_cast<int>(track.observations.size());
         project.tracks.push_back(std::move(track));
     }
-    summary.frames = frameCount;
+}
+
+}  // namespace
+
+bool ColmapToProject(const ColmapModel& model, const ImportOptions& options,
+                     ProjectContent& project, ImportSummary& summary, std::string& error) {
+    project = ProjectContent();
+    summary = ImportSummary();
+    if (model.images.empty()) {
+        error = "the model has no registered images";
+        return false;
+    }
+    FrameNumbering numbering;
+    if (!NumberImages(model, numbering, error) || !MapFrames(model, options, numbering, error)) {
+        return false;
+    }
+    CameraMap cameras;
+    for (const ColmapCamera& c : model.cameras) {
+        cameras[c.id] = &c;
+    }
+    const ColmapCamera& refCamera = *cameras.at(model.images[numbering.reference].camera);
+    if (!TakeIntrinsics(model, options, cameras, refCamera, project, error)) {
+        return false;
+    }
+    project.sequence = numbering.names[numbering.reference].name;
+    project.start = 0;
+    project.step = static_cast<int>(numbering.step);
+    project.end = (numbering.frameCount - 1) * project.step;
+    TakePoses(model, cameras, numbering, project, summary);
+    TakeTracks(model, numbering, project, summary);
+    summary.frames = numbering.frameCount;
     summary.tracks = static_cast<int>(project.tracks.size());
     return true;
 }
@@ -392,126 +449,14 @@ std::string CoverageWarning(const ColmapModel& model, const ProjectContent& proj
            "rest)";
 }
 
-std::string FormatProjectFile(const ProjectContent& p) {
-    std::string out;
-    char line[256];
-    auto add = [&out](const char* text) { out += text; };
-    add("#camera track project file\n<Image Sequence>\nSequence:");
-    out += p.sequence;
-    std::snprintf(line, sizeof(line), "\nstart:%d\nstep:%d\nend:%d\n</Image Sequence>\n\n", p.start,
-                  p.step, p.end);
-    add(line);
-    std::snprintf(
-        line, sizeof(line),
-        "<intrinsic parameter>\n%.17g %.17g %.17g %.17g %.17g\n</intrinsic parameter>\n\n", p.f,
-        p.fy, p.cx, p.cy, p.skew);
-    add(line);
-    std::snprintf(line, sizeof(line), "<Feature Tracks>\n%zu\n", p.tracks.size());
-    add(line);
-    for (const ProjectTrack& t : p.tracks) {
-        std::snprintf(line, sizeof(line), "%zu %d %d %.17g %.17g %.17g", t.observations.size(),
-                      t.id, t.status, t.point[0], t.point[1], t.point[2]);
-        add(line);
-        for (const ProjectObservation& o : t.observations) {
-            std::snprintf(line, sizeof(line), "  %d %.17g %.17g", o.frame, o.x, o.y);
-            add(line);
-        }
-        add("\n");
-    }
-    add("</Feature Tracks>\n\n<Camera Track>\n");
-    for (size_t i = 0; i < p.frames.size(); i++) {
-        const ProjectFrame& f = p.frames[i];
-        std::snprintf(line, sizeof(line), "<FRAME%zu>\n%.17g\n", i, f.focal);
-        add(line);
-        for (int r = 0; r < 3; r++) {
-            std::snprintf(line, sizeof(line), "%.17g %.17g %.17g %.17g\n", f.R[r][0], f.R[r][1],
-                          f.R[r][2], f.t[r]);
-            add(line);
-        }
-        std::snprintf(line, sizeof(line), "</FRAME%zu>\n", i);
-        add(line);
-    }
-    add("</Camera Track>\n");
-    return out;
-}
+namespace {
 
-std::string SequenceValueFor(const std::string& projectFile, const std::string& imageFile) {
-    namespace fs = std::filesystem;
-    const fs::path folder = fs::absolute(fs::path(projectFile)).lexically_normal().parent_path();
-    const fs::path image = fs::absolute(fs::path(imageFile)).lexically_normal();
-    const fs::path relative = image.lexically_relative(folder);
-    if (!relative.empty() && *relative.begin() != "..") {
-        return "./" + relative.generic_string();
-    }
-    return image.generic_string();
-}
-
-void ProjectFromParsed(const CTrackFileParser& parser, const CZelVideoSequence& sequence,
-                       ProjectContent& project) {
-    project = ProjectContent();
-    project.sequence = sequence.imagePath;
-    project.start = sequence.start;
-    project.step = sequence.step;
-    project.end = sequence.end;
-    project.f = sequence.f;
-    project.fy = sequence.fy;
-    project.cx = sequence.cx;
-    project.cy = sequence.cy;
-    project.skew = sequence.skew;
-    project.width = CZelVideoFrame::imageWidth;
-    project.height = CZelVideoFrame::imageHeight;
-    project.frames.resize(static_cast<size_t>(std::max(0, sequence.GetFrameCount())));
-    for (int i = 0; i < sequence.GetFrameCount(); i++) {
-        const CZelVideoFrame* frame = sequence.GetFrame(i);
-        ProjectFrame& out = project.frames[static_cast<size_t>(i)];
-        out.image = FileName(frame->imageFile);
-        out.focal = static_cast<double>(frame->focalScale) * static_cast<double>(sequence.f);
-        // The parser leaves (R, T) camera to world: X = R Xc + T. World to camera is (R^T, -R^T T).
-        const CCamera& c = *frame->camera;
-        for (int r = 0; r < 3; r++) {
-            out.t[r] = 0.0;
-            for (int k = 0; k < 3; k++) {
-                out.R[r][k] = c.R(k, r);
-                out.t[r] -= c.R(k, r) * c.T[k];
-            }
-        }
-    }
-    project.tracks.reserve(parser.tracks.size());
-    for (const auto& linker : parser.tracks) {
-        ProjectTrack track;
-        track.id = linker->id;
-        track.status = linker->status;
-        for (int k = 0; k < 3; k++) {
-            track.point[k] = linker->point[k];
-        }
-        for (const CTrackPoint& p : linker->trackPoints) {
-            track.observations.push_back({p.frame, p.x, p.y});
-        }
-        project.tracks.push_back(std::move(track));
-    }
-}
-
-bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSummary& summary,
-                     std::string& error) {
-    model = ColmapModel();
-    summary = ExportSummary();
-    if (!(project.f > 0 && project.fy > 0 && std::isfinite(project.f) &&
-          std::isfinite(project.fy) && std::isfinite(project.cx) && std::isfinite(project.cy))) {
-        error = "the project's intrinsics are not usable (f and fy must be positive)";
-        return false;
-    }
-    if (project.frames.empty()) {
-        error = "the project has no frames";
-        return false;
-    }
-    if (project.width <= 0 || project.height <= 0) {
-        error = "the project has no image size";
-        return false;
-    }
-    // One camera per distinct focal length of the frames' blocks; a block without a usable
-    // focal length takes the project's.
+// One PINHOLE camera per distinct focal length of the frames' blocks (ids from 1); a block
+// without a usable focal length takes the project's. cameraOfFrame receives each frame's camera.
+void MakeCameras(const ProjectContent& project, ColmapModel& model,
+                 std::vector<uint32_t>& cameraOfFrame) {
     std::map<double, uint32_t> cameraOfFocal;
-    std::vector<uint32_t> cameraOfFrame(project.frames.size());
+    cameraOfFrame.assign(project.frames.size(), 0);
     for (size_t i = 0; i < project.frames.size(); i++) {
         const double focal = project.frames[i].focal > 0 && std::isfinite(project.frames[i].focal)
                                  ? project.frames[i].focal
@@ -530,27 +475,34 @@ bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSu
         }
         cameraOfFrame[i] = it->second;
     }
+}
 
+// A rotation's rows are orthonormal and its determinant is +1; anything else has no quaternion.
+bool IsRigid(const ProjectFrame& frame) {
+    double worst = 0.0;
+    for (int a = 0; a < 3; a++) {
+        for (int b = 0; b < 3; b++) {
+            double dot = 0.0;
+            for (int k = 0; k < 3; k++) {
+                dot += frame.R[a][k] * frame.R[b][k];
+            }
+            worst = std::max(worst, std::fabs(dot - (a == b ? 1.0 : 0.0)));
+        }
+    }
+    const double det =
+        frame.R[0][0] * (frame.R[1][1] * frame.R[2][2] - frame.R[1][2] * frame.R[2][1]) -
+        frame.R[0][1] * (frame.R[1][0] * frame.R[2][2] - frame.R[1][2] * frame.R[2][0]) +
+        frame.R[0][2] * (frame.R[1][0] * frame.R[2][1] - frame.R[1][1] * frame.R[2][0]);
+    return worst < 1e-6 && det > 0 && std::isfinite(frame.t[0] + frame.t[1] + frame.t[2]);
+}
+
+// Image i + 1 for frame i, with its camera and pose; false for a frame without a rigid pose.
+bool MakeImages(const ProjectContent& project, const std::vector<uint32_t>& cameraOfFrame,
+                ColmapModel& model, ExportSummary& summary, std::string& error) {
     model.images.resize(project.frames.size());
     for (size_t i = 0; i < project.frames.size(); i++) {
         const ProjectFrame& frame = project.frames[i];
-        // A rotation's rows are orthonormal and its determinant is +1; anything else has no
-        // quaternion.
-        double worst = 0.0;
-        for (int a = 0; a < 3; a++) {
-            for (int b = 0; b < 3; b++) {
-                double dot = 0.0;
-                for (int k = 0; k < 3; k++) {
-                    dot += frame.R[a][k] * frame.R[b][k];
-                }
-                worst = std::max(worst, std::fabs(dot - (a == b ? 1.0 : 0.0)));
-            }
-        }
-        const double det =
-            frame.R[0][0] * (frame.R[1][1] * frame.R[2][2] - frame.R[1][2] * frame.R[2][1]) -
-            frame.R[0][1] * (frame.R[1][0] * frame.R[2][2] - frame.R[1][2] * frame.R[2][0]) +
-            frame.R[0][2] * (frame.R[1][0] * frame.R[2][1] - frame.R[1][1] * frame.R[2][0]);
-        if (!(worst < 1e-6) || !(det > 0) || !std::isfinite(frame.t[0] + frame.t[1] + frame.t[2])) {
+        if (!IsRigid(frame)) {
             error = "frame " + std::to_string(i) + " (block <FRAME" + std::to_string(i) +
                     ">) has no rigid pose: its 3 x 3 part is not a rotation or a value is not "
                     "finite";
@@ -564,7 +516,12 @@ bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSu
         std::copy(frame.t, frame.t + 3, image.t);
         summary.images++;
     }
+    return true;
+}
 
+// 3D point k + 1 for track k, with its observations in the frames and their mean reprojection
+// error in the exported cameras (COLMAP's ERROR column); tracks without one are left out.
+void MakePoints(const ProjectContent& project, ColmapModel& model, ExportSummary& summary) {
     const int frameCount = static_cast<int>(project.frames.size());
     for (size_t k = 0; k < project.tracks.size(); k++) {
         const ProjectTrack& track = project.tracks[k];
@@ -582,7 +539,6 @@ bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSu
             ColmapImage& image = model.images[static_cast<size_t>(o.frame)];
             point.track.push_back({image.id, static_cast<uint32_t>(image.points.size())});
             image.points.push_back({o.x + 0.5, o.y + 0.5, static_cast<int64_t>(point.id)});
-            // The reprojection error in the exported camera, COLMAP's ERROR column.
             const ProjectFrame& f = project.frames[static_cast<size_t>(o.frame)];
             double c[3];
             for (int r = 0; r < 3; r++) {
@@ -605,6 +561,33 @@ bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSu
         summary.observations += static_cast<int>(point.track.size());
         model.points.push_back(std::move(point));
     }
+}
+
+}  // namespace
+
+bool ProjectToColmap(const ProjectContent& project, ColmapModel& model, ExportSummary& summary,
+                     std::string& error) {
+    model = ColmapModel();
+    summary = ExportSummary();
+    if (!(project.f > 0 && project.fy > 0 && std::isfinite(project.f) &&
+          std::isfinite(project.fy) && std::isfinite(project.cx) && std::isfinite(project.cy))) {
+        error = "the project's intrinsics are not usable (f and fy must be positive)";
+        return false;
+    }
+    if (project.frames.empty()) {
+        error = "the project has no frames";
+        return false;
+    }
+    if (project.width <= 0 || project.height <= 0) {
+        error = "the project has no image size";
+        return false;
+    }
+    std::vector<uint32_t> cameraOfFrame;
+    MakeCameras(project, model, cameraOfFrame);
+    if (!MakeImages(project, cameraOfFrame, model, summary, error)) {
+        return false;
+    }
+    MakePoints(project, model, summary);
     summary.cameras = static_cast<int>(model.cameras.size());
     summary.points = static_cast<int>(model.points.size());
     return true;

@@ -10,47 +10,9 @@
 #include <vector>
 
 #include "interop/colmap.h"
-
-class CTrackFileParser;
-class CZelVideoSequence;
+#include "interop/project_content.h"
 
 namespace zelinterop {
-
-struct ProjectFrame {
-    std::string image;   // the frame's image, relative to the images' folder
-    double focal = 0.0;  // the focal length of the frame's camera block
-    double R[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};  // world to camera
-    double t[3] = {0.0, 0.0, 0.0};
-};
-
-struct ProjectObservation {
-    int frame = 0;  // 0-based frame position
-    double x = 0.0;
-    double y = 0.0;
-};
-
-struct ProjectTrack {
-    int id = 0;
-    int status = 0;
-    double point[3] = {0.0, 0.0, 0.0};
-    std::vector<ProjectObservation> observations;
-};
-
-struct ProjectContent {
-    std::string sequence;  // the value of the "Sequence:" line (the reference image)
-    int start = 0;
-    int step = 1;
-    int end = 0;
-    double f = 0.0;
-    double fy = 0.0;
-    double cx = 0.0;
-    double cy = 0.0;
-    double skew = 0.0;
-    int width = 0;  // the images' size
-    int height = 0;
-    std::vector<ProjectFrame> frames;
-    std::vector<ProjectTrack> tracks;
-};
 
 struct ImportOptions {
     // Give a frame whose image COLMAP did not register the pose of the nearest registered frame
@@ -98,19 +60,6 @@ int CountSequenceImages(const std::string& imageDir, const std::string& referenc
 // sequence's images found in imageDir, naming both counts; empty when enough are registered.
 std::string CoverageWarning(const ColmapModel& model, const ProjectContent& project,
                             const std::string& imageDir);
-
-// The project file's text: every number with 17 significant digits, so it reads back exactly.
-std::string FormatProjectFile(const ProjectContent& project);
-
-// The "Sequence:" value for imageFile in a project file at projectFile: "./" and the path
-// relative to the project file's folder when the image lies in or below it, else the absolute
-// path ('/' separated).
-std::string SequenceValueFor(const std::string& projectFile, const std::string& imageFile);
-
-// The content of a parsed project, the poses turned back from the parser's camera-to-world form
-// into world to camera; frame image names relative to the reference image's folder.
-void ProjectFromParsed(const CTrackFileParser& parser, const CZelVideoSequence& sequence,
-                       ProjectContent& project);
 
 struct ExportSummary {
     int images = 0;

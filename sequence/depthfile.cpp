@@ -8,111 +8,48 @@
 // Every depth file is named dataDir + "_depth<index>.raw" whatever the working size: a file
 // written while the reduced size is set holds the reduced map, and the reader takes the working
 // size of its own run, so writer and reader must agree on the reduced switch.
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <new>
 #include <string>
 
+#include "io/depthfile.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
-#include "util/writewhole.h"
 
 namespace {
 
-// The path of the depth file of frame `index`: dataDir + "_depth" + index + ".raw", the index
-// in decimal without zero fill. Composed without a length limit.
-std::string DepthFilePath(const std::string& dataDir, int index) {
-    return dataDir + "_depth" + std::to_string(index) + ".raw";
-}
-
-bool HostIsLittleEndian() {
-    const uint32_t one = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &one, 1);
-    return first == 1;
-}
-
-// Reverses the bytes of each 4-byte element in place (the first count / 4 elements).
-void SwapFloatBytes(unsigned char* bytes, size_t count) {
-    for (size_t i = 0; i + 4 <= count; i += 4) {
-        unsigned char* e = bytes + i;
-        unsigned char t = e[0];
-        e[0] = e[3];
-        e[3] = t;
-        t = e[1];
-        e[1] = e[2];
-        e[2] = t;
-    }
-}
-
-}  // namespace
-
-namespace {
-
-enum class DepthWrite { kSaved, kNoMap, kCannotCreate, kCannotWrite };
-
-// Writes map whole to path: the floats go to a temporary file beside it, which is renamed to
-// path when complete. kCannotCreate when the temporary file cannot be made; kCannotWrite when
-// writing, closing or renaming it fails. reason receives the system's words, when there are any.
-DepthWrite WriteDepth(const ZImage<float>* map, const std::string& path, std::string& reason) {
+// Writes map whole to path (see zelio::WriteRawFloats); false for a missing map.
+bool WriteDepth(const ZImage<float>* map, const std::string& path, zelio::RawWrite& result,
+                std::string& reason) {
     if (map == nullptr) {
-        return DepthWrite::kNoMap;
+        return false;
     }
-    bool created = true;
-    auto write = [&](const std::string& partial, std::string* why) {
-        errno = 0;
-        FILE* file = std::fopen(partial.c_str(), "wb");
-        if (file == nullptr) {
-            created = false;
-            *why = errno != 0 ? std::strerror(errno) : "";
-            return false;
-        }
-        const size_t byteSize = static_cast<size_t>(map->GetByteSize());
-        const unsigned char* data = map->GetData();
-        size_t written = 0;
-        if (byteSize == 0) {
-            written = 0;
-        } else if (HostIsLittleEndian()) {
-            written = std::fwrite(data, 1, byteSize, file);
-        } else {
-            std::string bytes(reinterpret_cast<const char*>(data), byteSize);
-            SwapFloatBytes(reinterpret_cast<unsigned char*>(&bytes[0]), byteSize);
-            written = std::fwrite(bytes.data(), 1, byteSize, file);
-        }
-        // A full disk or a failing device must not pass as a saved map.
-        const bool closed = std::fclose(file) == 0;
-        if (written != byteSize || !closed) {
-            *why = "disk full?";
-            return false;
-        }
-        return true;
-    };
-    if (zelutil::WriteWhole(path, write, &reason)) {
-        return DepthWrite::kSaved;
-    }
-    return created ? DepthWrite::kCannotWrite : DepthWrite::kCannotCreate;
+    // A 1-channel float grid has no row padding: its buffer is the map, row 0 first.
+    const size_t count = static_cast<size_t>(map->GetByteSize()) / sizeof(float);
+    result =
+        zelio::WriteRawFloats(path, reinterpret_cast<const float*>(map->GetData()), count, reason);
+    return true;
 }
 
 }  // namespace
 
 void CZelVideoFrame::SaveDepthFile() {
-    const std::string path = DepthFilePath(dataDir, index);
+    const std::string path = zelio::DepthFilePath(dataDir, index);
     std::string reason;
-    switch (WriteDepth(dspImg, path, reason)) {
-        case DepthWrite::kSaved:
+    zelio::RawWrite result = zelio::RawWrite::kSaved;
+    if (!WriteDepth(dspImg, path, result, reason)) {
+        std::printf("ERROR! No dspImg is saved!!\n");
+        return;
+    }
+    switch (result) {
+        case zelio::RawWrite::kSaved:
             break;
-        case DepthWrite::kNoMap:
-            std::printf("ERROR! No dspImg is saved!!\n");
-            break;
-        case DepthWrite::kCannotCreate:
+        case zelio::RawWrite::kCannotCreate:
             // No line break: the key prompt follows on the same line.
             std::printf("ERROR: Can not create depth file: %s", path.c_str());
             std::fflush(stdout);
             WaitForKey();
             break;
-        case DepthWrite::kCannotWrite:
+        case zelio::RawWrite::kCannotWrite:
             std::printf("ERROR: Can not write depth file: %s\n", path.c_str());
             break;
     }
@@ -125,14 +62,15 @@ namespace {
 bool WriteGridFile(const ZImage<float>& grid, const std::string& path, const char* what,
                    std::string& error) {
     std::string reason;
-    switch (WriteDepth(&grid, path, reason)) {
-        case DepthWrite::kSaved:
+    zelio::RawWrite result = zelio::RawWrite::kSaved;
+    WriteDepth(&grid, path, result, reason);
+    switch (result) {
+        case zelio::RawWrite::kSaved:
             return true;
-        case DepthWrite::kNoMap:
-        case DepthWrite::kCannotCreate:
+        case zelio::RawWrite::kCannotCreate:
             error = std::string("ERROR: Can not create ") + what + ": " + path;
             break;
-        case DepthWrite::kCannotWrite:
+        case zelio::RawWrite::kCannotWrite:
             error = std::string("ERROR: Can not write ") + what + ": " + path;
             break;
     }
@@ -149,13 +87,13 @@ bool CZelVideoFrame::WriteDepthFile(std::string& error) const {
         error = "ERROR: No depth map to save for frame " + std::to_string(index);
         return false;
     }
-    return WriteGridFile(*dspImg, DepthFilePath(dataDir, index), "depth file", error);
+    return WriteGridFile(*dspImg, zelio::DepthFilePath(dataDir, index), "depth file", error);
 }
 
 bool CZelVideoFrame::WriteConfidenceFile(const ZImage<float>& confidence,
                                          std::string& error) const {
-    return WriteGridFile(confidence, dataDir + "_conf" + std::to_string(index) + ".raw",
-                         "confidence file", error);
+    return WriteGridFile(confidence, zelio::ConfidenceFilePath(dataDir, index), "confidence file",
+                         error);
 }
 
 bool CZelVideoFrame::LoadDepthFile() {
@@ -166,31 +104,12 @@ bool CZelVideoFrame::LoadDepthFile() {
                     GetWorkingHeight());
         return false;
     }
-    unsigned char* data = dspImg->GetData();
-    const size_t byteSize = static_cast<size_t>(dspImg->GetByteSize());
-
-    const std::string path = DepthFilePath(dataDir, index);
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    const size_t count = static_cast<size_t>(dspImg->GetByteSize()) / sizeof(float);
+    const std::string path = zelio::DepthFilePath(dataDir, index);
+    // A file shorter than the map fills only its leading whole elements.
+    if (zelio::ReadRawFloatsUpTo(path, reinterpret_cast<float*>(dspImg->GetData()), count) < 0) {
         std::printf("Warning : No depth file: %s\n", path.c_str());
         return false;
-    }
-    if (std::fgetc(file) == EOF) {
-        std::printf("Warning : No depth file: %s\n", path.c_str());
-        std::fclose(file);
-        return false;
-    }
-    std::rewind(file);
-    const size_t got = byteSize > 0 ? std::fread(data, 1, byteSize, file) : 0;
-    std::fclose(file);
-    // A file shorter than the map fills only its leading whole elements; the bytes of a final
-    // partial element are cleared again so that no element is half read.
-    const size_t whole = got / 4 * 4;
-    if (whole < got) {
-        std::memset(data + whole, 0, got - whole);
-    }
-    if (!HostIsLittleEndian()) {
-        SwapFloatBytes(data, whole);
     }
     return true;
 }

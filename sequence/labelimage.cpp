@@ -7,8 +7,8 @@
 #include <string>
 
 #include "imagelib/ximage.h"
+#include "io/writewhole.h"
 #include "sequence/videoframe.h"
-#include "util/writewhole.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ bool SavePicture(CxImage& picture, const std::string& goalPath, std::string& err
         return false;
     };
     std::string reason;
-    if (zelutil::WriteWhole(goalPath, write, &reason)) {
+    if (zelio::WriteWhole(goalPath, write, &reason)) {
         return true;
     }
     error = "ERROR: Can not write picture: " + goalPath;

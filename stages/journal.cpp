@@ -9,7 +9,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "util/writewhole.h"
+#include "io/byteorder.h"
+#include "io/writewhole.h"
 
 namespace {
 
@@ -23,13 +24,7 @@ bool IsFinal(const std::string& step) {
 // Floats as little-endian bytes, whatever the host's order.
 std::string EncodeFloats(const std::vector<float>& values) {
     std::string bytes(values.size() * 4, '\0');
-    for (size_t i = 0; i < values.size(); i++) {
-        uint32_t u = 0;
-        std::memcpy(&u, &values[i], 4);
-        for (int b = 0; b < 4; b++) {
-            bytes[4 * i + static_cast<size_t>(b)] = static_cast<char>((u >> (8 * b)) & 0xffu);
-        }
-    }
+    zelio::FloatsToLe(values.data(), values.size(), reinterpret_cast<unsigned char*>(&bytes[0]));
     return bytes;
 }
 
@@ -63,7 +58,7 @@ bool WriteUnique(const std::string& path, const void* bytes, size_t size, std::s
         std::snprintf(tag, sizeof(tag), ".%016" PRIx64, static_cast<uint64_t>(random()));
     }
     const std::string unique = path + tag;
-    if (!zelutil::WriteBytesWhole(unique, bytes, size, &error)) {
+    if (!zelio::WriteBytesWhole(unique, bytes, size, &error)) {
         return false;
     }
     std::error_code ec;
@@ -86,7 +81,7 @@ bool HasSize(const std::string& path, uintmax_t a, uintmax_t b) {
 
 bool WriteFloatFile(const std::string& path, const std::vector<float>& values, std::string& error) {
     const std::string bytes = EncodeFloats(values);
-    return zelutil::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
+    return zelio::WriteBytesWhole(path, bytes.data(), bytes.size(), &error);
 }
 
 bool ReadFloatFile(const std::string& path, size_t count, bool allowEmpty,
@@ -99,13 +94,8 @@ bool ReadFloatFile(const std::string& path, size_t count, bool allowEmpty,
         return false;
     }
     values.assign(bytes.size() / 4, 0.0f);
-    for (size_t i = 0; i < values.size(); i++) {
-        uint32_t u = 0;
-        for (size_t b = 0; b < 4; b++) {
-            u |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[4 * i + b])) << (8 * b);
-        }
-        std::memcpy(&values[i], &u, 4);
-    }
+    zelio::FloatsFromLe(reinterpret_cast<const unsigned char*>(bytes.data()), values.size(),
+                        values.data());
     return true;
 }
 
@@ -236,7 +226,7 @@ bool ZelManifest::Start(std::string& error) {
             }
         }
     }
-    if (!zelutil::WriteBytesWhole(path, text.data(), text.size(), &error)) {
+    if (!zelio::WriteBytesWhole(path, text.data(), text.size(), &error)) {
         return false;
     }
     file = std::fopen(path.c_str(), "ab");

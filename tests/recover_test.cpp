@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/depthformats.h"
 #include "stages/options.h"
 #include "tests/process_util.h"
 #include "tests/synthetic_scene.h"
@@ -151,6 +152,28 @@ TEST(RecoverProcess, TinyProjectWritesDepthFilesAndPictures) {
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_TRUE(fs::exists(dir + "DATA/_depth1.raw"));
     EXPECT_FALSE(fs::exists(dir + "DATA/_depth0.raw"));
+}
+
+// --depth-format: the chosen frames' depth again as PFM (and 16-bit PNG where the build writes
+// PNG) beside the raw file; an unknown format is a usage error.
+TEST(RecoverProcess, DepthFormatsBesideTheRawFiles) {
+    const std::string dir = testutil::TempPath("formats/");
+    const std::string project = TinyProject(dir);
+    EXPECT_EQ(Recover({"--depth-format", "raw,tiff", project}).status, 2);
+    const bool png = zelio::CanWritePng();
+    const testutil::ProcessResult r =
+        Recover({"--frames", "1:1", "--levels", "8", "--passes", "0", "--threads", "1",
+                 "--depth-format", "pfm", "--depth-format", png ? "raw,png16" : "raw", project});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string raw = testutil::ReadFile(dir + "DATA/_depth1.raw");
+    const std::string pfm = testutil::ReadFile(dir + "DATA/_depth1.pfm");
+    const std::string header = "Pf\n40 30\n-1\n";
+    ASSERT_EQ(pfm.size(), header.size() + raw.size());
+    EXPECT_EQ(pfm.substr(0, header.size()), header);
+    // The PFM's first row is the depth file's last.
+    EXPECT_EQ(pfm.substr(header.size(), 160), raw.substr(raw.size() - 160));
+    EXPECT_EQ(fs::exists(dir + "DATA/_depth1_16.png"), png);
+    EXPECT_FALSE(fs::exists(dir + "DATA/_depth0.pfm"));
 }
 
 // Confidence: within 0..1; the middle of the middle frame, which both other frames see and

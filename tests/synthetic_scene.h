@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/projectfile.h"
 #include "tests/support/bmp.h"
 #include "tests/test_util.h"
 
@@ -85,44 +86,39 @@ struct PlaneScene {
             std::snprintf(name, sizeof(name), "img%04d.bmp", i);
             WriteBmp24(dir + name, width, height, Render(i));
         }
-        std::string text = "#camera track project file (test scene)\n<Image Sequence>\n";
-        text += "Sequence:./img0000.bmp\nstart:0\nstep:1\nend:" + std::to_string(frames - 1) +
-                "\n</Image Sequence>\n<intrinsic parameter>\n";
-        char line[256];
-        std::snprintf(line, sizeof(line), "%.17g %.17g %.17g %.17g 0\n", focal, focal, Cx(), Cy());
-        text += line;
-        text += "</intrinsic parameter>\n<Feature Tracks>\n";
+        zelio::ProjectContent project;
+        project.sequence = "./img0000.bmp";
+        project.end = frames - 1;
+        project.f = project.fy = focal;
+        project.cx = Cx();
+        project.cy = Cy();
         // Plane points seen from the middle frame on a coarse grid, observed in every frame.
-        std::string tracks;
-        int count = 0;
         const int mid = frames / 2;
         for (int gy = 8; gy < height; gy += 16) {
             for (int gx = 8; gx < width; gx += 16) {
                 const double z = DepthAt(mid, gx, gy);
-                const double X = CentreX(mid) + (gx - Cx()) / focal * z;
-                const double Y = (gy - Cy()) / focal * z;
-                const double Z = z;
-                std::snprintf(line, sizeof(line), "%d %d 0 %.17g %.17g %.17g\n", frames, count, X,
-                              Y, Z);
-                tracks += line;
+                zelio::ProjectTrack track;
+                track.id = static_cast<int>(project.tracks.size());
+                track.point[0] = CentreX(mid) + (gx - Cx()) / focal * z;
+                track.point[1] = (gy - Cy()) / focal * z;
+                track.point[2] = z;
                 for (int i = 0; i < frames; i++) {
-                    const double u = focal * (X - CentreX(i)) / Z + Cx();
-                    const double v = focal * Y / Z + Cy();
-                    std::snprintf(line, sizeof(line), "%d %.17g %.17g\n", i, u, v);
-                    tracks += line;
+                    const double u = focal * (track.point[0] - CentreX(i)) / z + Cx();
+                    const double v = focal * track.point[1] / z + Cy();
+                    track.observations.push_back({i, u, v});
                 }
-                count++;
+                project.tracks.push_back(track);
             }
         }
-        text += std::to_string(count) + "\n" + tracks + "</Feature Tracks>\n<Camera Track>\n";
+        // World to camera: identity rotation, T = -centre.
+        project.frames.resize(static_cast<size_t>(frames));
         for (int i = 0; i < frames; i++) {
-            // World to camera: identity rotation, T = -centre.
-            std::snprintf(line, sizeof(line),
-                          "<FRAME%d>\n%.17g\n1 0 0 %.17g\n0 1 0 0\n0 0 1 0\n</FRAME%d>\n", i, focal,
-                          -CentreX(i), i);
-            text += line;
+            project.frames[static_cast<size_t>(i)].focal = focal;
+            project.frames[static_cast<size_t>(i)].t[0] = -CentreX(i);
         }
-        text += "</Camera Track>\n";
+        zelio::ProjectFileStyle style;
+        style.comment = "camera track project file (test scene)";
+        const std::string text = zelio::FormatProjectFile(project, style);
         WriteFile(dir + "project.txt", text);
         return dir + "project.txt";
     }

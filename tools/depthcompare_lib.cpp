@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "io/depthfile.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tools/deptheval_lib.h"
@@ -156,10 +157,10 @@ int DepthCompareMain(int argc, const char* const argv[]) {
     std::vector<float> truth;
     std::vector<float> recovered;
     std::string error;
-    if (!zeltool::ReadDisparityFile(zeltool::DepthFileName(truthDir, frame->index),
-                                    "ground-truth file", frameNumber, W, H, truth, &error) ||
-        !zeltool::ReadDisparityFile(zeltool::DepthFileName(CZelVideoFrame::dataDir, frame->index),
-                                    "depth file", frameNumber, W, H, recovered, &error)) {
+    if (!zelio::ReadDepthFile(zelio::DepthFilePath(truthDir, frame->index), "ground-truth file",
+                              frameNumber, W, H, truth, &error) ||
+        !zelio::ReadDepthFile(zelio::DepthFilePath(CZelVideoFrame::dataDir, frame->index),
+                              "depth file", frameNumber, W, H, recovered, &error)) {
         std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         return 1;
     }

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "io/depthfile.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tools/toolsupport.h"
@@ -141,10 +142,10 @@ bool ScoreOne(const CZelVideoSequence& sequence, int frameNumber, const std::str
     const int H = CZelVideoFrame::GetWorkingHeight();
     const int index = sequence.GetFrame(frameNumber)->index;
     std::string error;
-    if (!zeltool::ReadDisparityFile(zeltool::DepthFileName(CZelVideoFrame::dataDir, index),
-                                    "depth file", frameNumber, W, H, recovered, &error) ||
-        !zeltool::ReadDisparityFile(zeltool::DepthFileName(truthDir, index), "ground-truth file",
-                                    frameNumber, W, H, truth, &error)) {
+    if (!zelio::ReadDepthFile(zelio::DepthFilePath(CZelVideoFrame::dataDir, index), "depth file",
+                              frameNumber, W, H, recovered, &error) ||
+        !zelio::ReadDepthFile(zelio::DepthFilePath(truthDir, index), "ground-truth file",
+                              frameNumber, W, H, truth, &error)) {
         std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         return false;
     }

@@ -13,12 +13,14 @@
 #include <system_error>
 
 #include "geometry/camera.h"
+#include "io/byteorder.h"
+#include "io/depthfile.h"
+#include "io/writewhole.h"
 #include "parser/trackfileparser.h"
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "tools/frontend.h"
-#include "util/writewhole.h"
 
 namespace zelfuse {
 
@@ -101,8 +103,7 @@ std::unique_ptr<FrameView> LoadView(CZelVideoSequence& sequence, int i) {
     CZelVideoFrame* frame = sequence.GetFrame(i);
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
-    const std::string path =
-        CZelVideoFrame::dataDir + "_depth" + std::to_string(frame->index) + ".raw";
+    const std::string path = zelio::DepthFilePath(CZelVideoFrame::dataDir, frame->index);
     std::error_code ec;
     const uintmax_t expected = static_cast<uintmax_t>(W) * static_cast<uintmax_t>(H) * 4u;
     if (!std::filesystem::is_regular_file(path, ec)) {
@@ -139,30 +140,12 @@ std::unique_ptr<FrameView> LoadView(CZelVideoSequence& sequence, int i) {
 // Reads frame view.index's confidence file (DATA/_conf<i>.raw, the depth files' layout) into
 // the view; false with a warning when it is missing or not of the map's size.
 bool LoadConfidence(FrameView& view) {
-    const std::string path =
-        CZelVideoFrame::dataDir + "_conf" + std::to_string(view.index) + ".raw";
+    const std::string path = zelio::ConfidenceFilePath(CZelVideoFrame::dataDir, view.index);
     const size_t n = static_cast<size_t>(view.width) * static_cast<size_t>(view.height);
-    std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
-    FILE* file = ec || size != n * 4u ? nullptr : std::fopen(path.c_str(), "rb");
-    std::vector<unsigned char> bytes(file != nullptr ? n * 4u : 0u);
-    const bool read =
-        file != nullptr && std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-    if (!read) {
+    if (!zelio::ReadRawFloats(path, n, view.confidence)) {
         std::printf("Warning: No confidence file of %d x %d floats for frame %d, skipped: %s\n",
                     view.width, view.height, view.index, path.c_str());
         return false;
-    }
-    view.confidence.resize(n);
-    for (size_t k = 0; k < n; k++) {
-        const uint32_t bits = static_cast<uint32_t>(bytes[4 * k]) |
-                              static_cast<uint32_t>(bytes[4 * k + 1]) << 8 |
-                              static_cast<uint32_t>(bytes[4 * k + 2]) << 16 |
-                              static_cast<uint32_t>(bytes[4 * k + 3]) << 24;
-        std::memcpy(&view.confidence[k], &bits, 4);
     }
     return true;
 }
@@ -197,7 +180,7 @@ class PlyWriter {
   public:
     bool Open(const std::string& path, std::string* error) {
         path_ = path;
-        file_ = zelutil::OpenForWriting(path, error);
+        file_ = zelio::OpenForWriting(path, error);
         return file_ != nullptr && Put(PlyHeader(0, HeaderLength()));
     }
     bool Append(const std::vector<PlyPoint>& points) {
@@ -209,7 +192,7 @@ class PlyWriter {
     bool Finish(std::string* error) {
         const bool ok =
             std::fseek(file_, 0, SEEK_SET) == 0 && Put(PlyHeader(count_, HeaderLength()));
-        const bool closed = zelutil::CloseWritten(file_, path_, error);
+        const bool closed = zelio::CloseWritten(file_, path_, error);
         file_ = nullptr;
         return ok && closed;
     }
@@ -386,11 +369,7 @@ void AppendPlyVertices(const std::vector<PlyPoint>& points, std::string* out) {
     out->reserve(out->size() + points.size() * 15);
     for (const PlyPoint& p : points) {
         for (float f : {p.x, p.y, p.z}) {
-            uint32_t bits = 0;
-            std::memcpy(&bits, &f, 4);
-            for (int k = 0; k < 4; k++) {
-                out->push_back(static_cast<char>((bits >> (8 * k)) & 0xff));
-            }
+            zelio::AppendLeFloat(*out, f);
         }
         out->push_back(static_cast<char>(p.r));
         out->push_back(static_cast<char>(p.g));
@@ -440,7 +419,7 @@ int FuseMain(int argc, const char* const argv[]) {
         return writer.Finish(reason);
     };
     std::string error;
-    if (!zelutil::WriteWhole(o.out, write, &error)) {
+    if (!zelio::WriteWhole(o.out, write, &error)) {
         std::printf("ERROR: No point cloud written to %s: %s\n", o.out.c_str(), error.c_str());
         return 1;
     }

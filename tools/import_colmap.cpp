@@ -10,6 +10,7 @@
 #include "imagelib/ximage.h"
 #include "interop/colmap.h"
 #include "interop/colmap_project.h"
+#include "io/projectfile.h"
 #include "tools/frontend.h"
 
 namespace {
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
         return Fail(modelDir + ": " + error);
     }
     if (!CheckImages(model, args, project, error) ||
-        !WriteFileWhole(args.projectPath, FormatProjectFile(project), error)) {
+        !zelio::WriteProjectFile(args.projectPath, project, ImportedProjectStyle(), &error)) {
         return Fail(error);
     }
     const std::string coverage = CoverageWarning(model, project, args.imageDir);

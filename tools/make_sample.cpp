@@ -60,6 +60,9 @@
 #include <vector>
 
 #include "imagelib/ximage.h"
+#include "io/depthfile.h"
+#include "io/projectfile.h"
+#include "io/writewhole.h"
 #include "tools/frontend.h"
 
 // The build says whether libjpeg is there: --jpeg needs it.
@@ -641,22 +644,11 @@ bool CompressJpeg(const uint8_t* rgb, int width, int height, int quality, FILE* 
 }
 #endif
 
-// The scratch name a file is written under before it is renamed into place.
-std::string ScratchName(const std::string& path) {
-    return path + ".part";
-}
-
-// Renames a finished scratch file into place; false (and the scratch file removed) on failure.
-bool Publish(const std::string& path) {
-    std::error_code error;
-    std::filesystem::rename(ScratchName(path), path, error);
-    if (error) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s: %s\n", path.c_str(),
-                     error.message().c_str());
-        std::filesystem::remove(ScratchName(path), error);
-        return false;
-    }
-    return true;
+// Says that path could not be written; false.
+bool CannotWrite(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "ERROR: zel_make_sample can not write %s%s%s\n", path.c_str(),
+                 reason.empty() ? "" : ": ", reason.c_str());
+    return false;
 }
 
 // Writes the picture as a JPEG file of the quality at path; false when it cannot be written (or
@@ -725,42 +717,20 @@ bool RenderFrame(const Scene& scene, const std::string& dir, int i, const Camera
     char name[64];
     std::snprintf(name, sizeof(name), "img%04d.%s", i, scene.jpegQuality > 0 ? "jpg" : "bmp");
     const std::string imagePath = dir + "/" + name;
-    const bool saved = scene.jpegQuality > 0
-                           ? SaveJpeg(image, scene.jpegQuality, ScratchName(imagePath))
-                           : image.Save(ScratchName(imagePath).c_str(), CXIMAGE_FORMAT_BMP);
-    if (!saved) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s\n", imagePath.c_str());
-        std::error_code error;
-        std::filesystem::remove(ScratchName(imagePath), error);
-        return false;
+    auto save = [&](const std::string& partial, std::string*) {
+        return scene.jpegQuality > 0 ? SaveJpeg(image, scene.jpegQuality, partial)
+                                     : image.Save(partial.c_str(), CXIMAGE_FORMAT_BMP);
+    };
+    std::string reason;
+    if (!zelio::WriteWhole(imagePath, save, &reason)) {
+        return CannotWrite(imagePath, reason);
     }
-    if (!Publish(imagePath)) {
-        return false;
+    const std::string path = zelio::DepthFilePath(dir + "/groundtruth/", i);
+    if (zelio::WriteRawFloats(path, disparity.data(), disparity.size(), reason) !=
+        zelio::RawWrite::kSaved) {
+        return CannotWrite(path, reason);
     }
-
-    std::snprintf(name, sizeof(name), "_depth%d.raw", i);
-    const std::string path = dir + "/groundtruth/" + name;
-    FILE* file = std::fopen(ScratchName(path).c_str(), "wb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s\n", path.c_str());
-        return false;
-    }
-    std::vector<uint8_t> bytes(disparity.size() * 4);
-    for (size_t k = 0; k < disparity.size(); k++) {
-        uint32_t bits;
-        std::memcpy(&bits, &disparity[k], 4);
-        for (int b = 0; b < 4; b++) {
-            bytes[k * 4 + static_cast<size_t>(b)] = static_cast<uint8_t>(bits >> (8 * b));
-        }
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s\n", path.c_str());
-        std::error_code error;
-        std::filesystem::remove(ScratchName(path), error);
-        return false;
-    }
-    return Publish(path);
+    return true;
 }
 
 struct Observation {
@@ -839,46 +809,42 @@ std::vector<Track> MakeTracks(const Scene& scene, const std::vector<Camera>& cam
 bool WriteProject(const Scene& scene, const std::string& path, const char* comment,
                   const std::string& firstImage, const std::vector<Camera>& cameras,
                   const std::vector<Track>& tracks) {
-    FILE* file = std::fopen(ScratchName(path).c_str(), "wb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s\n", path.c_str());
-        return false;
-    }
-    std::fprintf(file, "#camera track project file (%s)\n", comment);
-    std::fprintf(file, "<Image Sequence>\nSequence:%s\nstart:0\nstep:1\nend:%d\n",
-                 firstImage.c_str(), scene.frames - 1);
-    std::fprintf(file, "</Image Sequence>\n");
-    std::fprintf(file, "<intrinsic parameter>\n%.17g %.17g %.17g %.17g 0\n</intrinsic parameter>\n",
-                 scene.focal, scene.focal, scene.cx, scene.cy);
-    std::fprintf(file, "<Feature Tracks>\n%d\n", static_cast<int>(tracks.size()));
-    int id = 0;
+    zelio::ProjectContent project;
+    project.sequence = firstImage;
+    project.end = scene.frames - 1;
+    project.f = project.fy = scene.focal;
+    project.cx = scene.cx;
+    project.cy = scene.cy;
     for (const Track& track : tracks) {
-        std::fprintf(file, "%d %d 0 %.17g %.17g %.17g\n",
-                     static_cast<int>(track.observations.size()), id++, track.point.x,
-                     track.point.y, track.point.z);
+        zelio::ProjectTrack out;
+        out.id = static_cast<int>(project.tracks.size());
+        out.point[0] = track.point.x;
+        out.point[1] = track.point.y;
+        out.point[2] = track.point.z;
         for (const Observation& o : track.observations) {
-            std::fprintf(file, "%d %.17g %.17g\n", o.frame, o.u, o.v);
+            out.observations.push_back({o.frame, o.u, o.v});
         }
+        project.tracks.push_back(std::move(out));
     }
-    std::fprintf(file, "</Feature Tracks>\n<Camera Track>\n");
-    for (int i = 0; i < scene.frames; i++) {
-        const Camera& cam = cameras[static_cast<size_t>(i)];
-        std::fprintf(file, "<FRAME%d>\n%.17g\n", i, scene.focal);
+    project.frames.resize(static_cast<size_t>(scene.frames));
+    for (size_t i = 0; i < project.frames.size(); i++) {
+        zelio::ProjectFrame& frame = project.frames[i];
+        frame.focal = scene.focal;
         for (int r = 0; r < 3; r++) {
-            std::fprintf(file, "%.17g %.17g %.17g %.17g\n", cam.row[r].x, cam.row[r].y,
-                         cam.row[r].z, cam.T[r]);
+            const Vec& row = cameras[i].row[r];
+            frame.R[r][0] = row.x;
+            frame.R[r][1] = row.y;
+            frame.R[r][2] = row.z;
+            frame.t[r] = cameras[i].T[r];
         }
-        std::fprintf(file, "</FRAME%d>\n", i);
     }
-    std::fprintf(file, "</Camera Track>\n");
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        std::fprintf(stderr, "ERROR: zel_make_sample can not write %s\n", path.c_str());
-        std::error_code error;
-        std::filesystem::remove(ScratchName(path), error);
-        return false;
+    zelio::ProjectFileStyle style;
+    style.comment = std::string("camera track project file (") + comment + ")";
+    std::string reason;
+    if (!zelio::WriteProjectFile(path, project, style, &reason)) {
+        return CannotWrite(path, reason);
     }
-    return Publish(path);
+    return true;
 }
 
 // A camera turned by angle (radians) about the unit axis (in camera coordinates) and moved to

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "io/byteorder.h"
+#include "io/projectfile.h"
+#include "io/writewhole.h"
+
 namespace {
 
 // splitmix64: small, fast and the same everywhere.
@@ -28,87 +32,29 @@ class Random {
     uint64_t state_;
 };
 
-// Buffered writer that counts the bytes it writes.
-class Output {
-  public:
-    explicit Output(FILE* file) : file_(file) { buffer_.reserve(kFlushAt + 4096); }
-    ~Output() { Flush(); }
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
-
-    template <class... Args>
-    void Print(const char* format, Args... args) {
-        char text[256];
-        const int n = std::snprintf(text, sizeof text, format, args...);
-        if (n > 0) {
-            buffer_.insert(buffer_.end(), text, text + std::min(n, kMaxPiece));
-        }
-        if (buffer_.size() >= kFlushAt) {
-            Flush();
-        }
-    }
-    void Write(const char* text) { Print("%s", text); }
-    void Flush() {
-        if (!buffer_.empty() &&
-            std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-            failed_ = true;
-        }
-        bytes_ += static_cast<int64_t>(buffer_.size());
-        buffer_.clear();
-    }
-    bool Failed() const { return failed_; }
-    int64_t Bytes() const { return bytes_; }
-
-  private:
-    static constexpr size_t kFlushAt = 1 << 20;
-    static constexpr int kMaxPiece = 255;
-    FILE* file_;
-    std::vector<char> buffer_;
-    int64_t bytes_ = 0;
-    bool failed_ = false;
-};
-
-void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
-}
-
 // A 24-bit bottom-up BMP with a colour gradient, built byte by byte.
 bool WriteReferenceBmp(const std::string& path, int width, int height) {
     const int rowBytes = (width * 3 + 3) / 4 * 4;
     const uint32_t pixelBytes = static_cast<uint32_t>(rowBytes * height);
-    std::vector<unsigned char> bytes;
-    bytes.push_back('B');
-    bytes.push_back('M');
-    PutLE(bytes, 54 + pixelBytes, 4);
-    PutLE(bytes, 0, 4);
-    PutLE(bytes, 54, 4);
-    PutLE(bytes, 40, 4);
-    PutLE(bytes, static_cast<uint32_t>(width), 4);
-    PutLE(bytes, static_cast<uint32_t>(height), 4);
-    PutLE(bytes, 1, 2);
-    PutLE(bytes, 24, 2);
-    PutLE(bytes, 0, 4);
-    PutLE(bytes, pixelBytes, 4);
-    PutLE(bytes, 2835, 4);
-    PutLE(bytes, 2835, 4);
-    PutLE(bytes, 0, 4);
-    PutLE(bytes, 0, 4);
+    std::string bytes = "BM";
+    for (uint32_t field : {54 + pixelBytes, 0u, 54u, 40u, static_cast<uint32_t>(width),
+                           static_cast<uint32_t>(height)}) {
+        zelio::AppendLe(bytes, field, 4);
+    }
+    zelio::AppendLe(bytes, 1, 2);   // planes
+    zelio::AppendLe(bytes, 24, 2);  // bits per pixel
+    for (uint32_t field : {0u, pixelBytes, 2835u, 2835u, 0u, 0u}) {
+        zelio::AppendLe(bytes, field, 4);
+    }
     for (int y = 0; y < height; y++) {
         for (int x = 0; x < width; x++) {
-            bytes.push_back(static_cast<unsigned char>(255 * x / width));   // blue
-            bytes.push_back(static_cast<unsigned char>(255 * y / height));  // green
-            bytes.push_back(128);                                           // red
+            bytes.push_back(static_cast<char>(255 * x / width));   // blue
+            bytes.push_back(static_cast<char>(255 * y / height));  // green
+            bytes.push_back(static_cast<char>(128));               // red
         }
-        bytes.resize(bytes.size() + static_cast<size_t>(rowBytes - width * 3), 0);
+        bytes.resize(bytes.size() + static_cast<size_t>(rowBytes - width * 3), '\0');
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
+    return zelio::WriteBytesWhole(path, bytes.data(), bytes.size(), nullptr);
 }
 
 // World-to-camera pose of frame i: the camera centre moves along +x and the camera turns
@@ -144,13 +90,9 @@ bool Fail(const std::string& what) {
 }
 
 bool WriteInfo(const std::string& path, const SyntheticProjectInfo& info) {
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        return false;
-    }
-    std::fprintf(file, "%lld %lld\n", static_cast<long long>(info.fileBytes),
-                 static_cast<long long>(info.observations));
-    return std::fclose(file) == 0;
+    const std::string text =
+        std::to_string(info.fileBytes) + " " + std::to_string(info.observations) + "\n";
+    return zelio::WriteBytesWhole(path, text.data(), text.size(), nullptr);
 }
 
 bool ReadInfo(const std::string& path, SyntheticProjectInfo* info) {
@@ -165,6 +107,76 @@ bool ReadInfo(const std::string& path, SyntheticProjectInfo* info) {
     info->fileBytes = bytes;
     info->observations = observations;
     return ok;
+}
+
+// Writes the project's text to file in pieces of about a megabyte; counts its bytes and
+// observations into result. False when a piece could not be written.
+bool WriteProjectText(FILE* file, const SyntheticProjectOptions& options,
+                      SyntheticProjectInfo& result) {
+    const double f = 0.9 * options.imageWidth;
+    const double cx = 0.5 * options.imageWidth;
+    const double cy = 0.5 * options.imageHeight;
+    std::vector<Pose> poses;
+    poses.reserve(static_cast<size_t>(options.frames));
+    for (int i = 0; i < options.frames; i++) {
+        poses.push_back(FramePose(i));
+    }
+    zelio::ProjectFileStyle style;
+    style.comment = "camera track project file (synthetic: " + std::to_string(options.frames) +
+                    " frames, " + std::to_string(options.tracks) + " tracks)";
+    style.intrinsics = {'f', 6};
+    style.extraIntrinsics = {1.0};
+    style.points = {'g', 10};
+    style.observations = {'f', 6};
+    style.poses = {'g', 10};
+    zelio::ProjectFileWriter out(style);
+    bool written = true;
+    auto flush = [&](size_t atLeast) {
+        std::string& text = out.Text();
+        if (text.size() >= atLeast && !text.empty()) {
+            written = written && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+            result.fileBytes += static_cast<int64_t>(text.size());
+            text.clear();
+        }
+    };
+    out.Begin("./images/frame0000.bmp", 0, 1, options.frames - 1);
+    out.Intrinsics(f, f, cx, cy, 0.0);
+    Random random(options.seed);
+    const int maxLength = std::min(2 * options.meanObservations - 1, options.frames);
+    out.BeginTracks(static_cast<size_t>(options.tracks));
+    for (int id = 0; id < options.tracks; id++) {
+        const int count = 1 + random.Below(maxLength);
+        const int first = random.Below(options.frames - count + 1);
+        // A point in front of the middle frame of the track.
+        const int middle = first + count / 2;
+        const double Z = random.Range(5.0, 60.0);
+        const double X = 0.02 * middle + random.Range(-0.5, 0.5) * Z * options.imageWidth / f;
+        const double Y = 0.001 * middle + random.Range(-0.5, 0.5) * Z * options.imageHeight / f;
+        const int roll = random.Below(100);
+        const int status = roll < 85 ? 0 : roll < 90 ? 1 : roll < 95 ? 3 : -1;
+        const double point[3] = {X, Y, Z};
+        out.TrackHead(static_cast<size_t>(count), id, status, point);
+        for (int j = 0; j < count; j++) {
+            const Pose& p = poses[static_cast<size_t>(first + j)];
+            double c[3];
+            for (int r = 0; r < 3; r++) {
+                c[r] = p.R[r][0] * X + p.R[r][1] * Y + p.R[r][2] * Z + p.t[r];
+            }
+            const double x = f * c[0] / c[2] + cx + random.Range(-0.5, 0.5);
+            const double y = f * c[1] / c[2] + cy + random.Range(-0.5, 0.5);
+            out.Observation(first + j, x, y);
+        }
+        result.observations += count;
+        flush(size_t(1) << 20);
+    }
+    out.BeginCameras();
+    for (int i = 0; i < options.frames; i++) {
+        const Pose& p = poses[static_cast<size_t>(i)];
+        out.Camera(static_cast<size_t>(i), f, p.R, p.t);
+    }
+    out.End();
+    flush(0);
+    return written;
 }
 
 }  // namespace
@@ -187,82 +199,26 @@ bool WriteSyntheticProject(const std::string& dir, const SyntheticProjectOptions
         return Fail("cannot write " + result.referenceImage);
     }
 
-    const std::string temporary = result.projectPath + ".partial";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return Fail("cannot write " + temporary);
-    }
-    const double f = 0.9 * options.imageWidth;
-    const double cx = 0.5 * options.imageWidth;
-    const double cy = 0.5 * options.imageHeight;
-    std::vector<Pose> poses;
-    poses.reserve(static_cast<size_t>(options.frames));
-    for (int i = 0; i < options.frames; i++) {
-        poses.push_back(FramePose(i));
-    }
-    {
-        Output out(file);
-        out.Print("#camera track project file (synthetic: %d frames, %d tracks)\n", options.frames,
-                  options.tracks);
-        out.Print(
-            "<Image Sequence>\nSequence:./images/frame0000.bmp\nstart:0\nstep:1\nend:%d\n"
-            "</Image Sequence>\n",
-            options.frames - 1);
-        out.Print("<intrinsic parameter>\n%.6f %.6f %.6f %.6f %.6f %.6f\n</intrinsic parameter>\n",
-                  f, f, cx, cy, 0.0, 1.0);
-
-        Random random(options.seed);
-        const int maxLength = std::min(2 * options.meanObservations - 1, options.frames);
-        out.Print("<Feature Tracks>\n%d\n", options.tracks);
-        for (int id = 0; id < options.tracks; id++) {
-            const int count = 1 + random.Below(maxLength);
-            const int first = random.Below(options.frames - count + 1);
-            // A point in front of the middle frame of the track.
-            const int middle = first + count / 2;
-            const double Z = random.Range(5.0, 60.0);
-            const double X = 0.02 * middle + random.Range(-0.5, 0.5) * Z * options.imageWidth / f;
-            const double Y = 0.001 * middle + random.Range(-0.5, 0.5) * Z * options.imageHeight / f;
-            const int roll = random.Below(100);
-            const int status = roll < 85 ? 0 : roll < 90 ? 1 : roll < 95 ? 3 : -1;
-            out.Print("%d %d %d %.10g %.10g %.10g\n", count, id, status, X, Y, Z);
-            for (int j = 0; j < count; j++) {
-                const Pose& p = poses[static_cast<size_t>(first + j)];
-                double c[3];
-                for (int r = 0; r < 3; r++) {
-                    c[r] = p.R[r][0] * X + p.R[r][1] * Y + p.R[r][2] * Z + p.t[r];
-                }
-                const double x = f * c[0] / c[2] + cx + random.Range(-0.5, 0.5);
-                const double y = f * c[1] / c[2] + cy + random.Range(-0.5, 0.5);
-                out.Print("%d %.6f %.6f\n", first + j, x, y);
-            }
-            result.observations += count;
+    auto write = [&](const std::string& partial, std::string* reason) {
+        FILE* file = zelio::OpenForWriting(partial, reason);
+        if (file == nullptr) {
+            return false;
         }
-        out.Write("</Feature Tracks>\n<Camera Track>\n");
-        for (int i = 0; i < options.frames; i++) {
-            const Pose& p = poses[static_cast<size_t>(i)];
-            out.Print("<FRAME%d>\n%.10g\n", i, f);
-            for (int r = 0; r < 3; r++) {
-                out.Print("%.10g %.10g %.10g %.10g\n", p.R[r][0], p.R[r][1], p.R[r][2], p.t[r]);
-            }
-            out.Print("</FRAME%d>\n", i);
+        const bool written = WriteProjectText(file, options, result);
+        if (!zelio::CloseWritten(file, partial, reason) || !written) {
+            *reason = "cannot write " + partial;
+            return false;
         }
-        out.Write("</Camera Track>\n");
-        out.Flush();
-        result.fileBytes = out.Bytes();
-        if (out.Failed()) {
-            std::fclose(file);
-            return Fail("cannot write " + temporary);
+        // The figures go first: a project.txt only appears complete and with them.
+        if (!WriteInfo(dir + "/project.info", result)) {
+            *reason = "cannot write " + dir + "/project.info";
+            return false;
         }
-    }
-    if (std::fclose(file) != 0) {
-        return Fail("cannot write " + temporary);
-    }
-    if (!WriteInfo(dir + "/project.info", result)) {
-        return Fail("cannot write " + dir + "/project.info");
-    }
-    std::filesystem::rename(temporary, result.projectPath, error);
-    if (error) {
-        return Fail("cannot rename " + temporary);
+        return true;
+    };
+    std::string reason;
+    if (!zelio::WriteWhole(result.projectPath, write, &reason)) {
+        return Fail(reason);
     }
     if (info != nullptr) {
         *info = result;

@@ -31,6 +31,8 @@
 #include <malloc.h>
 #endif
 
+#include "io/depthfile.h"
+#include "io/depthformats.h"
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
@@ -115,8 +117,28 @@ struct RecoverArgs {
     bool plan = false;
     bool resume = false;
     bool clean = false;
+    bool pfm = false;    // --depth-format pfm
+    bool png16 = false;  // --depth-format png16
     std::string project;
 };
+
+// "raw", "pfm" and "png16", comma-separated: the formats of --depth-format.
+bool ParseDepthFormats(const char* value, RecoverArgs& args) {
+    const std::string list = value;
+    for (size_t start = 0;;) {
+        const size_t comma = list.find(',', start);
+        const std::string name = list.substr(start, comma - start);
+        if (name == "pfm" || name == "png16") {
+            (name == "pfm" ? args.pfm : args.png16) = true;
+        } else if (name != "raw") {
+            return false;
+        }
+        if (comma == std::string::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
+}
 
 // Reads the command line into args: the stage options from their table (stages/options.h), the
 // run's own after them. Returns -1 to go on, or the exit status to end with (0 after --help, 2
@@ -176,6 +198,12 @@ int ParseArguments(int argc, const char* const argv[], RecoverArgs& args) {
               "of them are halo (beyond the frames) and which maps are read\n"
               "(with --until: those of the groups before taken as made);\n"
               "compute nothing");
+    line.Custom(
+        "--depth-format", "LIST", [&args](const char* v) { return ParseDepthFormats(v, args); },
+        "also write each frame's depth as pfm (DATA/_depth<i>.pfm, the\n"
+        "disparities as floats) and/or png16 (DATA/_depth<i>_16.png,\n"
+        "depth as 16-bit integers): a comma-separated list, or the\n"
+        "option repeated; raw (DATA/_depth<i>.raw) is always written");
     line.Flag("--resume", &args.resume,
               "go on from the manifest of an earlier run with the same options\n"
               "(DATA/manifest.txt; DATA/manifest_<stage>_<A>_<B>.txt for a\n"
@@ -192,6 +220,9 @@ int ParseArguments(int argc, const char* const argv[], RecoverArgs& args) {
         return line.Usage("no project file given");
     }
     args.project = positional[0];
+    if (args.png16 && !zelio::CanWritePng()) {
+        return line.Usage(std::string("--depth-format png16: ") + zelio::NoPngReason());
+    }
     if (args.spanFirst >= 0 && args.stage.empty() && !args.clean) {
         return line.Usage("--span needs --stage");
     }
@@ -342,6 +373,42 @@ void PrintPlan(const char* name, const ZelStagePlan& plan, int first, int last,
         }
         std::printf("\n");
     }
+}
+
+// Writes the depth file of each frame first..last that has one again in the formats of
+// --depth-format, beside it. False after an error line for each file that could not be written.
+bool WriteDepthFormats(const RecoverArgs& args, CZelVideoSequence& sequence, int first, int last) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    bool ok = true;
+    for (int i = first; i <= last && (args.pfm || args.png16); i++) {
+        const int index = sequence.GetFrame(i)->index;
+        const std::string raw = zelio::DepthFilePath(CZelVideoFrame::dataDir, index);
+        std::error_code ec;
+        if (!std::filesystem::exists(raw, ec)) {
+            continue;  // the stages' summary names the frame
+        }
+        std::vector<float> values;
+        std::string error;
+        if (!zelio::ReadDepthFile(raw, "depth file", i, W, H, values, &error)) {
+            std::fprintf(stderr, "zel_recover: ERROR: %s\n", error.c_str());
+            ok = false;
+            continue;
+        }
+        for (const zelio::DepthFormat format :
+             {zelio::DepthFormat::kPfm, zelio::DepthFormat::kPng16}) {
+            const bool pfm = format == zelio::DepthFormat::kPfm;
+            const std::string path = zelio::DepthFilePath(CZelVideoFrame::dataDir, index, format);
+            if ((pfm && args.pfm && !zelio::WritePfm(path, W, H, values, &error)) ||
+                (!pfm && args.png16 &&
+                 !zelio::WriteDepthPng16(path, W, H, values, nullptr, &error))) {
+                std::fprintf(stderr, "zel_recover: ERROR: Can not write %s: %s\n", path.c_str(),
+                             error.c_str());
+                ok = false;
+            }
+        }
+    }
+    return ok;
 }
 
 }  // namespace
@@ -574,6 +641,11 @@ int main(int argc, char** argv) {
                      manifestPath.c_str());
         return 1;
     }
+    // The other formats once the depth files are there (not after a group that stops short of
+    // a stage's end).
+    const bool depthWritten = args.until.empty() || args.until == "init" || args.until == "bo";
+    const bool formatsWritten =
+        !depthWritten || WriteDepthFormats(args, sequence, firstFrame, lastFrame);
     const ZelStageReport& report = stages.GetReport();
     if (report.Clean()) {
         // The kept maps of complete stages are no longer needed; the manifest stays, so that a
@@ -593,11 +665,11 @@ int main(int argc, char** argv) {
             if (groupOnly) {
                 manifest.DiscardOwn(StepsReadBefore(args.until, options.passes));
             }
-            return 0;
+            return formatsWritten ? 0 : 1;
         }
         std::error_code ignored;
         std::filesystem::remove(workDir, ignored);  // only when empty
-        return 0;
+        return formatsWritten ? 0 : 1;
     }
     std::fflush(stdout);
     for (const std::string& line : report.refusedRuns) {

@@ -13,9 +13,9 @@
 #include <system_error>
 
 #include "interop/colmap_project.h"
+#include "io/writewhole.h"
 #include "tools/frontend.h"
 #include "tools/toolsupport.h"
-#include "util/writewhole.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -487,7 +487,7 @@ bool OnPath(const std::string& program) {
 }
 
 bool WriteText(const std::string& path, const std::string& text, std::string& error) {
-    return zelutil::WriteBytesWhole(path, text.data(), text.size(), &error);
+    return zelio::WriteBytesWhole(path, text.data(), text.size(), &error);
 }
 
 std::string ReadSmallFile(const std::string& path) {

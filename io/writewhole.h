@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-namespace zelutil {
+namespace zelio {
 
 // The temporary name used while `path` is being written.
 inline std::string PartialName(const std::string& path) {
@@ -86,4 +86,4 @@ inline bool WriteBytesWhole(const std::string& path, const void* bytes, size_t s
     return WriteWhole(path, write, error);
 }
 
-}  // namespace zelutil
+}  // namespace zelio
