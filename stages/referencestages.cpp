@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -357,6 +358,7 @@ struct Worker {
     float floor = kVarianceFloor;  // variance floor of the window correlation, grey levels squared
     std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
     std::vector<float> colJ, colJJ, colIJ;
+    std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
@@ -372,6 +374,9 @@ struct Worker {
 // the window sums.
 void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost) {
     const size_t Ws = static_cast<size_t>(W);
+    w.rowJ.resize(Ws);
+    w.rowJJ.resize(Ws);
+    w.rowIJ.resize(Ws);
     w.colJ.assign(Ws, 0.0f);
     w.colJJ.assign(Ws, 0.0f);
     w.colIJ.assign(Ws, 0.0f);
@@ -400,6 +405,8 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
                 addRow(y - r - 1, -1.0f);
             }
         }
+        // The window sums along the row: a running sum, kept per pixel so that the correlation
+        // below runs without branches and vectorises.
         float hJ = 0.0f;
         float hJJ = 0.0f;
         float hIJ = 0.0f;
@@ -408,7 +415,9 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
             hJJ += cJJ[x];
             hIJ += cIJ[x];
         }
-        const size_t row = static_cast<size_t>(y) * Ws;
+        float* sJ = w.rowJ.data();
+        float* sJJ = w.rowJJ.data();
+        float* sIJ = w.rowIJ.data();
         for (int x = 0; x < W; x++) {
             if (x > 0) {
                 if (x + r < W) {
@@ -422,20 +431,31 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
                     hIJ -= cIJ[x - r - 1];
                 }
             }
-            const size_t p = row + static_cast<size_t>(x);
-            if (!w.valid[p]) {
-                continue;
+            sJ[x] = hJ;
+            sJJ[x] = hJJ;
+            sIJ[x] = hIJ;
+        }
+        const size_t row = static_cast<size_t>(y) * Ws;
+        const uint8_t* valid = &w.valid[row];
+        const float* invCount = &w.invCount[row];
+        const float* meanI = &w.meanI[row];
+        const float* invSdI = &w.invSdI[row];
+        const float* geo = geometric ? &w.geo[row] : nullptr;
+        const float floor = w.floor;
+        float* out = &cost[row];
+        for (int x = 0; x < W; x++) {
+            const float inv = invCount[x];
+            const float mJ = sJ[x] * inv;
+            const float vJ = std::max(sJJ[x] * inv - mJ * mJ, 0.0f);
+            const float cov = sIJ[x] * inv - meanI[x] * mJ;
+            const float ncc = cov * invSdI[x] / std::sqrt(vJ + floor);
+            const float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
+            out[x] = valid[x] ? c : out[x];
+        }
+        if (geo != nullptr) {
+            for (int x = 0; x < W; x++) {
+                out[x] = valid[x] ? out[x] + kGeoWeight * geo[x] : out[x];
             }
-            const float inv = w.invCount[p];
-            const float mJ = hJ * inv;
-            const float vJ = std::max(hJJ * inv - mJ * mJ, 0.0f);
-            const float cov = hIJ * inv - w.meanI[p] * mJ;
-            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + w.floor);
-            float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
-            if (geometric) {
-                c += kGeoWeight * w.geo[p];
-            }
-            cost[p] = c;
         }
     }
 }
@@ -451,6 +471,8 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     const size_t K = fs.nb.size();
     w.nbCost.resize(K);
     w.J.resize(n);
+    w.rowU.resize(static_cast<size_t>(W));
+    w.rowV.resize(static_cast<size_t>(W));
     w.valid.resize(n);
     if (w.wideR > 0) {
         w.valid2.resize(n);
@@ -485,36 +507,46 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             const size_t row = static_cast<size_t>(y) * W;
             const float* dsp = &disparity[row];
             float* J = &w.J[row];
-            uint8_t* valid = &w.valid[row];
+            float* U = w.rowU.data();
+            float* V = w.rowV.data();
+            // The projections and whether the whole window (radius m, cut at the reference's own
+            // border) lands inside the neighbour's picture: samples clamped at its border would
+            // corrupt the correlation. Without branches, so that the compiler vectorises it.
+            auto project = [&](float m, uint8_t* valid) {
+                const float top = std::min(m, yf);
+                const float bottom = maxV - std::min(m, maxV - yf);
+                for (int x = 0; x < W; x++) {
+                    const float xf = static_cast<float>(x);
+                    const float d = dsp[x];
+                    const float q2 = m6 * xf + b2 + d * e2;
+                    // & rather than &&: no branches.
+                    const bool ok = (q2 > 1e-6f) & (std::fabs(d) <= FLT_MAX);
+                    const float inv = 1.0f / (ok ? q2 : 1.0f);
+                    const float u = ok ? (m0 * xf + b0 + d * e0) * inv : -1.0f;
+                    const float v = ok ? (m3 * xf + b1 + d * e1) * inv : -1.0f;
+                    U[x] = u;
+                    V[x] = v;
+                    valid[x] = static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
+                                                    (u <= maxU - std::min(m, maxU - xf)) &
+                                                    (v <= bottom));
+                }
+            };
+            if (w.wideR > 0) {
+                project(static_cast<float>(w.wideR), &w.valid2[row]);
+            }
+            const uint8_t* valid = &w.valid[row];
+            project(static_cast<float>(r), &w.valid[row]);
             for (int x = 0; x < W; x++) {
-                const float xf = static_cast<float>(x);
-                const float d = dsp[x];
-                const float q2 = m6 * xf + b2 + d * e2;
-                float u = -1.0f;
-                float v = -1.0f;
-                if (q2 > 1e-6f && std::isfinite(d)) {
-                    const float inv = 1.0f / q2;
-                    u = (m0 * xf + b0 + d * e0) * inv;
-                    v = (m3 * xf + b1 + d * e1) * inv;
-                }
-                // The whole window (radius m, cut at the reference's own border) must land inside
-                // the neighbour's picture: samples clamped at its border would corrupt the
-                // correlation.
-                auto fits = [&](float m) {
-                    return u >= std::min(m, xf) && v >= std::min(m, yf) &&
-                           u <= maxU - std::min(m, maxU - xf) && v <= maxV - std::min(m, maxV - yf);
-                };
-                const bool inside = fits(static_cast<float>(r));
-                valid[x] = inside ? 1 : 0;
-                if (w.wideR > 0) {
-                    w.valid2[row + x] = fits(static_cast<float>(w.wideR)) ? 1 : 0;
-                }
-                const float s = g.Sample(u, v);
-                J[x] = s;
-                if (geometric) {
+                J[x] = g.Sample(U[x], V[x]);
+            }
+            if (geometric) {
+                for (int x = 0; x < W; x++) {
+                    const float xf = static_cast<float>(x);
+                    const float d = dsp[x];
                     float penalty = 1.0f;
-                    if (inside && map != nullptr && map->dspImg != nullptr) {
-                        const double seen = map->GetDisparity(u, v);
+                    if (valid[x] && map != nullptr && map->dspImg != nullptr) {
+                        const float q2 = m6 * xf + b2 + d * e2;
+                        const double seen = map->GetDisparity(U[x], V[x]);
                         const double predicted = d / q2;
                         if (std::isfinite(seen)) {
                             const double tol = std::max(kGeoTolerance * predicted, sw.step);
@@ -803,7 +835,11 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vec
 struct FrameTimes {
     double costVolume = 0.0;
     double aggregation = 0.0;
+    double refinement = 0.0;
+    double checks = 0.0;
     double samples = 0.0;
+    double refineSamples = 0.0;
+    double checkSamples = 0.0;
 };
 
 // The plane sweep of one frame, then aggregation: the disparity of every pixel.
@@ -889,12 +925,13 @@ void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector
 // Continuous refinement: around each pixel's disparity, evaluate the combined cost at nine
 // offsets (every pixel of the window warped at its own disparity plus the offset, which follows
 // slanted surfaces) and move to the parabola's minimum; three rounds, each finer.
-void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
-            std::vector<float>& disparity) {
+double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
+              std::vector<float>& disparity) {
     const size_t n = disparity.size();
     const size_t K = fs.nb.size();
+    double samples = 0.0;
     if (K == 0) {
-        return;
+        return samples;
     }
     std::vector<float> scratch(K + 1);
     std::vector<float> hyp(n);
@@ -912,7 +949,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
             for (size_t p = 0; p < n; p++) {
                 hyp[p] = static_cast<float>(base[p] + off);
             }
-            NeighbourCosts(fs, hyp, geometric, sw, r, w);
+            samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
             for (size_t p = 0; p < n; p++) {
                 cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
             }
@@ -940,6 +977,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
         // Quarter, sixteenth, then thirty-second of a level.
         stepSize /= round == 0 ? 4.0 : 2.0;
     }
+    return samples;
 }
 
 // Counts the neighbours (with maps) that confirm and that contradict each pixel's disparity.
@@ -947,9 +985,10 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
 // there.
 // With `fused`, also sums per pixel the disparities that the confirming neighbours give back
 // (the pixel's disparity scaled by what the neighbour sees over what it should see).
-void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
-                 std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
-                 std::vector<double>* fused = nullptr) {
+double Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
+                   std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
+                   std::vector<double>* fused = nullptr) {
+    double samples = 0.0;
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -984,6 +1023,7 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const 
                 }
                 const double predicted = d / q2;
                 const double seen = map->GetDisparity(u, v);
+                samples += 1.0;
                 if (!std::isfinite(seen)) {
                     continue;
                 }
@@ -1000,6 +1040,7 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const 
             }
         }
     }
+    return samples;
 }
 
 // Along each of `lines` lines of `length` pixels (line k starts at k * lineStep, its pixels are
@@ -1489,8 +1530,12 @@ class StageRun {
         std::lock_guard<std::mutex> lock(reportMutex);
         times.costVolume += ft.costVolume;
         times.aggregation += ft.aggregation;
-        times.rest += total - ft.costVolume - ft.aggregation;
+        times.refinement += ft.refinement;
+        times.checks += ft.checks;
+        times.rest += total - ft.costVolume - ft.aggregation - ft.refinement - ft.checks;
         times.samples += ft.samples;
+        times.refineSamples += ft.refineSamples;
+        times.checkSamples += ft.checkSamples;
     }
 
     // Keeps frame i's result of a step in the journal (when there is one).
@@ -1675,6 +1720,8 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
             const int i = step.compute[static_cast<size_t>(k)];
             run.TakeOwn(previous, i, nullptr);
             run.AcquireMaps(i);
+            const Clock::time_point tc = Clock::now();
+            double checkSamples = 0.0;
             std::vector<float>& map = run.Map(i);
             std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
             if (map.size() == n) {
@@ -1694,7 +1741,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
                 std::vector<double> fused;
-                Consistency(fs, map, run.sweep, agree, disagree, &fused);
+                checkSamples += Consistency(fs, map, run.sweep, agree, disagree, &fused);
                 std::vector<uint8_t> contradicted(n, 0);
                 for (size_t p = 0; p < n; p++) {
                     contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
@@ -1713,7 +1760,8 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     FillUnreliable(W, H, standing, filled);
                     std::vector<uint8_t> agreeFilled;
                     std::vector<uint8_t> disagreeFilled;
-                    Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                    checkSamples +=
+                        Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
                     for (size_t p = 0; p < n; p++) {
                         if (contradicted[p] && std::isfinite(filled[p]) &&
                             (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
@@ -1737,6 +1785,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     }
                 }
             }
+            const Clock::time_point tk = Clock::now();
             run.ReleaseMaps(i);
             run.Keep(step.name.c_str(), i, map, &confirmedHere);
             if (run.OnDisk()) {
@@ -1744,7 +1793,10 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t>().swap(confirmedHere);
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
-            run.times.rest += Seconds(t0);
+            const double checks = std::chrono::duration<double>(tk - tc).count();
+            run.times.checks += checks;
+            run.times.checkSamples += checkSamples;
+            run.times.rest += Seconds(t0) - checks;
         },
         run.stop);
     run.EndPhase();
@@ -1819,7 +1871,9 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
             std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
             run.TakeOwn(previous, i, &mask);
             std::vector<float>& map = run.Map(i);
+            const Clock::time_point tp = Clock::now();
             FitPlanes(run, i, map, mask, loading);
+            const double planeFit = Seconds(tp);
             const bool written = run.Output(
                 i, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), mask, labelType);
             if (run.OnDisk()) {
@@ -1834,13 +1888,19 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
                 run.journal->MarkDone(step.name, i);
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
-            run.times.rest += Seconds(t0);
+            run.times.planeFit += planeFit;
+            run.times.rest += Seconds(t0) - planeFit;
         },
         run.stop);
     total.costVolume += run.times.costVolume;
     total.aggregation += run.times.aggregation;
+    total.refinement += run.times.refinement;
+    total.checks += run.times.checks;
+    total.planeFit += run.times.planeFit;
     total.rest += run.times.rest;
     total.samples += run.times.samples;
+    total.refineSamples += run.times.refineSamples;
+    total.checkSamples += run.times.checkSamples;
     total.pixelLevels += pixelLevels;
     total.imageLoads += run.loads;
 }
@@ -2127,11 +2187,13 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             run.AcquireMaps(i);
             std::vector<float>& map = run.Map(i);
             FrameSet fs = run.Open(i, options.refineNeighbours);
+            FrameTimes ft;
             if (!map.empty() && !Unusable(fs)) {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
-                Consistency(fs, map, run.sweep, agree, disagree);
+                const Clock::time_point tc = Clock::now();
+                ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
                 std::vector<uint8_t> reliable(map.size());
                 for (size_t p = 0; p < map.size(); p++) {
                     // Confirmed by a neighbour and contradicted by no more than confirm it: the
@@ -2140,17 +2202,20 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                     reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
                 }
                 FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
+                const Clock::time_point tr = Clock::now();
+                ft.checks += std::chrono::duration<double>(tr - tc).count();
                 PrepareReference(fs, rr, w);
                 PrepareWide(fs, options.wideRadius, w);
-                Refine(fs, run.sweep, false, rr, w, map);
+                ft.refineSamples += Refine(fs, run.sweep, false, rr, w, map);
                 w.wideR = 0;
+                ft.refinement += Seconds(tr);
             }
             run.Close(fs);
             run.ReleaseMaps(i);
             run.Keep("refine", i, map, nullptr);
             run.Drop(i);
             const double seconds = Seconds(t0);
-            run.AddTimes(FrameTimes(), seconds);
+            run.AddTimes(ft, seconds);
             run.Report("init", done, total, i,
                        sweepSeconds[static_cast<size_t>(i - sFirst)] + seconds);
         },
@@ -2242,9 +2307,13 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                     SweepFrame(fs, run.sweep, true, r, w, map, ft);
                     // Pixels that no neighbour sees at their disparity got it from the
                     // aggregation alone: they take it from the seen pixels beside them instead.
+                    const Clock::time_point tc = Clock::now();
                     FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
+                    const Clock::time_point tr = Clock::now();
+                    ft.checks += std::chrono::duration<double>(tr - tc).count();
                     PrepareReference(fs, rr, w);
-                    Refine(fs, run.sweep, true, rr, w, map);
+                    ft.refineSamples += Refine(fs, run.sweep, true, rr, w, map);
+                    ft.refinement += Seconds(tr);
                 }
                 run.Close(fs);
                 run.ReleaseMaps(i);
