@@ -362,6 +362,10 @@ struct Worker {
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
+    // CombineAll's sorting network for the current view count, and its block of costs.
+    size_t networkViews = 0;
+    std::vector<std::pair<int, int>> network;
+    std::vector<float> sortBlock;
     // The wide window used where the reference is weakly textured (wideR > 0).
     int wideR = 0;
     std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
@@ -584,40 +588,81 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     return samples;
 }
 
-// The neighbours' costs at pixel p combined so that views where the pixel is hidden or outside
-// the picture do not dominate: views it falls outside of do not count, and of the others the
-// best three quarters are averaged. `worst` when no view sees the pixel.
-float Combine(const Worker& w, size_t p, size_t K, float worst, float* scratch) {
-    size_t seen = 0;
-    for (size_t j = 0; j < K; j++) {
-        const float c = w.nbCost[j][p];
-        if (c >= kOutside) {
-            continue;
+// The comparators of a network that sorts `count` values (Batcher's odd-even merge sort for the
+// next power of two; comparators that reach past `count` are left out: positions there would
+// hold values larger than every other, which no comparator moves).
+std::vector<std::pair<int, int>> SortingNetwork(int count) {
+    int size = 1;
+    while (size < count) {
+        size <<= 1;
+    }
+    std::vector<std::pair<int, int>> pairs;
+    for (int p = 1; p < size; p <<= 1) {
+        for (int k = p; k >= 1; k >>= 1) {
+            for (int j = k % p; j + k < size; j += 2 * k) {
+                for (int i = 0; i < std::min(k, size - j - k); i++) {
+                    const int a = i + j;
+                    const int b = i + j + k;
+                    if (a / (2 * p) == b / (2 * p) && b < count) {
+                        pairs.emplace_back(a, b);
+                    }
+                }
+            }
         }
-        size_t k = seen++;
-        while (k > 0 && scratch[k - 1] > c) {
-            scratch[k] = scratch[k - 1];
-            k--;
+    }
+    return pairs;
+}
+
+// The neighbours' costs of every pixel combined so that views where the pixel is hidden or
+// outside the picture do not dominate: views it falls outside of do not count, and of the others
+// the best three quarters are averaged (summed in ascending order); `worst` where no view sees
+// the pixel. The costs of a block of pixels are sorted by a sorting network (minima and maxima
+// across the block, which vectorise), where the views that do not see a pixel sort to the end.
+void CombineAll(Worker& w, size_t K, float worst, float* out) {
+    const size_t n = w.nbCost[0].size();
+    if (w.networkViews != K) {
+        w.network = SortingNetwork(static_cast<int>(K));
+        w.networkViews = K;
+    }
+    const size_t kBlock = 64;
+    w.sortBlock.resize(K * kBlock);
+    float* v = w.sortBlock.data();
+    for (size_t p0 = 0; p0 < n; p0 += kBlock) {
+        const size_t B = std::min(kBlock, n - p0);
+        for (size_t j = 0; j < K; j++) {
+            std::copy(&w.nbCost[j][p0], &w.nbCost[j][p0] + B, v + j * kBlock);
         }
-        scratch[k] = c;
+        for (const std::pair<int, int>& c : w.network) {
+            float* a = v + static_cast<size_t>(c.first) * kBlock;
+            float* b = v + static_cast<size_t>(c.second) * kBlock;
+            for (size_t q = 0; q < B; q++) {
+                const float lo = std::min(a[q], b[q]);
+                const float hi = std::max(a[q], b[q]);
+                a[q] = lo;
+                b[q] = hi;
+            }
+        }
+        for (size_t q = 0; q < B; q++) {
+            int seen = 0;
+            for (size_t j = 0; j < K; j++) {
+                seen += v[j * kBlock + q] < kOutside ? 1 : 0;
+            }
+            const int keep = std::max(1, (3 * seen + 2) / 4);
+            float s = 0.0f;
+            for (int j = 0; j < keep; j++) {
+                s += v[static_cast<size_t>(j) * kBlock + q];
+            }
+            out[p0 + q] = seen == 0 ? worst : s / static_cast<float>(keep);
+        }
     }
-    if (seen == 0) {
-        return worst;
-    }
-    const size_t keep = std::max<size_t>(1, (3 * seen + 2) / 4);
-    float s = 0.0f;
-    for (size_t j = 0; j < keep; j++) {
-        s += scratch[j];
-    }
-    return s / static_cast<float>(keep);
 }
 
 // Up to this many views the best three quarters leave out at most the two worst, which a
 // running maximum and second maximum find without sorting.
 const size_t kFastCombineViews = 8;
 
-// Combine for every pixel of one level at once, quantised onto the cost scale; the same result
-// as Combine (up to rounding) for K <= kFastCombineViews. The loops over pixels run without
+// CombineAll for every pixel of one level, quantised onto the cost scale; the same result (up to
+// rounding) for K <= kFastCombineViews. The loops over pixels run without
 // branches, so the compiler vectorises them.
 void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
     const size_t n = w.valid.size();
@@ -852,7 +897,7 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     const Clock::time_point t0 = Clock::now();
     std::vector<uint16_t> C(n * sw.L);
     std::vector<float> hyp(n);
-    std::vector<float> scratch(K + 1);
+    std::vector<float> combined(K > kFastCombineViews ? n : 0);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const float scale = static_cast<float>(kCostScale) / worst;
     // Levels go in blocks of 32: each block's costs are kept level by level and then written
@@ -870,8 +915,9 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
                 CombineLevel(w, K, worst, scale, out);
                 continue;
             }
+            CombineAll(w, K, worst, combined.data());
             for (size_t p = 0; p < n; p++) {
-                const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
+                const float c = combined[p];
                 out[p] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
             }
         }
@@ -933,7 +979,6 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
     if (K == 0) {
         return samples;
     }
-    std::vector<float> scratch(K + 1);
     std::vector<float> hyp(n);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const int kSteps = 9;
@@ -950,9 +995,7 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
                 hyp[p] = static_cast<float>(base[p] + off);
             }
             samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
-            for (size_t p = 0; p < n; p++) {
-                cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
-            }
+            CombineAll(w, K, worst, cost[static_cast<size_t>(k)].data());
         }
         for (size_t p = 0; p < n; p++) {
             // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
