@@ -370,7 +370,64 @@ struct Worker {
     int wideR = 0;
     std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
     std::vector<uint8_t> valid2, weak;
+    std::vector<float> hyp, combined;  // one level's (or offset's) hypotheses and combined costs
+    // Threads working on this worker's frame (when a phase has fewer frames than threads), and
+    // the workers of the helping threads: copies of this one's reference statistics.
+    int inner = 1;
+    int statsVersion = 0;
+    std::vector<std::unique_ptr<Worker>> helpers;
 };
+
+// Gives a helping worker the frame's reference statistics (when it does not have them yet).
+void ShareReference(const Worker& from, Worker& to) {
+    if (to.statsVersion == from.statsVersion) {
+        return;
+    }
+    to.floor = from.floor;
+    to.I = from.I;
+    to.meanI = from.meanI;
+    to.invSdI = from.invSdI;
+    to.count = from.count;
+    to.invCount = from.invCount;
+    to.wideR = from.wideR;
+    to.meanI2 = from.meanI2;
+    to.invSdI2 = from.invSdI2;
+    to.count2 = from.count2;
+    to.invCount2 = from.invCount2;
+    to.weak = from.weak;
+    to.statsVersion = from.statsVersion;
+}
+
+// Runs fn(k, worker) for k = 0 .. count - 1 on w.inner threads: the frame's own worker takes
+// k = 0, inner, 2 inner ..., helper t the k = t, t + inner, ... Each k's result depends on k
+// alone, so the thread count never changes a result.
+void ForEachInner(Worker& w, int count, const std::function<void(int, Worker&)>& fn) {
+    const int T = std::max(1, std::min(w.inner, count));
+    while (w.helpers.size() + 1 < static_cast<size_t>(T)) {
+        w.helpers.push_back(std::make_unique<Worker>());
+    }
+    std::vector<std::thread> pool;
+    for (int t = 1; t < T; t++) {
+        Worker& helper = *w.helpers[static_cast<size_t>(t - 1)];
+        ShareReference(w, helper);
+        pool.emplace_back([&fn, &helper, t, T, count] {
+            for (int k = t; k < count; k += T) {
+                fn(k, helper);
+            }
+        });
+    }
+    for (int k = 0; k < count; k += T) {
+        fn(k, w);
+    }
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
+// The threads that help each frame of a phase of `frames` frames run on `threads` threads.
+int InnerThreads(int threads, int frames) {
+    return frames >= threads ? 1 : threads / std::max(frames, 1);
+}
 
 // The window correlation of the warped picture w.J with the reference at every pixel whose
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
@@ -727,6 +784,7 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
+    w.statsVersion++;
     w.wideR = 0;
     w.I = fs.ref->v;
     const float noise = fs.ref->noise;
@@ -739,6 +797,7 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
 // the mask of pixels whose small window varies by less than kWeakTexture. After
 // PrepareReference; wideR 0 turns it off.
 void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
+    w.statsVersion++;
     w.wideR = wideR;
     if (wideR <= 0) {
         return;
@@ -896,8 +955,6 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     const size_t K = fs.nb.size();
     const Clock::time_point t0 = Clock::now();
     std::vector<uint16_t> C(n * sw.L);
-    std::vector<float> hyp(n);
-    std::vector<float> combined(K > kFastCombineViews ? n : 0);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const float scale = static_cast<float>(kCostScale) / worst;
     // Levels go in blocks of 32: each block's costs are kept level by level and then written
@@ -907,19 +964,24 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     std::vector<uint16_t> block(static_cast<size_t>(kBlock) * n);
     for (int l0 = 0; l0 < sw.L; l0 += kBlock) {
         const int count = std::min(kBlock, sw.L - l0);
-        for (int b = 0; b < count; b++) {
-            std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l0 + b)));
-            ft.samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
+        std::vector<double> samples(static_cast<size_t>(count), 0.0);
+        ForEachInner(w, count, [&](int b, Worker& tw) {
+            tw.hyp.assign(n, static_cast<float>(sw.Level(l0 + b)));
+            samples[static_cast<size_t>(b)] = NeighbourCosts(fs, tw.hyp, geometric, sw, r, tw);
             uint16_t* out = &block[static_cast<size_t>(b) * n];
             if (K <= kFastCombineViews) {
-                CombineLevel(w, K, worst, scale, out);
-                continue;
+                CombineLevel(tw, K, worst, scale, out);
+                return;
             }
-            CombineAll(w, K, worst, combined.data());
+            tw.combined.resize(n);
+            CombineAll(tw, K, worst, tw.combined.data());
             for (size_t p = 0; p < n; p++) {
-                const float c = combined[p];
+                const float c = tw.combined[p];
                 out[p] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
             }
+        });
+        for (double s : samples) {
+            ft.samples += s;
         }
         for (size_t p = 0; p < n; p++) {
             uint16_t* dst = &C[p * sw.L + l0];
@@ -979,7 +1041,6 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
     if (K == 0) {
         return samples;
     }
-    std::vector<float> hyp(n);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const int kSteps = 9;
     std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
@@ -989,13 +1050,18 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
         MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
-        for (int k = 0; k < kSteps; k++) {
+        std::vector<double> taken(static_cast<size_t>(kSteps), 0.0);
+        ForEachInner(w, kSteps, [&](int k, Worker& tw) {
             const double off = (k - kSteps / 2) * stepSize;
+            tw.hyp.resize(n);
             for (size_t p = 0; p < n; p++) {
-                hyp[p] = static_cast<float>(base[p] + off);
+                tw.hyp[p] = static_cast<float>(base[p] + off);
             }
-            samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
-            CombineAll(w, K, worst, cost[static_cast<size_t>(k)].data());
+            taken[static_cast<size_t>(k)] = NeighbourCosts(fs, tw.hyp, geometric, sw, r, tw);
+            CombineAll(tw, K, worst, cost[static_cast<size_t>(k)].data());
+        });
+        for (double t : taken) {
+            samples += t;
         }
         for (size_t p = 0; p < n; p++) {
             // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
@@ -2188,6 +2254,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 map.clear();
             } else {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
+                w.inner = InnerThreads(run.threads, static_cast<int>(sweepStep.compute.size()));
                 PrepareReference(fs, r, w);
                 SweepFrame(fs, run.sweep, false, r, w, map, ft);
             }
@@ -2233,6 +2300,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             FrameTimes ft;
             if (!map.empty() && !Unusable(fs)) {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
+                w.inner = InnerThreads(run.threads, total);
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
                 const Clock::time_point tc = Clock::now();
@@ -2346,6 +2414,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 map.clear();
                 if (!Unusable(fs)) {
                     Worker& w = run.workers[static_cast<size_t>(worker)];
+                    w.inner = InnerThreads(run.threads, total);
                     PrepareReference(fs, r, w);
                     SweepFrame(fs, run.sweep, true, r, w, map, ft);
                     // Pixels that no neighbour sees at their disparity got it from the
