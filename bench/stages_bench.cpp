@@ -3,7 +3,7 @@
 // zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
 //              [--neighbours K] [--passes P] [--threads N] [--plane-scale S]
 //              [--compare-threads] [--summary] [--track-residual PX] [--write-files]
-//              [--no-sample-check]
+//              [--no-sample-check] [--bo-sweep]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
 // frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
@@ -243,6 +243,8 @@ int main(int argc, char** argv) {
             summary = true;
         } else if (arg == "--write-files") {
             writeFiles = true;
+        } else if (arg == "--bo-sweep") {
+            options.boSweep = true;
         } else if (arg == "--no-sample-check") {
             sampleCheck = false;
         } else if (arg == "--threads-only") {

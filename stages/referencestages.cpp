@@ -359,6 +359,8 @@ struct Worker {
     std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
     std::vector<float> colJ, colJJ, colIJ;
     std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
+    std::vector<int32_t> at, right, down;              // SampleRow's reads: where, and steps
+    std::vector<float> fx, fy, s00, s10, s01, s11;     // ... its weights and the four samples
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
@@ -429,6 +431,64 @@ int InnerThreads(int threads, int frames) {
     return frames >= threads ? 1 : threads / std::max(frames, 1);
 }
 
+// Where SampleRow reads: the clamped positions' pixel, the steps to the right and down (0 at the
+// picture's last column or row) and the weights. Restrict parameters, so that it vectorises.
+void SamplePositions(size_t count, const float* U, const float* V, int32_t w, int32_t h,
+                     int32_t* __restrict at, int32_t* __restrict right, int32_t* __restrict down,
+                     float* __restrict fx, float* __restrict fy) {
+    const float maxU = static_cast<float>(w - 1);
+    const float maxV = static_cast<float>(h - 1);
+    for (size_t x = 0; x < count; x++) {
+        const float u = std::min(std::max(U[x], 0.0f), maxU);
+        const float v = std::min(std::max(V[x], 0.0f), maxV);
+        const int32_t x0 = static_cast<int32_t>(u);
+        const int32_t y0 = static_cast<int32_t>(v);
+        fx[x] = u - static_cast<float>(x0);
+        fy[x] = v - static_cast<float>(y0);
+        at[x] = y0 * w + x0;
+        right[x] = x0 + 1 > w - 1 ? 0 : 1;
+        down[x] = y0 + 1 > h - 1 ? 0 : w;
+    }
+}
+
+// Grey::Sample at (U[x], V[x]) for x < count, in three passes so that the arithmetic vectorises:
+// positions and weights, then the four reads of each sample, then the blend.
+void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
+               Worker& w) {
+    const size_t c = static_cast<size_t>(count);
+    for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
+        v->resize(c);
+    }
+    for (std::vector<float>* v : {&w.fx, &w.fy, &w.s00, &w.s10, &w.s01, &w.s11}) {
+        v->resize(c);
+    }
+    const int32_t* at = w.at.data();
+    const int32_t* right = w.right.data();
+    const int32_t* down = w.down.data();
+    const float* fx = w.fx.data();
+    const float* fy = w.fy.data();
+    SamplePositions(c, U, V, g.w, g.h, w.at.data(), w.right.data(), w.down.data(), w.fx.data(),
+                    w.fy.data());
+    const float* pic = g.v.data();
+    float* s00 = w.s00.data();
+    float* s10 = w.s10.data();
+    float* s01 = w.s01.data();
+    float* s11 = w.s11.data();
+    for (size_t x = 0; x < c; x++) {
+        const float* p0 = pic + at[x];
+        const float* p1 = p0 + down[x];
+        s00[x] = p0[0];
+        s10[x] = p0[right[x]];
+        s01[x] = p1[0];
+        s11[x] = p1[right[x]];
+    }
+    for (size_t x = 0; x < c; x++) {
+        const float top = s00[x] + fx[x] * (s10[x] - s00[x]);
+        const float bottom = s01[x] + fx[x] * (s11[x] - s01[x]);
+        out[x] = top + fy[x] * (bottom - top);
+    }
+}
+
 // The window correlation of the warped picture w.J with the reference at every pixel whose
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
@@ -479,18 +539,45 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
         float* sJ = w.rowJ.data();
         float* sJJ = w.rowJJ.data();
         float* sIJ = w.rowIJ.data();
-        for (int x = 0; x < W; x++) {
-            if (x > 0) {
-                if (x + r < W) {
-                    hJ += cJ[x + r];
-                    hJJ += cJJ[x + r];
-                    hIJ += cIJ[x + r];
-                }
-                if (x - r - 1 >= 0) {
-                    hJ -= cJ[x - r - 1];
-                    hJJ -= cJJ[x - r - 1];
-                    hIJ -= cIJ[x - r - 1];
-                }
+        sJ[0] = hJ;
+        sJJ[0] = hJJ;
+        sIJ[0] = hIJ;
+        // Pixel x adds column x + r while it lies in the picture and drops column x - r - 1 once
+        // it does: three stretches without branches (the window may span the whole row).
+        const int addEnd = std::max(1, W - r);         // x < addEnd: x + r < W
+        const int dropStart = std::min(W, r + 1);      // x >= dropStart: x - r - 1 >= 0
+        const int both0 = std::max(1, dropStart);
+        const int both1 = std::max(both0, addEnd);
+        for (int x = 1; x < std::min(addEnd, both0); x++) {
+            hJ += cJ[x + r];
+            hJJ += cJJ[x + r];
+            hIJ += cIJ[x + r];
+            sJ[x] = hJ;
+            sJJ[x] = hJJ;
+            sIJ[x] = hIJ;
+        }
+        for (int x = both0; x < both1; x++) {
+            hJ += cJ[x + r];
+            hJJ += cJJ[x + r];
+            hIJ += cIJ[x + r];
+            hJ -= cJ[x - r - 1];
+            hJJ -= cJJ[x - r - 1];
+            hIJ -= cIJ[x - r - 1];
+            sJ[x] = hJ;
+            sJJ[x] = hJJ;
+            sIJ[x] = hIJ;
+        }
+        // The rest (after the middle stretch, or where it is empty, after the first).
+        for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
+            if (x < addEnd) {
+                hJ += cJ[x + r];
+                hJJ += cJJ[x + r];
+                hIJ += cIJ[x + r];
+            }
+            if (x >= dropStart) {
+                hJ -= cJ[x - r - 1];
+                hJJ -= cJJ[x - r - 1];
+                hIJ -= cIJ[x - r - 1];
             }
             sJ[x] = hJ;
             sJJ[x] = hJJ;
@@ -597,9 +684,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             }
             const uint8_t* valid = &w.valid[row];
             project(static_cast<float>(r), &w.valid[row]);
-            for (int x = 0; x < W; x++) {
-                J[x] = g.Sample(U[x], V[x]);
-            }
+            SampleRow(g, U, V, W, J, w);
             if (geometric) {
                 for (int x = 0; x < W; x++) {
                     const float xf = static_cast<float>(x);
@@ -1042,11 +1127,15 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
         return samples;
     }
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
-    const int kSteps = 9;
-    std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
+    int roundSteps[3] = {9, 9, 9};
+    if (const char* e = std::getenv("ZEL_REFINE_STEPS")) {
+        std::sscanf(e, "%d,%d,%d", &roundSteps[0], &roundSteps[1], &roundSteps[2]);
+    }
+    std::vector<std::vector<float>> cost(9, std::vector<float>(n));
     double stepSize = sw.step / 4.0;
     std::vector<float> base;
     for (int round = 0; round < 3; round++) {
+        const int kSteps = roundSteps[round];
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
         MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
@@ -2087,6 +2176,9 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
             in.push_back(i);
         } else if (optimise) {
             in = OpenNeighbours(list, options.neighbours, sFirst, sLast);
+            if (!options.boSweep) {
+                in.push_back(i);  // each pass refines the frame's map of the pass before
+            }
         } else if (s == 1) {
             in = OpenNeighbours(list, options.refineNeighbours, sFirst, sLast);
             in.push_back(i);
@@ -2400,7 +2492,12 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         run.BeginPhase(step.compute, options.neighbours);
         run.BeginMaps(
             pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute, [&](int i) {
-                return OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+                std::vector<int> in =
+                    OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+                if (!options.boSweep) {
+                    in.push_back(i);  // the pass refines the frame's own map
+                }
+                return in;
             });
         ParallelInOrder(
             total, run.threads, run.next,
@@ -2415,8 +2512,21 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 if (!Unusable(fs)) {
                     Worker& w = run.workers[static_cast<size_t>(worker)];
                     w.inner = InnerThreads(run.threads, total);
-                    PrepareReference(fs, r, w);
-                    SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                    // The pass starts from the frame's map of the pass before (the
+                    // initialisation's for the first), or, when sweeping again or without that
+                    // map, from a sweep with the neighbours' maps in the cost.
+                    const CZelVideoFrame* own = sequence.GetFrame(i);
+                    if (!options.boSweep && own->dspImg != nullptr &&
+                        own->dspImg->GetWidth() == W && own->dspImg->GetHeight() == H) {
+                        map.resize(n);
+                        for (size_t p = 0; p < n; p++) {
+                            map[p] = own->dspImg->At(static_cast<int>(p % W),
+                                                     static_cast<int>(p / W), 0);
+                        }
+                    } else {
+                        PrepareReference(fs, r, w);
+                        SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                    }
                     // Pixels that no neighbour sees at their disparity got it from the
                     // aggregation alone: they take it from the seen pixels beside them instead.
                     const Clock::time_point tc = Clock::now();
@@ -2443,7 +2553,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         if (pass > 1) {
             run.Discard("bo" + std::to_string(pass - 1));
         }
-        pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        if (options.boSweep) {
+            pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        }
         // Every frame of the pass saw the previous maps; now the new ones take their place
         // (the last pass's, in the fusion).
         if (pass < options.passes && !run.OnDisk()) {
