@@ -1127,15 +1127,11 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
         return samples;
     }
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
-    int roundSteps[3] = {9, 9, 9};
-    if (const char* e = std::getenv("ZEL_REFINE_STEPS")) {
-        std::sscanf(e, "%d,%d,%d", &roundSteps[0], &roundSteps[1], &roundSteps[2]);
-    }
-    std::vector<std::vector<float>> cost(9, std::vector<float>(n));
+    const int kSteps = 9;
+    std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
     double stepSize = sw.step / 4.0;
     std::vector<float> base;
     for (int round = 0; round < 3; round++) {
-        const int kSteps = roundSteps[round];
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
         MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
