@@ -896,14 +896,64 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
     }
 }
 
-// Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
-// per pixel) into S, then winner-take-all with a parabola through the neighbouring sums.
-void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vector<float>& level,
-               std::vector<int>& label) {
+// Runs fn(y0, y1) over bands of rows that together make 0 .. H - 1, on `threads` threads.
+void RowBands(int H, int threads, const std::function<void(int, int)>& fn) {
+    const int T = std::max(1, std::min(threads, H));
+    std::vector<std::thread> pool;
+    for (int t = 1; t < T; t++) {
+        pool.emplace_back(fn, H * t / T, H * (t + 1) / T);
+    }
+    fn(0, H / T);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
+// One step along an aggregation path: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1,
+// minPrev + p2) - minPrev, added to acc; returns the smallest out[l]. The ends of the levels
+// apart, so that the loop over the others runs without branches and vectorises.
+int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L,
+             uint16_t* __restrict out, uint16_t* __restrict acc) {
+    const int cap = minPrev + p2;
+    auto put = [&](int l, int v) {
+        const int o = c[l] + std::min(v, cap) - minPrev;
+        out[l] = static_cast<uint16_t>(o);
+        acc[l] = static_cast<uint16_t>(acc[l] + o);
+    };
+    put(0, std::min<int>(prev[0], prev[1] + kP1));
+    for (int l = 1; l + 1 < L; l++) {
+        const int o =
+            c[l] + std::min(std::min<int>(prev[l], std::min(prev[l - 1], prev[l + 1]) + kP1), cap) -
+            minPrev;
+        out[l] = static_cast<uint16_t>(o);
+        acc[l] = static_cast<uint16_t>(acc[l] + o);
+    }
+    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
+    int best = out[0];
+    for (int l = 1; l < L; l++) {
+        best = std::min<int>(best, out[l]);
+    }
+    return best;
+}
+
+// The first pixel of a path: out = c, added to acc; returns the smallest c[l].
+int PathStart(const uint16_t* c, int L, uint16_t* __restrict out, uint16_t* __restrict acc) {
+    int best = c[0];
+    for (int l = 0; l < L; l++) {
+        out[l] = c[l];
+        acc[l] = static_cast<uint16_t>(acc[l] + c[l]);
+        best = std::min<int>(best, c[l]);
+    }
+    return best;
+}
+
+// The four paths of one sweep over the cost volume C (pixel-major, L levels per pixel), summed
+// into S: pass 0 runs top to bottom, left to right (from the left, the upper left, above and the
+// upper right); pass 1 the other way round.
+void AggregatePass(const std::vector<uint16_t>& C, const Grey& grey, int L, int pass,
+                   std::vector<uint16_t>& S) {
     const int W = grey.w;
     const int H = grey.h;
-    const size_t n = static_cast<size_t>(W) * H;
-    std::vector<uint16_t> S(n * L, 0);
     // Path costs of the previous and current rows for the three row-to-row directions, and of
     // the previous pixel along the row.
     std::vector<uint16_t> prevRow[3], curRow[3];
@@ -918,82 +968,73 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vec
         prevMin[k].assign(static_cast<size_t>(W), 0);
         curMin[k].assign(static_cast<size_t>(W), 0);
     }
-
-    // One path step: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1, minPrev + P2) - minPrev.
-    auto step = [L](const uint16_t* c, const uint16_t* prev, int minPrev, int p2, uint16_t* out,
-                    uint16_t* acc) -> int {
-        int best = 1 << 30;
-        for (int l = 0; l < L; l++) {
-            int v = prev[l];
-            if (l > 0) {
-                v = std::min(v, prev[l - 1] + kP1);
-            }
-            if (l + 1 < L) {
-                v = std::min(v, prev[l + 1] + kP1);
-            }
-            v = std::min(v, minPrev + p2);
-            const int o = c[l] + v - minPrev;
-            out[l] = static_cast<uint16_t>(o);
-            acc[l] = static_cast<uint16_t>(acc[l] + o);
-            best = std::min(best, o);
-        }
-        return best;
-    };
     auto penalty = [&grey](int x0, int y0, int x1, int y1) {
         const float diff = std::fabs(grey.At(x0, y0) - grey.At(x1, y1));
         return diff > kEdgeGrey ? kP2 / 2 : kP2;
     };
-    auto first = [L](const uint16_t* c, uint16_t* out, uint16_t* acc) -> int {
-        int best = 1 << 30;
-        for (int l = 0; l < L; l++) {
-            out[l] = c[l];
-            acc[l] = static_cast<uint16_t>(acc[l] + c[l]);
-            best = std::min(best, static_cast<int>(c[l]));
-        }
-        return best;
-    };
-
-    for (int pass = 0; pass < 2; pass++) {
-        // pass 0: top to bottom, left to right; pass 1: bottom to top, right to left.
-        const int sy = pass == 0 ? 1 : -1;
-        const int sx = sy;
-        // Row-to-row directions, as offsets of the predecessor: (-sx, -sy), (0, -sy), (sx, -sy).
-        const int dxs[3] = {-sx, 0, sx};
-        for (int yi = 0; yi < H; yi++) {
-            const int y = pass == 0 ? yi : H - 1 - yi;
-            int alongMin = 0;
-            for (int xi = 0; xi < W; xi++) {
-                const int x = pass == 0 ? xi : W - 1 - xi;
-                const size_t p = static_cast<size_t>(y) * W + x;
-                const uint16_t* c = &C[p * L];
-                uint16_t* acc = &S[p * L];
-                // Along the row.
-                if (xi == 0) {
-                    alongMin = first(c, along.data(), acc);
-                } else {
-                    std::swap(along, alongPrev);
-                    alongMin = step(c, alongPrev.data(), alongMin, penalty(x, y, x - sx, y),
+    const int sy = pass == 0 ? 1 : -1;
+    const int sx = sy;
+    // Row-to-row directions, as offsets of the predecessor: (-sx, -sy), (0, -sy), (sx, -sy).
+    const int dxs[3] = {-sx, 0, sx};
+    for (int yi = 0; yi < H; yi++) {
+        const int y = pass == 0 ? yi : H - 1 - yi;
+        int alongMin = 0;
+        for (int xi = 0; xi < W; xi++) {
+            const int x = pass == 0 ? xi : W - 1 - xi;
+            const size_t p = static_cast<size_t>(y) * W + x;
+            const uint16_t* c = &C[p * L];
+            uint16_t* acc = &S[p * L];
+            // Along the row.
+            if (xi == 0) {
+                alongMin = PathStart(c, L, along.data(), acc);
+            } else {
+                std::swap(along, alongPrev);
+                alongMin = PathStep(c, alongPrev.data(), alongMin, penalty(x, y, x - sx, y), L,
                                     along.data(), acc);
-                }
-                for (int k = 0; k < 3; k++) {
-                    const int px = x + dxs[k];
-                    uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
-                    if (yi == 0 || px < 0 || px >= W) {
-                        curMin[k][static_cast<size_t>(x)] =
-                            static_cast<uint16_t>(first(c, out, acc));
-                    } else {
-                        const int py = y - sy;
-                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(step(
-                            c, &prevRow[k][static_cast<size_t>(px) * L],
-                            prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), out, acc));
-                    }
-                }
             }
             for (int k = 0; k < 3; k++) {
-                std::swap(prevRow[k], curRow[k]);
-                std::swap(prevMin[k], curMin[k]);
+                const int px = x + dxs[k];
+                uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
+                if (yi == 0 || px < 0 || px >= W) {
+                    curMin[k][static_cast<size_t>(x)] =
+                        static_cast<uint16_t>(PathStart(c, L, out, acc));
+                } else {
+                    const int py = y - sy;
+                    curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(
+                        PathStep(c, &prevRow[k][static_cast<size_t>(px) * L],
+                                 prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), L,
+                                 out, acc));
+                }
             }
         }
+        for (int k = 0; k < 3; k++) {
+            std::swap(prevRow[k], curRow[k]);
+            std::swap(prevMin[k], curMin[k]);
+        }
+    }
+}
+
+// Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
+// per pixel) into S, then winner-take-all with a parabola through the neighbouring sums. With
+// two threads the two passes run at once, each into a volume of its own, added afterwards (the
+// sums wrap the same way in any order).
+void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int threads,
+               std::vector<float>& level, std::vector<int>& label) {
+    const int W = grey.w;
+    const int H = grey.h;
+    const size_t n = static_cast<size_t>(W) * H;
+    std::vector<uint16_t> S(n * L, 0);
+    if (threads >= 2) {
+        std::vector<uint16_t> back(n * L, 0);
+        std::thread helper([&] { AggregatePass(C, grey, L, 1, back); });
+        AggregatePass(C, grey, L, 0, S);
+        helper.join();
+        for (size_t k = 0; k < S.size(); k++) {
+            S[k] = static_cast<uint16_t>(S[k] + back[k]);
+        }
+    } else {
+        AggregatePass(C, grey, L, 0, S);
+        AggregatePass(C, grey, L, 1, S);
     }
 
     level.assign(n, 0.0f);
@@ -1068,18 +1109,20 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
         for (double s : samples) {
             ft.samples += s;
         }
-        for (size_t p = 0; p < n; p++) {
-            uint16_t* dst = &C[p * sw.L + l0];
-            for (int b = 0; b < count; b++) {
-                dst[b] = block[static_cast<size_t>(b) * n + p];
+        RowBands(fs.ref->h, w.inner, [&](int y0, int y1) {
+            for (size_t p = static_cast<size_t>(y0) * W; p < static_cast<size_t>(y1) * W; p++) {
+                uint16_t* dst = &C[p * sw.L + l0];
+                for (int b = 0; b < count; b++) {
+                    dst[b] = block[static_cast<size_t>(b) * n + p];
+                }
             }
-        }
+        });
     }
     const Clock::time_point t1 = Clock::now();
     ft.costVolume += std::chrono::duration<double>(t1 - t0).count();
     std::vector<float> level;
     std::vector<int> label;
-    Aggregate(C, *fs.ref, sw.L, level, label);
+    Aggregate(C, *fs.ref, sw.L, w.inner, level, label);
     disparity.resize(n);
     for (size_t p = 0; p < n; p++) {
         disparity[p] = static_cast<float>(sw.Level(level[p]));
@@ -1087,12 +1130,13 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     ft.aggregation += Seconds(t1);
 }
 
-// The median of the finite values of each (2 r + 1)^2 window (the value itself when none).
-void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out) {
-    out.resize(in.size());
+// The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
+// y0 .. y1 - 1.
+void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
+                int y1) {
     std::vector<float> window;
     window.reserve(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
-    for (int y = 0; y < H; y++) {
+    for (int y = y0; y < y1; y++) {
         for (int x = 0; x < W; x++) {
             window.clear();
             for (int v = std::max(0, y - r); v <= std::min(H - 1, y + r); v++) {
@@ -1115,6 +1159,13 @@ void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector
     }
 }
 
+// MedianRows over the whole map, its rows split among `threads` threads.
+void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out,
+                  int threads) {
+    out.resize(in.size());
+    RowBands(H, threads, [&](int y0, int y1) { MedianRows(W, H, r, in, out, y0, y1); });
+}
+
 // Continuous refinement: around each pixel's disparity, evaluate the combined cost at nine
 // offsets (every pixel of the window warped at its own disparity plus the offset, which follows
 // slanted surfaces) and move to the parabola's minimum; three rounds, each finer.
@@ -1134,7 +1185,7 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker
     for (int round = 0; round < 3; round++) {
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
-        MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
+        MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base, w.inner);
         std::vector<double> taken(static_cast<size_t>(kSteps), 0.0);
         ForEachInner(w, kSteps, [&](int k, Worker& tw) {
             const double off = (k - kSteps / 2) * stepSize;
