@@ -371,7 +371,7 @@ struct Worker {
     // The wide window used where the reference is weakly textured (wideR > 0).
     int wideR = 0;
     std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
-    std::vector<uint8_t> valid2, weak;
+    std::vector<uint8_t> valid2, weak, weakRows;
     std::vector<float> hyp, combined;  // one level's (or offset's) hypotheses and combined costs
     // Threads working on this worker's frame (when a phase has fewer frames than threads), and
     // the workers of the helping threads: copies of this one's reference statistics.
@@ -397,6 +397,7 @@ void ShareReference(const Worker& from, Worker& to) {
     to.count2 = from.count2;
     to.invCount2 = from.invCount2;
     to.weak = from.weak;
+    to.weakRows = from.weakRows;
     to.statsVersion = from.statsVersion;
 }
 
@@ -493,7 +494,8 @@ void SampleRow(const Grey& g, const float* U, const float* V, int count, float* 
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
 // the window sums.
-void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost) {
+void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost,
+                 const uint8_t* rows = nullptr) {
     const size_t Ws = static_cast<size_t>(W);
     w.rowJ.resize(Ws);
     w.rowJJ.resize(Ws);
@@ -525,6 +527,9 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
             if (y - r - 1 >= 0) {
                 addRow(y - r - 1, -1.0f);
             }
+        }
+        if (rows != nullptr && !rows[y]) {
+            continue;
         }
         // The window sums along the row: a running sum, kept per pixel so that the correlation
         // below runs without branches and vectorises.
@@ -715,7 +720,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             std::swap(w.invCount, w.invCount2);
             std::swap(w.valid, w.valid2);
             w.cost2.assign(n, kOutside);
-            WindowCosts(W, H, w.wideR, geometric, w, w.cost2);
+            WindowCosts(W, H, w.wideR, geometric, w, w.cost2, w.weakRows.data());
             std::swap(w.meanI, w.meanI2);
             std::swap(w.invSdI, w.invSdI2);
             std::swap(w.invCount, w.invCount2);
@@ -893,6 +898,12 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
     const float limit = 1.0f / std::sqrt(kWeakTexture * kWeakTexture + w.floor);
     for (size_t p = 0; p < w.I.size(); p++) {
         w.weak[p] = w.invSdI[p] > limit ? 1 : 0;
+    }
+    // Only rows with weakly textured pixels need the wide window's costs.
+    const size_t W = static_cast<size_t>(fs.ref->w);
+    w.weakRows.assign(static_cast<size_t>(fs.ref->h), 0);
+    for (size_t p = 0; p < w.I.size(); p++) {
+        w.weakRows[p / W] |= w.weak[p];
     }
 }
 
