@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "util/filename.h"
@@ -175,22 +176,22 @@ bool CTrackFileParser::Fail(ProjectError error, const std::string& subject) {
     const char* project = sequence->projectPath.c_str();
     switch (error) {
         case ProjectError::kCannotOpen:
-            std::printf("ERROR:Can not find the OVK project file: %s \n", subject.c_str());
+            ConsolePrintf("ERROR:Can not find the OVK project file: %s \n", subject.c_str());
             break;
         case ProjectError::kNotProjectFile:
-            std::printf("This is not camera track Project File!\n");
+            ConsolePrintf("This is not camera track Project File!\n");
             break;
         case ProjectError::kMissingSection:
-            std::printf("ERROR:Can not find the %s section in the project file: %s\n",
-                        subject.c_str(), project);
+            ConsolePrintf("ERROR:Can not find the %s section in the project file: %s\n",
+                          subject.c_str(), project);
             break;
         case ProjectError::kValueTooLong:
-            std::printf(
+            ConsolePrintf(
                 "ERROR:The value of \"%s\" is longer than %d characters in the project file: %s\n",
                 subject.c_str(), static_cast<int>(kMaxValueLength), project);
             break;
         case ProjectError::kMissingFrame0:
-            std::printf(
+            ConsolePrintf(
                 "ERROR:Can not find the FRAME0 block in the Camera Track section of the project "
                 "file: %s\n",
                 project);
@@ -369,7 +370,7 @@ void CTrackFileParser::ReadFeatureTracks() {
     header.countTooLarge =
         MinBytesOfWords(6 * static_cast<int64_t>(header.recordCount)) > length - position;
     if (header.countTooLarge) {
-        std::printf(
+        ConsolePrintf(
             "Warning: the project file announces %d feature tracks, more than it can hold; "
             "reading the tracks up to </Feature Tracks>\n",
             header.recordCount);
@@ -390,7 +391,7 @@ void CTrackFileParser::ReadFeatureTracks() {
     FillFrameArrays(frameBase, frameCounts);
 
     if (outsideFrames > 0) {
-        std::printf(
+        ConsolePrintf(
             "Warning: %d feature observations name a frame outside 0..%d; they are kept in "
             "their tracks but in no frame\n",
             outsideFrames, static_cast<int>(frameMatchPoints.size()) - 1);
@@ -440,7 +441,7 @@ int CTrackFileParser::ReadTrackRecords(const TrackHeader& header, int last,
         // Three words per observation.
         if (MinBytesOfWords(3 * static_cast<int64_t>(observationCount)) > length - position) {
             if (!header.countTooLarge) {
-                std::printf(
+                ConsolePrintf(
                     "Warning: feature track %d announces %d observations, more than the project "
                     "file can hold; the feature tracks end before it\n",
                     static_cast<int>(tracks.size()), observationCount);

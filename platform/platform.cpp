@@ -1,8 +1,10 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,6 +18,10 @@ namespace {
 
 void DefaultSink(const char* text) {
     std::fputs(text, stderr);
+}
+
+void DefaultConsole(const char* text) {
+    std::fputs(text, stdout);
 }
 
 void DefaultWait() {
@@ -51,6 +57,7 @@ void DefaultWait() {
 
 void (*g_sink)(const char*) = DefaultSink;
 void (*g_wait)() = DefaultWait;
+void (*g_console)(const char*) = DefaultConsole;
 
 }  // namespace
 
@@ -67,6 +74,33 @@ void DiagnosticDump(const char* text, int cause) {
     std::snprintf(number, sizeof(number), "%d\n", cause);
     g_sink(text);
     g_sink(number);
+}
+
+void SetConsoleSink(void (*sink)(const char* text)) {
+    g_console = sink ? sink : DefaultConsole;
+}
+
+void ConsolePrintf(const char* format, ...) {
+    char small[512];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(small, sizeof(small), format, args);
+    va_end(args);
+    if (length < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<size_t>(length) < sizeof(small)) {
+        va_end(again);
+        g_console(small);
+        return;
+    }
+    std::vector<char> text(static_cast<size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    g_console(text.data());
 }
 
 void SetWaitForKeyFunction(void (*wait)()) {

@@ -2,6 +2,9 @@
 //
 // - The diagnostic channel: traces of the text reader. It is never standard output; by default
 //   it is standard error, and tests or tools may install their own sink.
+// - The console channel: the core's lines for people while it reads a project (the frame count,
+//   the parser's warnings and errors). Standard output by default; a program that keeps standard
+//   output for its results installs a sink of its own.
 // - The wait for a key ("pause"): one replaceable function, called once per program run.
 // - Directory creation, one level, result ignored by its callers.
 #pragma once
@@ -15,6 +18,16 @@ void DiagnosticWrite(const char* text);
 
 // Writes text, then the number in decimal, then "\n" to the diagnostic channel.
 void DiagnosticDump(const char* text, int cause);
+
+// Installs the function that receives the console channel's text; nullptr restores the default
+// (standard output). Text is passed exactly as written.
+void SetConsoleSink(void (*sink)(const char* text));
+
+// Formats like printf and writes the text to the console channel.
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+__attribute__((format(printf, 1, 2)))
+#endif
+void ConsolePrintf(const char* format, ...);
 
 // Installs the function that WaitForKey calls; nullptr restores the platform default.
 void SetWaitForKeyFunction(void (*wait)());

@@ -54,20 +54,20 @@ bool CZelVideoSequence::LoadImageSequence() {
     // In 64 bits: end - start alone can overflow an int.
     const int64_t count64 = (static_cast<int64_t>(end) - start) / step + 1;
     if (count64 < 0 || count64 > kMaxFrameCount) {
-        printf("ERROR: Invalid frame range (start %d, step %d, end %d): %lld frames\n", start, step,
-               end, static_cast<long long>(count64));
+        ConsolePrintf("ERROR: Invalid frame range (start %d, step %d, end %d): %lld frames\n",
+                      start, step, end, static_cast<long long>(count64));
         SetFrameCount(0);
         return false;
     }
     const int count = static_cast<int>(count64);
-    printf("Total frame count:%d\n\n", count);
+    ConsolePrintf("Total frame count:%d\n\n", count);
     SetFrameCount(count);
 
     std::string name = imagePath;
     if (count > 0) {
         CxImage image(CXIMAGE_FORMAT_UNKNOWN);
         if (!image.Load(name.c_str(), CXIMAGE_FORMAT_BMP)) {
-            printf("ERROR: Can not load imag file: %s\n", name.c_str());
+            ConsolePrintf("ERROR: Can not load imag file: %s\n", name.c_str());
             return false;
         }
         CZelVideoFrame::SetImageSize(static_cast<int>(image.GetWidth()),

@@ -19,6 +19,7 @@
 #include "sequence/videoframe.h"
 #include "stages/evidence.h"
 #include "stages/journal.h"
+#include "stages/options.h"
 #include "stages/segmentplanes.h"
 
 namespace {
@@ -1773,12 +1774,13 @@ class StageRun {
         }
     }
 
-    // Records a problem of frame i in one of the report's lists, printing its line the first
-    // time it comes up.
+    // Records a problem of frame i in one of the report's lists, passing its line to the
+    // progress callback the first time it comes up.
     void Note(std::vector<ZelStageFailure>& list, int i, const std::string& line) {
         std::lock_guard<std::mutex> lock(reportMutex);
-        if (AddOnce(list, i, line)) {
-            std::printf("%s\n", line.c_str());
+        if (AddOnce(list, i, line) && progressFn) {
+            ZelStageProgress pr{"", 0, 0, i, &sequence.GetFrame(i)->name, 0.0, &line};
+            progressFn(pr);
         }
     }
 
@@ -2185,7 +2187,7 @@ void ReleaseIntermediateMaps(StageRun& run, const ZelStagePlan& plan) {
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
 
 bool CReferenceStages::SpanOf(const CZelVideoSequence& sequence, int first, int last, int& sFirst,
-                              int& sLast) const {
+                              int& sLast, std::string* problem) const {
     sFirst = first;
     sLast = last;
     if (spanFirst >= 0 && spanLast >= spanFirst) {
@@ -2193,8 +2195,11 @@ bool CReferenceStages::SpanOf(const CZelVideoSequence& sequence, int first, int 
         sLast = std::min(spanLast, sequence.GetFrameCount() - 1);
     }
     if (first < sFirst || last > sLast) {
-        std::printf("ERROR: frames %d:%d do not lie within the run's frames %d:%d\n", first, last,
-                    sFirst, sLast);
+        if (problem != nullptr) {
+            *problem = "ERROR: frames " + std::to_string(first) + ":" + std::to_string(last) +
+                       " do not lie within the run's frames " + std::to_string(sFirst) + ":" +
+                       std::to_string(sLast);
+        }
         return false;
     }
     return true;
@@ -2283,38 +2288,11 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
 }
 
 bool CReferenceStages::CheckOptions(const ZelStageOptions& o, std::string& message) {
-    struct Range {
-        int value;
-        int lo;
-        int hi;
-        const char* what;
-    };
-    const Range ranges[] = {
-        {o.levels, 3, 1024, "the level count"},
-        {o.neighbours, 1, 32, "the neighbour count"},
-        {o.refineNeighbours, 1, 64, "the refinement's neighbour count"},
-        {o.passes, 0, 3, "the pass count"},
-        {o.threads, 0, 256, "the thread count"},
-        {o.windowRadius, 1, 7, "the sweep's window radius"},
-        {o.refineRadius, 1, 7, "the refinement's window radius"},
-        {o.wideRadius, 0, 7, "the wide window's radius"},
-        {o.planeScale, 0, 1000000, "the plane fit's segment scale"},
-        {o.planeMinSize, 1, 1000000, "the plane fit's smallest segment"},
-    };
-    for (const Range& r : ranges) {
-        if (r.value < r.lo || r.value > r.hi) {
-            message = std::string("ERROR: ") + r.what + " must lie between " +
-                      std::to_string(r.lo) + " and " + std::to_string(r.hi);
+    for (const ZelStageOptionInfo& info : StageOptionTable()) {
+        if (!StageOptionAccepted(info, StageOptionValue(info, o))) {
+            message = StageOptionProblem(info);
             return false;
         }
-    }
-    if (!(o.minParallax >= 0.0 && o.minParallax < 1.0)) {
-        message = "ERROR: the parallax share must lie in [0, 1)";
-        return false;
-    }
-    if (!(o.trackResidual <= 1000.0)) {
-        message = "ERROR: the track residual must be at most 1000 pixels (below 0: measured)";
-        return false;
     }
     if (!(o.minDisparity >= 0.0) || !(o.maxDisparity > o.minDisparity) ||
         !std::isfinite(o.maxDisparity)) {
@@ -2358,25 +2336,32 @@ std::vector<int> CReferenceStages::Neighbours(const CZelVideoSequence& sequence,
     return result;
 }
 
-bool CReferenceStages::ClampRange(const CZelVideoSequence& sequence, int& first, int& last) const {
+bool CReferenceStages::ClampRange(const CZelVideoSequence& sequence, int& first, int& last,
+                                  int& sFirst, int& sLast) {
     first = std::max(first, 0);
     last = std::min(last, sequence.GetFrameCount() - 1);
     if (last < first) {
         return false;
     }
     std::string message;
-    if (!CheckOptions(options, message)) {
-        std::printf("%s\n", message.c_str());
-        return false;
+    if (CheckOptions(options, message) && SpanOf(sequence, first, last, sFirst, sLast, &message)) {
+        return true;
     }
-    return true;
+    if (std::find(report.refusedRuns.begin(), report.refusedRuns.end(), message) ==
+        report.refusedRuns.end()) {
+        report.refusedRuns.push_back(message);
+        if (progress) {
+            static const std::string kNoFrame;
+            progress(ZelStageProgress{"", 0, 0, -1, &kNoFrame, 0.0, &message});
+        }
+    }
+    return false;
 }
 
 void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     int sFirst = 0;
     int sLast = -1;
-    if (Stopped() || !ClampRange(sequence, first, last) ||
-        !SpanOf(sequence, first, last, sFirst, sLast)) {
+    if (Stopped() || !ClampRange(sequence, first, last, sFirst, sLast)) {
         return;
     }
     const ZelStagePlan plan = Plan(sequence, false, first, last);
@@ -2508,8 +2493,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
 void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last) {
     int sFirst = 0;
     int sLast = -1;
-    if (Stopped() || options.passes == 0 || !ClampRange(sequence, first, last) ||
-        !SpanOf(sequence, first, last, sFirst, sLast)) {
+    if (Stopped() || options.passes == 0 || !ClampRange(sequence, first, last, sFirst, sLast)) {
         return;
     }
     const ZelStagePlan plan = Plan(sequence, true, first, last);

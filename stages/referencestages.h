@@ -48,7 +48,9 @@ struct ZelStageOptions {
 };
 
 // One finished step of one frame, for progress lines: stage is "init" or "bo<pass>", done counts
-// the frames finished in that stage so far, out of total.
+// the frames finished in that stage so far, out of total. Or, when problem is set, a problem
+// just found (its line, kept in the report as well; the first time only): then stage is "",
+// done, total and seconds are 0, and frame is the frame it concerns (-1: the whole run).
 struct ZelStageProgress {
     const char* stage;
     int done;
@@ -56,6 +58,7 @@ struct ZelStageProgress {
     int frame;
     const std::string* name;
     double seconds;
+    const std::string* problem = nullptr;
 };
 
 // Where the time went, summed over frames and threads (seconds of thread time).
@@ -86,7 +89,12 @@ struct ZelStageFailure {
 struct ZelStageReport {
     std::vector<ZelStageFailure> unreadFrames;    // pictures that could not be read
     std::vector<ZelStageFailure> unwrittenFiles;  // depth files and pictures not written
-    bool Clean() const { return unreadFrames.empty() && unwrittenFiles.empty(); }
+    // Runs refused before any frame was done ("ERROR..." lines): options that cannot work, a
+    // range outside the run's span.
+    std::vector<std::string> refusedRuns;
+    bool Clean() const {
+        return unreadFrames.empty() && unwrittenFiles.empty() && refusedRuns.empty();
+    }
 };
 
 // What one stage does for a range of frames, step by step (see CReferenceStages::Plan).
@@ -131,12 +139,13 @@ class CReferenceStages : public CDepthStages {
     // the range's maps depend on are computed as well (the halo).
     ZelStagePlan Plan(const CZelVideoSequence& sequence, bool optimise, int first, int last) const;
 
-    // Called from worker threads (one call at a time) after each frame's step.
+    // Called from worker threads (one call at a time) after each frame's step and for each
+    // problem as it is found. The stages print nothing themselves.
     void SetProgress(std::function<void(const ZelStageProgress&)> callback) {
         progress = std::move(callback);
     }
     const ZelStageTimes& GetTimes() const { return times; }
-    // Each problem is also printed, once, as it is found (standard output, like the core's lines).
+    // Each problem is also passed, once, to the progress callback as it is found.
     const ZelStageReport& GetReport() const { return report; }
     const ZelStageOptions& GetOptions() const { return options; }
 
@@ -152,14 +161,16 @@ class CReferenceStages : public CDepthStages {
     double SampleSweepPositions(CZelVideoSequence& sequence, int i) const;
 
   private:
-    // Clamps [first, last] to the sequence; false (nothing to do) when the range is empty or the
-    // options are refused (with their message printed).
-    bool ClampRange(const CZelVideoSequence& sequence, int& first, int& last) const;
+    // Clamps [first, last] to the sequence and finds its span; false (nothing to do) when the
+    // range is empty, or when the options are refused or the range does not lie within the span
+    // (both recorded in the report's refusedRuns and passed to the progress callback).
+    bool ClampRange(const CZelVideoSequence& sequence, int& first, int& last, int& sFirst,
+                    int& sLast);
 
     // The span of a range first .. last (clamped to the sequence); false when the range does
-    // not lie within it.
-    bool SpanOf(const CZelVideoSequence& sequence, int first, int last, int& sFirst,
-                int& sLast) const;
+    // not lie within it, with the reason in *problem when given.
+    bool SpanOf(const CZelVideoSequence& sequence, int first, int last, int& sFirst, int& sLast,
+                std::string* problem = nullptr) const;
 
     ZelStageOptions options;
     int spanFirst = -1;

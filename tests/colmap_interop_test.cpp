@@ -493,7 +493,8 @@ TEST(ColmapPrograms, UsageAndMissingInput) {
         EXPECT_EQ(testutil::RunProcess(exe, {}).status, 2);
         const auto unknown = testutil::RunProcess(exe, {"--frobnicate", "a", "b", "c"});
         EXPECT_EQ(unknown.status, 2);
-        EXPECT_EQ(LinesStartingWith(unknown.out, "ERROR").size(), 1u) << unknown.out;
+        EXPECT_EQ(LinesStartingWith(unknown.err, "ERROR").size(), 1u) << unknown.err;
+        EXPECT_EQ(unknown.out, "");
     }
     const auto missing = testutil::RunProcess(kExport, {testutil::TempPath("none.txt"), "m"});
     EXPECT_EQ(missing.status, 1);

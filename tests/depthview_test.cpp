@@ -110,6 +110,7 @@ void SaveDepthFiles(const std::string& project, const std::vector<int>& frames, 
 struct ToolRun {
     int status;
     std::string out;
+    std::string err;
 };
 
 ToolRun View(const std::vector<std::string>& args) {
@@ -117,9 +118,11 @@ ToolRun View(const std::vector<std::string>& args) {
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
     }
-    ToolRun run{0, ""};
+    ToolRun run{0, "", ""};
+    testing::internal::CaptureStderr();
     run.out = testutil::CaptureStdout(
         [&] { run.status = zelview::DepthViewMain(static_cast<int>(argv.size()), argv.data()); });
+    run.err = testing::internal::GetCapturedStderr();
     return run;
 }
 
@@ -409,8 +412,8 @@ TEST_F(DepthViewTool, PfmAndPng16RoundTrip) {
     EXPECT_FALSE(fs::exists(data + "_depth1_16.png.part"));
 
 #endif
-    EXPECT_EQ(View({project, "--format", "tiff", "1"}).status, 1);
-    EXPECT_EQ(View({project, "--format"}).status, 1);
+    EXPECT_EQ(View({project, "--format", "tiff", "1"}).status, 2);
+    EXPECT_EQ(View({project, "--format"}).status, 2);
 }
 
 TEST_F(DepthViewTool, ReportsAMissingFileAndASizeMismatchAndStillWritesTheRest) {
@@ -469,16 +472,18 @@ TEST_F(DepthViewTool, RefusesBadArgumentsAndProjects) {
               std::string::npos)
         << run.out;
 
+    // Usage errors: one line on standard error, exit status 2.
     run = View({});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("ERROR: No project file given"), std::string::npos) << run.out;
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("ERROR: No project file given", 0), 0u) << run.err;
 
     run = View({project, "1x"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("ERROR: Not a frame number: 1x"), std::string::npos) << run.out;
-    EXPECT_EQ(View({project, "-1"}).status, 1);
-    EXPECT_EQ(View({project, "99999999999"}).status, 1);
-    EXPECT_EQ(View({"--frames", project}).status, 1);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("ERROR: Not a frame number: 1x", 0), 0u) << run.err;
+    EXPECT_EQ(View({project, "-1"}).status, 2);
+    EXPECT_EQ(View({project, "99999999999"}).status, 2);
+    EXPECT_EQ(View({"--frames", project}).status, 2);
 
     run = View({project, "3"});
     EXPECT_EQ(run.status, 1);

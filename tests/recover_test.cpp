@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "stages/options.h"
 #include "tests/process_util.h"
 #include "tests/synthetic_scene.h"
 #include "tests/test_util.h"
@@ -81,6 +82,8 @@ TEST(RecoverProcess, UsageErrors) {
         {"--refine-neighbours", "65", "p.txt"},
         {"--passes", "4", "p.txt"},
         {"--plane-scale", "-5", "p.txt"},
+        {"--plane-min-size", "0", "p.txt"},
+        {"--min-parallax", "1", "p.txt"},
         {"--threads", "-1", "p.txt"},
         {"--frames", "3", "p.txt"},
         {"--frames", "5:2", "p.txt"},
@@ -95,6 +98,17 @@ TEST(RecoverProcess, UsageErrors) {
     const testutil::ProcessResult help = Recover({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--neighbours"), std::string::npos);
+    // Every stage option of the table, with its range and default.
+    for (const ZelStageOptionInfo& info : StageOptionTable()) {
+        if (info.name != nullptr) {
+            std::string text = StageOptionHelp(info);
+            text = text.substr(text.rfind('\n') + 1);  // its last line
+            EXPECT_NE(help.out.find(std::string("  --") + info.name + " " + info.meta),
+                      std::string::npos)
+                << info.name;
+            EXPECT_NE(help.out.find(text), std::string::npos) << text;
+        }
+    }
 }
 
 TEST(RecoverProcess, MissingProject) {

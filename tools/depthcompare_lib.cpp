@@ -12,6 +12,7 @@
 
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tools/deptheval_lib.h"
 #include "tools/toolsupport.h"
 
 namespace zeleval {
@@ -38,11 +39,6 @@ void PrintHelp() {
         "Exit status: 0 when the picture was written, 1 when an input cannot be read or the\n"
         "picture cannot be written, 2 for bad arguments.\n",
         kUsageLine);
-}
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "ERROR: %s (zel_depth_compare --help lists the usage)\n", message.c_str());
-    return 2;
 }
 
 // Copies one panel of width x height RGB bytes into the picture at column x0.
@@ -120,27 +116,14 @@ bool ReadColour(CZelVideoFrame& frame, int frameNumber, std::vector<unsigned cha
 }  // namespace
 
 int DepthCompareMain(int argc, const char* const argv[]) {
-    std::vector<std::string> positional;
     double scale = 1.0;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        std::string problem;
-        const int taken = zeltool::TakeScaleOption(argc, argv, i, scale, &problem);
-        if (taken < 0) {
-            return UsageError(problem);
-        }
-        if (taken > 0) {
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("Unknown option " + arg);
-        }
-        positional.push_back(arg);
+    const zeltool::CommandLine line = EvalCommandLine("zel_depth_compare", &scale, PrintHelp);
+    std::vector<std::string> positional;
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
     }
+    const auto UsageError = [&line](const std::string& message) { return line.Usage(message); };
     if (positional.size() != 4) {
         return UsageError(positional.size() < 4 ? "Too few arguments" : "Too many arguments");
     }
@@ -155,11 +138,12 @@ int DepthCompareMain(int argc, const char* const argv[]) {
         return 1;
     }
 
-    CZelVideoSequence sequence;
-    if (!zeltool::LoadProject(projectPath.c_str(), sequence, stderr,
+    zeltool::Project project;
+    if (!zeltool::LoadProject(projectPath.c_str(), project, stderr,
                               zeltool::ParserLines::kStderr)) {
         return 1;
     }
+    CZelVideoSequence& sequence = project.sequence;
     if (frameNumber >= sequence.GetFrameCount()) {
         std::fprintf(stderr, "ERROR: Frame %d is not in the project (it has %d frames, 0 to %d)\n",
                      frameNumber, sequence.GetFrameCount(), sequence.GetFrameCount() - 1);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
@@ -66,11 +67,6 @@ void PrintHelp() {
         "that frame is skipped. Exit status: 0 when every requested frame was scored, 1 when a\n"
         "frame was skipped or the project cannot be read, 2 for bad arguments.\n",
         kUsageLine);
-}
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "ERROR: %s (zel_depth_eval --help lists the usage)\n", message.c_str());
-    return 2;
 }
 
 // An inclusive range of frames; a single frame N is N:N.
@@ -277,30 +273,14 @@ struct EvalOptions {
 // Reads the command line into options. Returns -1 to go on, or the exit status to end with (0
 // after --help, 2 after a usage error, 1 when the ground-truth directory is missing).
 int ParseArguments(int argc, const char* const argv[], EvalOptions& o) {
+    zeltool::CommandLine line = EvalCommandLine("zel_depth_eval", &o.scale, PrintHelp);
+    line.Flag("--csv", &o.csv);
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        if (arg == "--csv") {
-            o.csv = true;
-            continue;
-        }
-        std::string problem;
-        const int taken = zeltool::TakeScaleOption(argc, argv, i, o.scale, &problem);
-        if (taken < 0) {
-            return UsageError(problem);
-        }
-        if (taken > 0) {
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("Unknown option " + arg);
-        }
-        positional.push_back(arg);
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
     }
+    const auto UsageError = [&line](const std::string& message) { return line.Usage(message); };
     if (positional.size() < 2) {
         return UsageError(positional.empty() ? "No project file given"
                                              : "No ground-truth directory given");
@@ -338,6 +318,16 @@ void PrintHead(const EvalOptions& o, int W, int H) {
 
 }  // namespace
 
+zeltool::CommandLine EvalCommandLine(const char* program, double* scale,
+                                     std::function<void()> printHelp) {
+    zeltool::CommandLine line(
+        zeltool::ErrorStyle(std::string(" (") + program + " --help lists the usage)"),
+        std::move(printHelp));
+    line.Number("--scale", "S", 0.0, HUGE_VAL, scale, "", true)
+        .BadValue("Bad --scale value '%v' (a finite number greater than 0)");
+    return line;
+}
+
 int DepthEvalMain(int argc, const char* const argv[]) {
     EvalOptions o;
     const int status = ParseArguments(argc, argv, o);
@@ -350,11 +340,12 @@ int DepthEvalMain(int argc, const char* const argv[]) {
     const std::string& truthDir = o.truthDir;
     std::vector<FrameRange>& ranges = o.ranges;
 
-    CZelVideoSequence sequence;
-    if (!zeltool::LoadProject(projectPath.c_str(), sequence, stderr,
+    zeltool::Project project;
+    if (!zeltool::LoadProject(projectPath.c_str(), project, stderr,
                               zeltool::ParserLines::kStderr)) {
         return 1;
     }
+    CZelVideoSequence& sequence = project.sequence;
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     const int frameCount = sequence.GetFrameCount();

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/frontend.h"
+
 namespace zeleval {
 
 // The figures of one frame or of several frames together.
@@ -65,5 +67,11 @@ void Accumulate(Score& total, const Score& part);
 // the wrong size, a frame not in the project), 2 for a usage error. "--help" prints the usage
 // and returns 0.
 int DepthEvalMain(int argc, const char* const argv[]);
+
+// The command line the evaluator and the comparison share: their usage style ("ERROR: ...
+// (<program>
+// --help lists the usage)") and the option --scale S (a finite number above 0) into *scale.
+zeltool::CommandLine EvalCommandLine(const char* program, double* scale,
+                                     std::function<void()> printHelp);
 
 }  // namespace zeleval

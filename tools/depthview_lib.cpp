@@ -16,6 +16,7 @@
 
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tools/frontend.h"
 #include "tools/toolsupport.h"
 #include "util/writewhole.h"
 
@@ -61,7 +62,8 @@ void PrintUsage() {
         "The depth file must hold width x height little-endian floats of the project's\n"
         "working size.\n"
         "\n"
-        "Exit status: 0 when every requested file was written, 1 otherwise.\n");
+        "Exit status: 0 when every requested file was written, 1 otherwise, 2 for a usage\n"
+        "error.\n");
 }
 
 bool ParseFormat(const char* text, OutputFormat& out) {
@@ -423,47 +425,36 @@ namespace {
 
 // What the command line asks for.
 struct ViewOptions {
-    const char* projectPath = nullptr;
+    std::string projectPath;
     std::vector<int> frameNumbers;  // empty: every frame
     OutputFormat format = OutputFormat::kColorPng;
 };
 
 // Reads the command line into options. Returns -1 to go on, or the exit status to end with
-// (0 after --help, 1 after a message on a bad argument).
+// (0 after --help, 2 after a usage error).
 int ParseArguments(int argc, const char* const argv[], ViewOptions& options) {
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            PrintUsage();
-            return 0;
-        }
-        if (std::strcmp(arg, "--format") == 0) {
-            if (i + 1 >= argc || !ParseFormat(argv[i + 1], options.format)) {
-                std::printf("ERROR: --format takes png, pfm or png16 (zel_depthview --help)\n");
-                return 1;
-            }
-            i++;
-            continue;
-        }
-        if (arg[0] == '-' && arg[1] != '\0') {
-            std::printf("ERROR: Unknown option %s (zel_depthview --help lists the usage)\n", arg);
-            return 1;
-        }
-        if (options.projectPath == nullptr) {
-            options.projectPath = arg;
-            continue;
-        }
+    zeltool::UsageStyle style = zeltool::ErrorStyle(" (zel_depthview --help lists the usage)");
+    style.missingValue = "--format takes png, pfm or png16";
+    zeltool::CommandLine line(style, PrintUsage);
+    line.Custom("--format", "png|pfm|png16",
+                [&options](const char* v) { return ParseFormat(v, options.format); })
+        .BadValue("--format takes png, pfm or png16");
+    std::vector<std::string> positional;
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
+    }
+    if (positional.empty()) {
+        return line.Usage("No project file given");
+    }
+    options.projectPath = positional[0];
+    for (size_t k = 1; k < positional.size(); k++) {
         int number = 0;
-        if (!zeltool::ParseFrameNumber(arg, number)) {
-            std::printf("ERROR: Not a frame number: %s (frames are counted from 0)\n", arg);
-            return 1;
+        if (!zeltool::ParseFrameNumber(positional[k].c_str(), number)) {
+            return line.Usage("Not a frame number: " + positional[k] +
+                              " (frames are counted from 0)");
         }
         options.frameNumbers.push_back(number);
-    }
-    if (options.projectPath == nullptr) {
-        std::printf(
-            "ERROR: No project file given\nUsage: zel_depthview <project file> [frame ...]\n");
-        return 1;
     }
     return -1;
 }
@@ -477,11 +468,12 @@ int DepthViewMain(int argc, const char* const argv[]) {
         return status;
     }
 
-    CZelVideoSequence sequence;
-    if (!zeltool::LoadProject(options.projectPath, sequence, stdout,
+    zeltool::Project project;
+    if (!zeltool::LoadProject(options.projectPath.c_str(), project, stdout,
                               zeltool::ParserLines::kStdout)) {
         return 1;
     }
+    CZelVideoSequence& sequence = project.sequence;
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
     if (options.frameNumbers.empty()) {

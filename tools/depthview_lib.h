@@ -96,10 +96,10 @@ bool WriteDepthPng16(const std::string& path, int width, int height,
 bool CanWritePng();
 
 // The whole program: `zel_depthview <project file> [--format png|pfm|png16] [frame ...]` (argv[0]
-// is the program name). Prints its lines on standard output. Returns 0 when every requested frame's
-// picture was written, 1 otherwise (bad arguments, a project that cannot be read, a missing depth
-// file or one whose size does not match the working size, a picture that cannot be written).
-// "--help" prints the usage and returns 0.
+// is the program name). Prints its lines on standard output, usage errors on standard error.
+// Returns 0 when every requested frame's picture was written, 1 otherwise (a project that cannot
+// be read, a missing depth file or one whose size does not match the working size, a picture
+// that cannot be written), 2 for a usage error. "--help" prints the usage and returns 0.
 int DepthViewMain(int argc, const char* const argv[]);
 
 }  // namespace zelview

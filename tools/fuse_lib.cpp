@@ -1,7 +1,7 @@
 #include "tools/fuse_lib.h"
 
 #include <algorithm>
-#include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tools/frontend.h"
 #include "util/writewhole.h"
 
 namespace zelfuse {
@@ -49,8 +50,7 @@ void PrintHelp() {
 }
 
 struct Options {
-    const char* project = nullptr;
-    bool help = false;
+    std::string project;
     bool hasRange = false;
     int first = 0;
     int last = 0;
@@ -60,80 +60,40 @@ struct Options {
     std::string out;
 };
 
-bool ParseInt(const char* begin, const char* end, int& out) {
-    if (begin == end) {
-        return false;
+// Reads the command line into o. Returns -1 to go on, or the exit status to end with (0 after
+// --help, 2 after a usage error).
+int ParseArguments(int argc, const char* const argv[], Options& o,
+                   const zeltool::CommandLine& line) {
+    std::vector<std::string> positional;
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
     }
-    const auto result = std::from_chars(begin, end, out);
-    return result.ec == std::errc() && result.ptr == end;
+    if (positional.empty()) {
+        return line.Usage("No project file given");
+    }
+    if (positional.size() > 1) {
+        return line.Usage("More than one project file: " + positional[1]);
+    }
+    o.project = positional[0];
+    return -1;
 }
 
-// Reads the arguments; false (after a one-line reason) for a usage error.
-bool ParseArguments(int argc, const char* const argv[], Options& o) {
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-            return true;
-        }
-        const bool takesValue = arg == "--frames" || arg == "--min-views" || arg == "--tolerance" ||
-                                arg == "--out" || arg == "--min-confidence";
-        if (takesValue && i + 1 >= argc) {
-            std::printf("ERROR: %s needs a value\n", arg.c_str());
-            return false;
-        }
-        if (arg == "--frames") {
-            const char* v = argv[++i];
-            const char* colon = std::strchr(v, ':');
-            o.hasRange = true;
-            if (colon == nullptr || !ParseInt(v, colon, o.first) ||
-                !ParseInt(colon + 1, v + std::strlen(v), o.last) || o.first < 0 ||
-                o.last < o.first) {
-                std::printf("ERROR: --frames takes FIRST:LAST, 0 <= FIRST <= LAST: %s\n", v);
-                return false;
-            }
-        } else if (arg == "--min-views") {
-            const char* v = argv[++i];
-            if (!ParseInt(v, v + std::strlen(v), o.minViews) || o.minViews < 1 || o.minViews > 64) {
-                std::printf("ERROR: --min-views takes a whole number from 1 to 64: %s\n", v);
-                return false;
-            }
-        } else if (arg == "--tolerance") {
-            const char* v = argv[++i];
-            char* end = nullptr;
-            o.tolerance = std::strtod(v, &end);
-            if (end == v || *end != '\0' || !(o.tolerance > 0.0 && o.tolerance < 1.0)) {
-                std::printf("ERROR: --tolerance takes a number between 0 and 1: %s\n", v);
-                return false;
-            }
-        } else if (arg == "--min-confidence") {
-            const char* v = argv[++i];
-            char* end = nullptr;
-            o.minConfidence = std::strtod(v, &end);
-            if (end == v || *end != '\0' || !(o.minConfidence > 0.0 && o.minConfidence <= 1.0)) {
-                std::printf("ERROR: --min-confidence takes a number above 0, at most 1: %s\n", v);
-                return false;
-            }
-        } else if (arg == "--out") {
-            o.out = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::printf("ERROR: Unknown option %s\n", arg.c_str());
-            return false;
-        } else if (o.project == nullptr) {
-            o.project = argv[i];
-        } else {
-            std::printf("ERROR: More than one project file: %s\n", arg.c_str());
-            return false;
-        }
-    }
-    if (o.project == nullptr && !o.help) {
-        std::printf("ERROR: No project file given\n");
-        return false;
-    }
-    return true;
+zeltool::CommandLine Arguments(Options& o) {
+    zeltool::UsageStyle style = zeltool::ErrorStyle(" (zel_fuse --help explains the options)");
+    style.missingValue = "%o needs a value";
+    zeltool::CommandLine line(style, PrintHelp);
+    line.Frames("--frames", "FIRST:LAST", 0, INT_MAX, &o.first, &o.last, &o.hasRange)
+        .BadValue("--frames takes FIRST:LAST, 0 <= FIRST <= LAST: %v");
+    line.Int("--min-views", "N", 1, 64, &o.minViews)
+        .BadValue("--min-views takes a whole number from 1 to 64: %v");
+    line.Number("--tolerance", "T", 0.0, 1.0, &o.tolerance, "", true, true)
+        .BadValue("--tolerance takes a number between 0 and 1: %v");
+    line.Number("--min-confidence", "C", 0.0, 1.0, &o.minConfidence, "", true, false)
+        .BadValue("--min-confidence takes a number above 0, at most 1: %v");
+    line.Text("--out", "FILE.ply", &o.out);
+    return line;
 }
-
-void Silent(const char*) {}
 
 // Loads frame i's depth file (and, when withColor, its colour image) into a view. Null with a
 // warning when the file is missing or does not have the working size.
@@ -440,40 +400,24 @@ void AppendPlyVertices(const std::vector<PlyPoint>& points, std::string* out) {
 
 int FuseMain(int argc, const char* const argv[]) {
     Options o;
-    if (!ParseArguments(argc, argv, o)) {
-        std::printf("%s(zel_fuse --help explains the options)\n", kUsage);
-        return 2;
+    const zeltool::CommandLine line = Arguments(o);
+    const int status = ParseArguments(argc, argv, o, line);
+    if (status >= 0) {
+        return status;
     }
-    if (o.help) {
-        PrintHelp();
-        return 0;
-    }
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(o.project, ec)) {
-        std::printf("ERROR: Can not find the project file: %s\n", o.project);
+    zeltool::Project project;
+    if (!zeltool::LoadProject(o.project.c_str(), project, stdout, zeltool::ParserLines::kStdout)) {
         return 1;
     }
-    SetDiagnosticSink(Silent);
-    CZelVideoSequence sequence;
-    bool parsed = false;
-    {
-        CTrackFileParser parser(&sequence);
-        parsed = parser.Parse(o.project);
-    }
-    SetDiagnosticSink(nullptr);
+    project.parser.reset();
+    CZelVideoSequence& sequence = project.sequence;
     const int frames = sequence.GetFrameCount();
-    if (!parsed || frames <= 0 || CZelVideoFrame::GetWorkingWidth() <= 0 ||
-        CZelVideoFrame::GetWorkingHeight() <= 0) {
-        std::printf("ERROR: Can not read the project file: %s\n", o.project);
-        return 1;
-    }
     if (!o.hasRange) {
         o.first = 0;
         o.last = frames - 1;
     } else if (o.last >= frames) {
-        std::printf("ERROR: --frames %d:%d lies outside the project's frames 0 to %d\n%s", o.first,
-                    o.last, frames - 1, kUsage);
-        return 2;
+        return line.Usage("--frames " + std::to_string(o.first) + ":" + std::to_string(o.last) +
+                          " lies outside the project's frames 0 to " + std::to_string(frames - 1));
     }
     if (o.out.empty()) {
         o.out = CZelVideoFrame::dataDir + "fused.ply";

@@ -3,52 +3,73 @@
 //   zel_gen_project <directory> [frames [tracks [observations per track [seed]]]]
 //
 // Defaults: 500 frames, 200000 tracks, 25 observations per track on average, seed 1 (about
-// 140 MB). The same arguments always give the same bytes.
+// 140 MB). The same arguments always give the same bytes. Usage errors: one line on standard
+// error, exit status 2.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "tools/frontend.h"
 #include "tools/projectgen.h"
 
 namespace {
 
-bool ParseArgument(const char* text, long long lo, long long hi, long long* value) {
-    char* end = nullptr;
-    const long long v = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || v < lo || v > hi) {
-        return false;
-    }
-    *value = v;
-    return true;
+const char* const kUsage =
+    "usage: zel_gen_project <directory> [frames [tracks [observations per track [seed]]]]";
+
+void PrintHelp() {
+    std::printf(
+        "%s\n"
+        "\n"
+        "Writes a large synthetic camera-track project into <directory> for benchmarks and\n"
+        "stress runs: frames 1..1000000 (default 500), tracks 0..100000000 (default 200000),\n"
+        "observations per track on average 1..100000 (default 25), seed 0..2^62 (default 1).\n"
+        "The same arguments always give the same bytes.\n"
+        "\n"
+        "Exit status: 0 when the project was written, 1 when it could not be, 2 for a usage\n"
+        "error.\n",
+        kUsage);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2 || argc > 6) {
-        std::printf(
-            "usage: zel_gen_project <directory> [frames [tracks [observations per track "
-            "[seed]]]]\n");
-        return 1;
+// Reads the command line into the directory and options. Returns -1 to go on, or the exit status
+// to end with (0 after --help, 2 after a usage error).
+int ParseArguments(int argc, const char* const argv[], std::string& dir,
+                   SyntheticProjectOptions& options) {
+    zeltool::UsageStyle style;
+    style.prefix = "zel_gen_project: ";
+    style.suffix = std::string("; ") + kUsage;
+    const zeltool::CommandLine line(style, PrintHelp);
+    std::vector<std::string> args;
+    const int status = line.Parse(argc, argv, args);
+    if (status >= 0) {
+        return status;
     }
-    SyntheticProjectOptions options;
-    long long value = 0;
+    if (args.empty() || args.size() > 5) {
+        return line.Usage(args.empty() ? "no directory given" : "too many arguments");
+    }
+    dir = args[0];
     const struct {
         long long lo, hi;
     } limits[] = {{1, 1000000}, {0, 100000000}, {1, 100000}, {0, (1ll << 62)}};
-    for (int i = 2; i < argc; i++) {
-        if (!ParseArgument(argv[i], limits[i - 2].lo, limits[i - 2].hi, &value)) {
-            std::printf("ERROR: bad argument: %s\n", argv[i]);
-            return 1;
+    for (size_t i = 1; i < args.size(); i++) {
+        const char* text = args[i].c_str();
+        char* end = nullptr;
+        errno = 0;
+        const long long value = std::strtoll(text, &end, 10);
+        if (end == text || *end != '\0' || errno != 0 || value < limits[i - 1].lo ||
+            value > limits[i - 1].hi) {
+            return line.Usage("bad argument: " + args[i]);
         }
         switch (i) {
-            case 2:
+            case 1:
                 options.frames = static_cast<int>(value);
                 break;
-            case 3:
+            case 2:
                 options.tracks = static_cast<int>(value);
                 break;
-            case 4:
+            case 3:
                 options.meanObservations = static_cast<int>(value);
                 break;
             default:
@@ -56,8 +77,20 @@ int main(int argc, char** argv) {
                 break;
         }
     }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir;
+    SyntheticProjectOptions options;
+    const int status = ParseArguments(argc, argv, dir, options);
+    if (status >= 0) {
+        return status;
+    }
     SyntheticProjectInfo info;
-    if (!WriteSyntheticProject(argv[1], options, &info)) {
+    if (!WriteSyntheticProject(dir, options, &info)) {
         return 1;
     }
     std::printf("%s: %lld bytes, %d frames, %d tracks, %lld observations\n",

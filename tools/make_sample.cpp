@@ -60,6 +60,7 @@
 #include <vector>
 
 #include "imagelib/ximage.h"
+#include "tools/frontend.h"
 
 // The build says whether libjpeg is there: --jpeg needs it.
 #ifndef ZEL_HAVE_JPEG
@@ -1002,129 +1003,111 @@ bool ParseReal(const std::string& text, double lo, double hi, double& out) {
     return end == text.c_str() + text.size() && std::isfinite(out) && out >= lo && out <= hi;
 }
 
-// Reads the command line into options. Returns false after printing the reason for bad options.
-bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
-    help = false;
-    auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "ERROR: %s (zel_make_sample --help lists the options)\n",
-                     message.c_str());
-        return false;
-    };
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        }
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            if (arg.size() > 1 && arg[0] == '-') {
-                return fail("Unknown option " + arg);
-            }
-            if (!options.dir.empty()) {
-                return fail("More than one directory given: " + options.dir + " and " + arg);
-            }
-            options.dir = arg;
-            continue;
-        }
-        // --name value or --name=value.
-        std::string value;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg.resize(equals);
-        } else if (arg == "--seed" || arg == "--motion" || arg == "--size" || arg == "--frames" ||
-                   arg == "--scene" || arg == "--noise" || arg == "--gain" || arg == "--jpeg" ||
-                   arg == "--pose-noise") {
-            if (i + 1 >= argc) {
-                return fail("Option " + arg + " needs a value");
-            }
-            value = argv[++i];
-        } else {
-            return fail("Unknown option " + arg);
-        }
+// Reads the command line into options. Returns -1 to go on, or the exit status to end with (0
+// after --help, 2 after a usage error).
+int ParseOptions(int argc, const char* const argv[], Options& options) {
+    zeltool::CommandLine line(zeltool::ErrorStyle(" (zel_make_sample --help lists the options)"),
+                              PrintHelp);
+    const std::string frames = std::to_string(kMinFrames) + ".." + std::to_string(kMaxFrames);
+    const std::string sides = std::to_string(kMinSide) + ".." + std::to_string(kMaxSide);
+    const std::string badFrames = "Bad --frames value '%v' (a whole number " + frames + ")";
+    const std::string badSize = "Bad --size value '%v' (WxH, each " + sides + ", e.g. 640x480)";
+    line.Custom("--seed", "N", [&options](const char* v) {
         long long number = 0;
-        if (arg == "--seed") {
-            if (!ParseWhole(value, 0, UINT32_MAX, number)) {
-                return fail("Bad --seed value '" + value + "' (a whole number 0..4294967295)");
-            }
-            options.seed = static_cast<uint32_t>(number);
-        } else if (arg == "--motion") {
-            if (value == "sideways") {
-                options.motion = Motion::kSideways;
-            } else if (value == "forward") {
-                options.motion = Motion::kForward;
-            } else if (value == "orbit") {
-                options.motion = Motion::kOrbit;
-            } else {
-                return fail("Bad --motion value '" + value + "' (sideways, forward or orbit)");
-            }
-        } else if (arg == "--scene") {
-            if (value == "sample") {
-                options.kind = SceneKind::kSample;
-            } else if (value == "plain") {
-                options.kind = SceneKind::kPlain;
-            } else {
-                return fail("Bad --scene value '" + value + "' (sample or plain)");
-            }
-        } else if (arg == "--noise") {
-            if (!ParseReal(value, 0.0, kMaxNoise, options.noise)) {
-                return fail("Bad --noise value '" + value + "' (grey levels, 0..64)");
-            }
-        } else if (arg == "--gain") {
-            if (!ParseReal(value, 0.0, kMaxGain, options.gain)) {
-                return fail("Bad --gain value '" + value + "' (0..0.5)");
-            }
-        } else if (arg == "--pose-noise") {
-            if (!ParseReal(value, 0.0, kMaxPoseNoise, options.poseNoise)) {
-                return fail("Bad --pose-noise value '" + value + "' (0..10)");
-            }
-        } else if (arg == "--jpeg") {
-            if (!ParseWhole(value, 1, 100, number)) {
-                return fail("Bad --jpeg value '" + value + "' (a quality 1..100)");
-            }
-            if (!ZEL_HAVE_JPEG) {
-                return fail("--jpeg needs libjpeg, and this build was made without it");
-            }
-            options.jpegQuality = static_cast<int>(number);
-        } else if (arg == "--size") {
-            const size_t x = value.find('x');
-            long long w = 0;
-            long long h = 0;
-            if (x == std::string::npos || !ParseWhole(value.substr(0, x), kMinSide, kMaxSide, w) ||
-                !ParseWhole(value.substr(x + 1), kMinSide, kMaxSide, h)) {
-                return fail("Bad --size value '" + value + "' (WxH, each " +
-                            std::to_string(kMinSide) + ".." + std::to_string(kMaxSide) +
-                            ", e.g. 640x480)");
-            }
-            options.width = static_cast<int>(w);
-            options.height = static_cast<int>(h);
-        } else if (arg == "--frames") {
-            if (!ParseWhole(value, kMinFrames, kMaxFrames, number)) {
-                return fail("Bad --frames value '" + value + "' (a whole number " +
-                            std::to_string(kMinFrames) + ".." + std::to_string(kMaxFrames) + ")");
-            }
-            options.frames = static_cast<int>(number);
-        } else {
-            return fail("Unknown option " + arg);
+        if (!ParseWhole(v, 0, UINT32_MAX, number)) {
+            return false;
         }
+        options.seed = static_cast<uint32_t>(number);
+        return true;
+    });
+    line.BadValue("Bad --seed value '%v' (a whole number 0..4294967295)");
+    line.Custom("--motion", "M", [&options](const char* v) {
+        const std::string value = v;
+        const Motion motions[] = {Motion::kSideways, Motion::kForward, Motion::kOrbit};
+        const char* const names[] = {"sideways", "forward", "orbit"};
+        for (int k = 0; k < 3; k++) {
+            if (value == names[k]) {
+                options.motion = motions[k];
+                return true;
+            }
+        }
+        return false;
+    });
+    line.BadValue("Bad --motion value '%v' (sideways, forward or orbit)");
+    line.Custom("--scene", "S", [&options](const char* v) {
+        const std::string value = v;
+        options.kind = value == "plain" ? SceneKind::kPlain : SceneKind::kSample;
+        return value == "sample" || value == "plain";
+    });
+    line.BadValue("Bad --scene value '%v' (sample or plain)");
+    line.Custom("--noise", "SIGMA",
+                [&options](const char* v) { return ParseReal(v, 0.0, kMaxNoise, options.noise); });
+    line.BadValue("Bad --noise value '%v' (grey levels, 0..64)");
+    line.Custom("--gain", "G",
+                [&options](const char* v) { return ParseReal(v, 0.0, kMaxGain, options.gain); });
+    line.BadValue("Bad --gain value '%v' (0..0.5)");
+    line.Custom("--pose-noise", "S", [&options](const char* v) {
+        return ParseReal(v, 0.0, kMaxPoseNoise, options.poseNoise);
+    });
+    line.BadValue("Bad --pose-noise value '%v' (0..10)");
+    line.Custom("--jpeg", "Q", [&options](const char* v) {
+        long long number = 0;
+        if (!ParseWhole(v, 1, 100, number)) {
+            return false;
+        }
+        options.jpegQuality = static_cast<int>(number);
+        return true;
+    });
+    line.BadValue("Bad --jpeg value '%v' (a quality 1..100)");
+    line.Custom("--size", "WxH", [&options](const char* v) {
+        const std::string value = v;
+        const size_t x = value.find('x');
+        long long w = 0;
+        long long h = 0;
+        if (x == std::string::npos || !ParseWhole(value.substr(0, x), kMinSide, kMaxSide, w) ||
+            !ParseWhole(value.substr(x + 1), kMinSide, kMaxSide, h)) {
+            return false;
+        }
+        options.width = static_cast<int>(w);
+        options.height = static_cast<int>(h);
+        return true;
+    });
+    line.BadValue(badSize.c_str());
+    line.Custom("--frames", "N", [&options](const char* v) {
+        long long number = 0;
+        if (!ParseWhole(v, kMinFrames, kMaxFrames, number)) {
+            return false;
+        }
+        options.frames = static_cast<int>(number);
+        return true;
+    });
+    line.BadValue(badFrames.c_str());
+    std::vector<std::string> positional;
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
     }
-    if (options.dir.empty()) {
-        return fail("No directory given");
+    if (options.jpegQuality > 0 && !ZEL_HAVE_JPEG) {
+        return line.Usage("--jpeg needs libjpeg, and this build was made without it");
     }
-    return true;
+    if (positional.size() > 1) {
+        return line.Usage("More than one directory given: " + positional[0] + " and " +
+                          positional[1]);
+    }
+    if (positional.empty()) {
+        return line.Usage("No directory given");
+    }
+    options.dir = positional[0];
+    return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    bool help = false;
-    if (!ParseOptions(argc, argv, options, help)) {
-        return 2;
-    }
-    if (help) {
-        PrintHelp();
-        return 0;
+    const int status = ParseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
     const std::string& dir = options.dir;
     std::error_code error;

@@ -29,13 +29,13 @@
 #endif
 
 #include "parser/trackfileparser.h"
-#include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
 #include "stages/evidence.h"
 #include "stages/journal.h"
+#include "stages/options.h"
 #include "stages/referencestages.h"
-#include "tools/toolsupport.h"
+#include "tools/frontend.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ extern "C" void RequestStop(int sig) {
 
 const char* const kUsage = "usage: zel_recover [options] <project file>  (--help for the options)";
 
-void PrintHelp() {
+// Prints the help; table lists the options.
+void PrintHelp(const std::string& table) {
     std::printf(
         "usage: zel_recover [options] <project file>\n"
         "Recovers a disparity map for every chosen frame: initialisation by a plane sweep with\n"
@@ -61,36 +62,14 @@ void PrintHelp() {
         "pictures TMP/1_Init_<name>.bmp, TMP/2_BO_<name>.bmp beside the images.\n"
         "\n"
         "options:\n"
-        "  --frames FIRST:LAST  frames to recover (inclusive, 0-based; default: all)\n"
-        "  --levels L           disparity levels of the sweep, 3..1024 (default 128)\n"
-        "  --neighbours K       frames matched against each frame, 1..32 (default 8)\n"
-        "  --refine-neighbours R  frames matched in the initialisation's refinement and checked\n"
-        "                       against, 1..64 (default 24)\n"
-        "  --passes P           bundle-optimisation passes, 0..3 (default 1; 0 = none)\n"
-        "  --threads N          worker threads, 0..256 (default 0 = all hardware threads)\n"
-        "  --plane-scale S      colour-segment scale of the plane fit that ends each stage,\n"
-        "                       0..1000000 (default 3200; larger: larger segments; 0 = none)\n"
-        "  --min-parallax S     skip neighbours that move the nearest point by less than S\n"
-        "                       times the picture width, 0..0.9 (default 0.1)\n"
-        "  --track-residual PX  how far the cameras miss their feature tracks, in pixels,\n"
-        "                       0..1000 (default: measured from the project's tracks)\n"
-        "  --stage init|bo      run one stage on the frames (a shard of the span): frames of\n"
-        "                       the span beyond them are recomputed or read from disk as the\n"
-        "                       shard needs them; bo reads the initialisation's maps\n"
-        "                       DATA/_init<i>.raw, so every init shard must have finished\n"
-        "  --span FIRST:LAST    the whole run a shard belongs to (default: all frames)\n"
-        "  --plan               print per stage and step which frames would be computed, which\n"
-        "                       of them are halo (beyond the frames) and which maps are read;\n"
-        "                       compute nothing\n"
-        "  --resume             go on from the manifest of an earlier run with the same options\n"
-        "                       (DATA/manifest.txt; DATA/manifest_<stage>_<A>_<B>.txt for a\n"
-        "                       shard): frames and steps it lists are not done again\n"
+        "%s"
         "  --help               this text\n"
         "\n"
         "Exit status: 0 when every picture was read and every file written; 1 when the project\n"
         "cannot be used or some were not (the frames finish anyway, and a summary on standard\n"
         "error lists them), or after SIGINT / SIGTERM (the frames in flight are finished\n"
-        "and kept; --resume goes on; a second signal ends it at once); 2 for a usage error.\n");
+        "and kept; --resume goes on; a second signal ends it at once); 2 for a usage error.\n",
+        table.c_str());
 }
 
 // The distinct frames of a list of problems, in order, as "0, 1, 5".
@@ -120,11 +99,6 @@ void PrintFailures(const char* what, const std::vector<ZelStageFailure>& failure
     }
 }
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "zel_recover: %s\n%s\n", message.c_str(), kUsage);
-    return 2;
-}
-
 // What the command line asks for.
 struct RecoverArgs {
     ZelStageOptions options;
@@ -136,109 +110,66 @@ struct RecoverArgs {
     int spanLast = -1;
     bool plan = false;
     bool resume = false;
-    const char* project = nullptr;
+    std::string project;
 };
 
-// "A:B" with 0 <= A <= B <= kMaxFrameCount.
-bool ParseRange(const char* value, int& lo, int& hi) {
-    const char* colon = std::strchr(value, ':');
-    if (colon == nullptr) {
-        return false;
-    }
-    const std::string first(value, static_cast<size_t>(colon - value));
-    return zeltool::ParseBounded(first.c_str(), 0, kMaxFrameCount, lo) &&
-           zeltool::ParseBounded(colon + 1, 0, kMaxFrameCount, hi) && lo <= hi;
-}
-
-// Reads the value of one option into args; false when the value is not valid.
-bool TakeValue(const std::string& arg, const char* value, RecoverArgs& args) {
-    ZelStageOptions& options = args.options;
-    if (arg == "--frames") {
-        args.rangeGiven = true;
-        return ParseRange(value, args.firstFrame, args.lastFrame);
-    }
-    if (arg == "--span") {
-        return ParseRange(value, args.spanFirst, args.spanLast);
-    }
-    if (arg == "--stage") {
-        args.stage = value;
-        return args.stage == "init" || args.stage == "bo";
-    }
-    if (arg == "--levels") {
-        return zeltool::ParseBounded(value, 3, 1024, options.levels);
-    }
-    if (arg == "--neighbours") {
-        return zeltool::ParseBounded(value, 1, 32, options.neighbours);
-    }
-    if (arg == "--refine-neighbours") {
-        return zeltool::ParseBounded(value, 1, 64, options.refineNeighbours);
-    }
-    if (arg == "--plane-scale") {
-        return zeltool::ParseBounded(value, 0, 1000000, options.planeScale);
-    }
-    if (arg == "--min-parallax") {
-        char* end = nullptr;
-        options.minParallax = std::strtod(value, &end);
-        return end != value && *end == '\0' && options.minParallax >= 0.0 &&
-               options.minParallax <= 0.9;
-    }
-    if (arg == "--track-residual") {
-        char* end = nullptr;
-        options.trackResidual = std::strtod(value, &end);
-        return end != value && *end == '\0' && options.trackResidual >= 0.0 &&
-               options.trackResidual <= 1000.0;
-    }
-    if (arg == "--passes") {
-        return zeltool::ParseBounded(value, 0, 3, options.passes);
-    }
-    return zeltool::ParseBounded(value, 0, 256, options.threads);
-}
-
-// Reads the command line into args. Returns -1 to go on, or the exit status to end with (0 after
-// --help, 2 after a usage error).
-int ParseArguments(int argc, char** argv, RecoverArgs& args) {
-    for (int a = 1; a < argc; a++) {
-        const std::string arg = argv[a];
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        if (arg == "--plan" || arg == "--resume") {
-            (arg == "--plan" ? args.plan : args.resume) = true;
+// Reads the command line into args: the stage options from their table (stages/options.h), the
+// run's own after them. Returns -1 to go on, or the exit status to end with (0 after --help, 2
+// after a usage error).
+int ParseArguments(int argc, const char* const argv[], RecoverArgs& args) {
+    zeltool::UsageStyle style;
+    style.prefix = "zel_recover: ";
+    style.suffix = std::string("; ") + kUsage;
+    zeltool::CommandLine line(style, [&line] { PrintHelp(line.HelpTable()); });
+    line.Frames("--frames", "FIRST:LAST", 0, kMaxFrameCount, &args.firstFrame, &args.lastFrame,
+                &args.rangeGiven, "frames to recover (inclusive, 0-based; default: all)");
+    for (const ZelStageOptionInfo& info : StageOptionTable()) {
+        if (info.name == nullptr) {
             continue;
         }
-        const bool takesValue = arg == "--frames" || arg == "--levels" || arg == "--neighbours" ||
-                                arg == "--refine-neighbours" || arg == "--passes" ||
-                                arg == "--threads" || arg == "--min-parallax" ||
-                                arg == "--plane-scale" || arg == "--track-residual" ||
-                                arg == "--stage" || arg == "--span";
-        if (takesValue) {
-            if (a + 1 >= argc) {
-                return Usage("option " + arg + " needs a value");
-            }
-            const char* value = argv[++a];
-            if (!TakeValue(arg, value, args)) {
-                return Usage("invalid value for " + arg + ": '" + value + "'");
-            }
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            return Usage("unknown option " + arg);
-        }
-        if (args.project != nullptr) {
-            return Usage("more than one project file given");
-        }
-        args.project = argv[a];
+        line.Custom(
+            (std::string("--") + info.name).c_str(), info.meta,
+            [&info, &args](const char* v) { return ParseStageOption(info, v, args.options); },
+            StageOptionHelp(info).c_str());
     }
-    if (args.project == nullptr) {
-        return Usage("no project file given");
+    line.Custom(
+        "--stage", "init|bo",
+        [&args](const char* v) {
+            args.stage = v;
+            return args.stage == "init" || args.stage == "bo";
+        },
+        "run one stage on the frames (a shard of the span): frames of\n"
+        "the span beyond them are recomputed or read from disk as the\n"
+        "shard needs them; bo reads the initialisation's maps\n"
+        "DATA/_init<i>.raw, so every init shard must have finished");
+    line.Frames("--span", "FIRST:LAST", 0, kMaxFrameCount, &args.spanFirst, &args.spanLast, nullptr,
+                "the whole run a shard belongs to (default: all frames)");
+    line.Flag("--plan", &args.plan,
+              "print per stage and step which frames would be computed, which\n"
+              "of them are halo (beyond the frames) and which maps are read;\n"
+              "compute nothing");
+    line.Flag("--resume", &args.resume,
+              "go on from the manifest of an earlier run with the same options\n"
+              "(DATA/manifest.txt; DATA/manifest_<stage>_<A>_<B>.txt for a\n"
+              "shard): frames and steps it lists are not done again");
+    std::vector<std::string> positional;
+    const int status = line.Parse(argc, argv, positional);
+    if (status >= 0) {
+        return status;
     }
+    if (positional.size() > 1) {
+        return line.Usage("more than one project file given");
+    }
+    if (positional.empty()) {
+        return line.Usage("no project file given");
+    }
+    args.project = positional[0];
     if (args.spanFirst >= 0 && args.stage.empty()) {
-        return Usage("--span needs --stage");
+        return line.Usage("--span needs --stage");
     }
     if (args.spanFirst >= 0 && args.rangeGiven &&
         (args.firstFrame < args.spanFirst || args.lastFrame > args.spanLast)) {
-        return Usage("the frames must lie within the span");
+        return line.Usage("the frames must lie within the span");
     }
     return -1;
 }
@@ -320,18 +251,16 @@ int main(int argc, char** argv) {
     ZelStageOptions& options = args.options;
     int& firstFrame = args.firstFrame;
     int& lastFrame = args.lastFrame;
-    const char* project = args.project;
 
-    // The parser points into the sequence, so it is declared second and destroyed first.
-    CZelVideoSequence sequence;
-    CTrackFileParser parser(&sequence);
-    // The text reader's traces are of no use here; the parser's reason says what went wrong.
-    SetDiagnosticSink([](const char*) {});
-    const bool parsed = parser.Parse(project);
-    SetDiagnosticSink(nullptr);
-    if (!parsed) {
-        std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s (%s)\n", project,
-                     parser.DescribeError().c_str());
+    // The parser's lines go to standard output; its reason says what went wrong.
+    zeltool::Project project;
+    CZelVideoSequence& sequence = project.sequence;
+    CTrackFileParser& parser = *project.parser;
+    std::string reason;
+    if (zeltool::ReadProject(args.project.c_str(), project, zeltool::ParserLines::kStdout,
+                             &reason) == zeltool::LoadResult::kUnreadable) {
+        std::fprintf(stderr, "zel_recover: ERROR: cannot read the project %s (%s)\n",
+                     args.project.c_str(), reason.c_str());
         return 1;
     }
     parser.HandOverMatchPoints();
@@ -447,6 +376,11 @@ int main(int argc, char** argv) {
     std::mutex lineMutex;
     stages.SetProgress([&lineMutex](const ZelStageProgress& p) {
         std::lock_guard<std::mutex> lock(lineMutex);
+        if (p.problem != nullptr) {
+            // Each problem once, as it is found; the summary lists them again at the end.
+            std::printf("%s\n", p.problem->c_str());
+            return;
+        }
         std::fprintf(stderr, "[%d/%d] %-5s %s  %.2f s\n", p.done, p.total, p.stage, p.name->c_str(),
                      p.seconds);
     });
@@ -496,6 +430,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::fflush(stdout);
+    for (const std::string& line : report.refusedRuns) {
+        std::fprintf(stderr, "zel_recover: %s\n", line.c_str());
+    }
     PrintFailures("could not read the pictures", report.unreadFrames);
     PrintFailures("could not write outputs", report.unwrittenFiles);
     return 1;

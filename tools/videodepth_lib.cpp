@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "interop/colmap_project.h"
+#include "tools/frontend.h"
 #include "tools/toolsupport.h"
 #include "util/writewhole.h"
 
@@ -37,7 +38,7 @@ const char* const kUsage =
     "usage: zel_video_depth [options] <video file or frame folder> <work dir> [-- zel_recover "
     "options]";
 
-void PrintHelp() {
+void PrintHelp(const std::string& table) {
     std::printf(
         "%s\n"
         "\n"
@@ -56,33 +57,25 @@ void PrintHelp() {
         "<work dir>/summary.txt.\n"
         "\n"
         "options:\n"
-        "  --every N            take every Nth frame of the video (default 1)\n"
-        "  --width W            scale the video's frames to W pixels wide, 16..8192 (default:\n"
-        "                       as they are)\n"
-        "  --from STEP          redo STEP and every step after it\n"
-        "  --threads N          worker threads of COLMAP and zel_recover, 0..256 (default 0 =\n"
-        "                       all)\n"
-        "  --known-cameras DIR  a COLMAP model (cameras.txt, images.txt, points3D.txt or .bin)\n"
-        "                       holding the frames' cameras and poses, e.g. from a rig or a\n"
-        "                       tracker: the frames' features are matched and triangulated on\n"
-        "                       these fixed poses instead of COLMAP's mapper finding them. Its\n"
-        "                       image names are the frames' names (a video's frames are named\n"
-        "                       frame00000.png, ...); its camera a pinhole one\n"
-        "  --fill-gaps          frames COLMAP did not register take the nearest registered\n"
-        "                       pose (zel_import_colmap --fill-gaps) instead of failing\n"
+        "%s"
         "  --help               this text\n"
         "Arguments after -- go to zel_recover (e.g. -- --levels 64).\n"
         "\n"
         "Needs colmap and ffmpeg on the PATH; zel_import_colmap, zel_recover and zel_fuse are\n"
         "taken from this program's folder. Exit status: 0 after a run, 1 when a step failed\n"
         "(an ERROR line naming it, then the last lines of its log), 2 for a usage error.\n",
-        kUsage, kSequentialFrom);
+        kUsage, kSequentialFrom, table.c_str());
+}
+
+zeltool::UsageStyle Style() {
+    zeltool::UsageStyle style;
+    style.prefix = "zel_video_depth: ";
+    style.suffix = std::string("; ") + kUsage + "  (--help for the options)";
+    return style;
 }
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "zel_video_depth: %s\n%s  (--help for the options)\n", message.c_str(),
-                 kUsage);
-    return 2;
+    return zeltool::CommandLine(Style(), [] {}).Usage(message);
 }
 
 std::string Lower(std::string s) {
@@ -119,54 +112,37 @@ int StepFromName(const std::string& name) {
 }
 
 int ParseVideoDepthArguments(int argc, const char* const argv[], VideoDepthOptions& options) {
+    zeltool::CommandLine line(Style(), [&line] { PrintHelp(line.HelpTable()); });
+    line.Int("--every", "N", 1, 100000, &options.every,
+             "take every Nth frame of the video (default 1)");
+    line.Int("--width", "W", 16, 8192, &options.width,
+             "scale the video's frames to W pixels wide, 16..8192 (default:\nas they are)");
+    line.Custom(
+        "--from", "STEP",
+        [&options](const char* v) {
+            options.from = StepFromName(v);
+            return options.from >= 0;
+        },
+        "redo STEP and every step after it");
+    line.BadValue(
+        "invalid value for %o: '%v' (frames, features, matches, sparse, import, recover or "
+        "fuse)");
+    line.Int("--threads", "N", 0, 256, &options.threads,
+             "worker threads of COLMAP and zel_recover, 0..256 (default 0 =\nall)");
+    line.Text("--known-cameras", "DIR", &options.knownCameras,
+              "a COLMAP model (cameras.txt, images.txt, points3D.txt or .bin)\n"
+              "holding the frames' cameras and poses, e.g. from a rig or a\n"
+              "tracker: the frames' features are matched and triangulated on\n"
+              "these fixed poses instead of COLMAP's mapper finding them. Its\n"
+              "image names are the frames' names (a video's frames are named\n"
+              "frame00000.png, ...); its camera a pinhole one");
+    line.Flag("--fill-gaps", &options.fillGaps,
+              "frames COLMAP did not register take the nearest registered\n"
+              "pose (zel_import_colmap --fill-gaps) instead of failing");
     std::vector<std::string> positional;
-    for (int a = 1; a < argc; a++) {
-        const std::string arg = argv[a];
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        if (arg == "--") {
-            options.recoverArgs.assign(argv + a + 1, argv + argc);
-            break;
-        }
-        if (arg == "--fill-gaps") {
-            options.fillGaps = true;
-            continue;
-        }
-        const bool takesValue = arg == "--every" || arg == "--width" || arg == "--from" ||
-                                arg == "--threads" || arg == "--known-cameras";
-        if (takesValue) {
-            if (a + 1 >= argc) {
-                return Usage("option " + arg + " needs a value");
-            }
-            const char* value = argv[++a];
-            bool ok = true;
-            if (arg == "--every") {
-                ok = zeltool::ParseBounded(value, 1, 100000, options.every);
-            } else if (arg == "--width") {
-                ok = zeltool::ParseBounded(value, 16, 8192, options.width);
-            } else if (arg == "--threads") {
-                ok = zeltool::ParseBounded(value, 0, 256, options.threads);
-            } else if (arg == "--from") {
-                options.from = StepFromName(value);
-                ok = options.from >= 0;
-            } else {
-                options.knownCameras = value;
-                ok = *value != '\0';
-            }
-            if (!ok) {
-                return Usage("invalid value for " + arg + ": '" + value + "'" +
-                             (arg == "--from" ? " (frames, features, matches, sparse, import, "
-                                                "recover or fuse)"
-                                              : ""));
-            }
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            return Usage("unknown option " + arg);
-        }
-        positional.push_back(arg);
+    const int status = line.Parse(argc, argv, positional, &options.recoverArgs);
+    if (status >= 0) {
+        return status;
     }
     if (positional.size() != 2) {
         return Usage(positional.size() < 2 ? "expected a video file or frame folder and a work "

@@ -1,16 +1,16 @@
 // zel_export_colmap: writes a project's cameras and tracks as a COLMAP text model, for looking at
-// and refining them with COLMAP's own tools. `zel_export_colmap --help` prints the usage.
+// and refining them with COLMAP's own tools. `zel_export_colmap --help` prints the usage. Usage
+// errors go to standard error, everything else to standard output.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "interop/colmap.h"
 #include "interop/colmap_project.h"
 #include "parser/trackfileparser.h"
-#include "platform/platform.h"
-#include "sequence/videosequence.h"
+#include "tools/frontend.h"
 
 namespace {
 
@@ -30,36 +30,39 @@ void PrintUsage() {
         kUsageLine);
 }
 
-void Silent(const char*) {}
+// Reads the command line into the two paths. Returns -1 to go on, or the exit status to end with
+// (0 after --help, 2 after a usage error).
+int ParseArguments(int argc, const char* const argv[], std::string& projectPath,
+                   std::string& modelDir) {
+    zeltool::UsageStyle style;
+    style.prefix = "ERROR: ";
+    style.suffix = " (zel_export_colmap --help shows the usage)";
+    const zeltool::CommandLine line(style, PrintUsage);
+    std::vector<std::string> paths;
+    const int status = line.Parse(argc, argv, paths);
+    if (status >= 0) {
+        return status;
+    }
+    if (paths.size() != 2) {
+        return line.Usage(paths.size() > 2 ? "one argument too many: " + paths[2]
+                                           : "expected a project file and a model folder");
+    }
+    projectPath = paths[0];
+    modelDir = paths[1];
+    return -1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     using namespace zelinterop;
-    const char* paths[2] = {nullptr, nullptr};
-    int pathCount = 0;
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            PrintUsage();
-            return 0;
-        }
-        if ((arg[0] == '-' && arg[1] != '\0') || pathCount == 2) {
-            std::printf("ERROR: %s %s (zel_export_colmap --help shows the usage)\n",
-                        pathCount == 2 ? "one argument too many:" : "unknown option", arg);
-            return 2;
-        }
-        paths[pathCount++] = arg;
+    std::string projectPath;
+    std::string modelDir;
+    const int status = ParseArguments(argc, argv, projectPath, modelDir);
+    if (status >= 0) {
+        return status;
     }
-    if (pathCount != 2) {
-        std::printf(
-            "ERROR: expected a project file and a model folder (zel_export_colmap --help shows "
-            "the usage)\n");
-        return 2;
-    }
-    const std::string projectPath = paths[0];
-    const std::string modelDir = paths[1];
 
     std::error_code ec;
     if (!std::filesystem::is_regular_file(projectPath, ec)) {
@@ -81,18 +84,15 @@ int main(int argc, char** argv) {
     }
     ProjectContent project;
     {
-        // The text reader's traces are of no use here; the parser names what is wrong itself.
-        SetDiagnosticSink(Silent);
-        CZelVideoSequence sequence;
-        CTrackFileParser parser(&sequence);
-        const bool parsed = parser.Parse(projectPath.c_str());
-        SetDiagnosticSink(nullptr);
-        if (!parsed) {
+        zeltool::Project parsed;
+        std::string reason;
+        if (zeltool::ReadProject(projectPath.c_str(), parsed, zeltool::ParserLines::kStdout,
+                                 &reason) == zeltool::LoadResult::kUnreadable) {
             std::printf("Nothing exported: the project file could not be parsed (%s)\n",
-                        parser.DescribeError().c_str());
+                        reason.c_str());
             return 1;
         }
-        ProjectFromParsed(parser, sequence, project);
+        ProjectFromParsed(*parsed.parser, parsed.sequence, project);
     }
     ColmapModel model;
     ExportSummary summary;
