@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--write-files") {
             writeFiles = true;
         } else if (arg == "--bo-sweep") {
-            options.boSweep = true;
+            options.boSweep = 1;
         } else if (arg == "--no-sample-check") {
             sampleCheck = false;
         } else if (arg == "--threads-only") {

@@ -26,8 +26,8 @@ struct ZelStageOptions {
                                 // farther frames add parallax, so precision, where the sweep
                                 // needs only the nearest
     int passes = 1;             // bundle-optimisation passes (Optimise does nothing with 0)
-    bool boSweep = false;       // each pass sweeps every level again (true) or refines the map
-                                // of the pass before (false: as accurate, a third of the work)
+    int boSweep = 0;            // 1: each pass sweeps every level again; 0: it refines the
+                                // map of the pass before (as accurate, a fifth of the work)
     int threads = 0;            // worker threads; 0 = every hardware thread
     int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
     int refineRadius = 3;       // matching window of the sub-level refinement
