@@ -1146,27 +1146,46 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
 // y0 .. y1 - 1.
 void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
                 int y1) {
-    std::vector<float> window;
-    window.reserve(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
+    // The window's finite values kept sorted as it slides along the row: each step takes out the
+    // column it leaves and puts in the column it enters.
+    std::vector<float> sorted(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
+    float* first = sorted.data();
     for (int y = y0; y < y1; y++) {
+        const int v0 = std::max(0, y - r);
+        const int v1 = std::min(H - 1, y + r);
+        size_t count = 0;
+        auto column = [&](int u, bool enter) {
+            for (int v = v0; v <= v1; v++) {
+                const float d = in[static_cast<size_t>(v) * W + u];
+                if (!std::isfinite(d)) {
+                    continue;
+                }
+                if (enter) {
+                    float* at = std::upper_bound(first, first + count, d);
+                    std::copy_backward(at, first + count, first + count + 1);
+                    *at = d;
+                    count++;
+                } else {
+                    float* at = std::lower_bound(first, first + count, d);
+                    std::copy(at + 1, first + count, at);
+                    count--;
+                }
+            }
+        };
+        for (int u = 0; u <= std::min(r, W - 1); u++) {
+            column(u, true);
+        }
         for (int x = 0; x < W; x++) {
-            window.clear();
-            for (int v = std::max(0, y - r); v <= std::min(H - 1, y + r); v++) {
-                for (int u = std::max(0, x - r); u <= std::min(W - 1, x + r); u++) {
-                    const float d = in[static_cast<size_t>(v) * W + u];
-                    if (std::isfinite(d)) {
-                        window.push_back(d);
-                    }
+            if (x > 0) {
+                if (x - r - 1 >= 0) {
+                    column(x - r - 1, false);
+                }
+                if (x + r < W) {
+                    column(x + r, true);
                 }
             }
             const size_t p = static_cast<size_t>(y) * W + x;
-            if (window.empty()) {
-                out[p] = in[p];
-                continue;
-            }
-            auto mid = window.begin() + static_cast<ptrdiff_t>(window.size() / 2);
-            std::nth_element(window.begin(), mid, window.end());
-            out[p] = *mid;
+            out[p] = count == 0 ? in[p] : first[count / 2];
         }
     }
 }
