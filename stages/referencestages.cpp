@@ -433,9 +433,19 @@ int InnerThreads(int threads, int frames) {
     return frames >= threads ? 1 : threads / std::max(frames, 1);
 }
 
+// The inner loops run on the widest vectors the processor has: where the compiler can choose at
+// run time (x86-64 Linux builds with optimisation), each of these functions is built for AVX2
+// besides the baseline and the processor picks one when the program starts. AVX2 adds wider
+// registers, not other arithmetic (no fused multiply-add), so both give the same results.
+#if defined(ZEL_RUNTIME_SIMD) && defined(__x86_64__) && defined(__linux__)
+#define ZEL_SIMD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZEL_SIMD_CLONES
+#endif
+
 // Where SampleRow reads: the clamped positions' pixel, the steps to the right and down (0 at the
 // picture's last column or row) and the weights. Restrict parameters, so that it vectorises.
-void SamplePositions(size_t count, const float* U, const float* V, int32_t w, int32_t h,
+ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* V, int32_t w, int32_t h,
                      int32_t* __restrict at, int32_t* __restrict right, int32_t* __restrict down,
                      float* __restrict fx, float* __restrict fy) {
     const float maxU = static_cast<float>(w - 1);
@@ -455,7 +465,7 @@ void SamplePositions(size_t count, const float* U, const float* V, int32_t w, in
 
 // Grey::Sample at (U[x], V[x]) for x < count, in three passes so that the arithmetic vectorises:
 // positions and weights, then the four reads of each sample, then the blend.
-void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
+ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
                Worker& w) {
     const size_t c = static_cast<size_t>(count);
     for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
@@ -495,7 +505,7 @@ void SampleRow(const Grey& g, const float* U, const float* V, int count, float* 
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
 // the window sums.
-void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost,
+ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost,
                  const uint8_t* rows = nullptr) {
     const size_t Ws = static_cast<size_t>(W);
     w.rowJ.resize(Ws);
@@ -617,7 +627,7 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
 // Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
 // `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
 // samples taken.
-double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
+ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
                       const Sweep& sw, int r, Worker& w) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
@@ -766,7 +776,7 @@ std::vector<std::pair<int, int>> SortingNetwork(int count) {
 // the best three quarters are averaged (summed in ascending order); `worst` where no view sees
 // the pixel. The costs of a block of pixels are sorted by a sorting network (minima and maxima
 // across the block, which vectorise), where the views that do not see a pixel sort to the end.
-void CombineAll(Worker& w, size_t K, float worst, float* out) {
+ZEL_SIMD_CLONES void CombineAll(Worker& w, size_t K, float worst, float* out) {
     const size_t n = w.nbCost[0].size();
     if (w.networkViews != K) {
         w.network = SortingNetwork(static_cast<int>(K));
@@ -812,7 +822,7 @@ const size_t kFastCombineViews = 8;
 // CombineAll for every pixel of one level, quantised onto the cost scale; the same result (up to
 // rounding) for K <= kFastCombineViews. The loops over pixels run without
 // branches, so the compiler vectorises them.
-void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
+ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
     const size_t n = w.valid.size();
     w.sum.assign(n, 0.0f);
     w.seen.assign(n, 0.0f);
@@ -924,7 +934,7 @@ void RowBands(int H, int threads, const std::function<void(int, int)>& fn) {
 // One step along an aggregation path: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1,
 // minPrev + p2) - minPrev, added to acc; returns the smallest out[l]. The ends of the levels
 // apart, so that the loop over the others runs without branches and vectorises.
-int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L,
+ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L,
              uint16_t* __restrict out, uint16_t* __restrict acc) {
     const int cap = minPrev + p2;
     auto put = [&](int l, int v) {
@@ -949,7 +959,7 @@ int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L
 }
 
 // The first pixel of a path: out = c, added to acc; returns the smallest c[l].
-int PathStart(const uint16_t* c, int L, uint16_t* __restrict out, uint16_t* __restrict acc) {
+ZEL_SIMD_CLONES int PathStart(const uint16_t* c, int L, uint16_t* __restrict out, uint16_t* __restrict acc) {
     int best = c[0];
     for (int l = 0; l < L; l++) {
         out[l] = c[l];
