@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <map>
 #include <memory>
@@ -28,6 +29,19 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Processor time of the calling thread, in seconds: the step times the stages add up count the
+// work itself, not the waits of a machine shared with other work (wall time where the platform
+// has no thread clock).
+double ThreadSeconds() {
+#if defined(CLOCK_THREAD_CPUTIME_ID)
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0) {
+        return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+    }
+#endif
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -1101,7 +1115,7 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
     const size_t K = fs.nb.size();
-    const Clock::time_point t0 = Clock::now();
+    const double t0 = ThreadSeconds();
     std::vector<uint16_t> C(n * sw.L);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const float scale = static_cast<float>(kCostScale) / worst;
@@ -1140,8 +1154,8 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
             }
         });
     }
-    const Clock::time_point t1 = Clock::now();
-    ft.costVolume += std::chrono::duration<double>(t1 - t0).count();
+    const double t1 = ThreadSeconds();
+    ft.costVolume += t1 - t0;
     std::vector<float> level;
     std::vector<int> label;
     Aggregate(C, *fs.ref, sw.L, w.inner, level, label);
@@ -1149,7 +1163,7 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     for (size_t p = 0; p < n; p++) {
         disparity[p] = static_cast<float>(sw.Level(level[p]));
     }
-    ft.aggregation += Seconds(t1);
+    ft.aggregation += ThreadSeconds() - t1;
 }
 
 // The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
@@ -2003,11 +2017,11 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
-            const Clock::time_point t0 = Clock::now();
+            const double t0 = ThreadSeconds();
             const int i = step.compute[static_cast<size_t>(k)];
             run.TakeOwn(previous, i, nullptr);
             run.AcquireMaps(i);
-            const Clock::time_point tc = Clock::now();
+            const double tc = ThreadSeconds();
             double checkSamples = 0.0;
             std::vector<float>& map = run.Map(i);
             std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
@@ -2072,7 +2086,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     }
                 }
             }
-            const Clock::time_point tk = Clock::now();
+            const double tk = ThreadSeconds();
             run.ReleaseMaps(i);
             run.Keep(step.name.c_str(), i, map, &confirmedHere);
             if (run.OnDisk()) {
@@ -2080,10 +2094,10 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t>().swap(confirmedHere);
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
-            const double checks = std::chrono::duration<double>(tk - tc).count();
+            const double checks = tk - tc;
             run.times.checks += checks;
             run.times.checkSamples += checkSamples;
-            run.times.rest += Seconds(t0) - checks;
+            run.times.rest += ThreadSeconds() - t0 - checks;
         },
         run.stop);
     run.EndPhase();
@@ -2153,14 +2167,14 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
-            const Clock::time_point t0 = Clock::now();
+            const double t0 = ThreadSeconds();
             const int i = step.compute[static_cast<size_t>(k)];
             std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
             run.TakeOwn(previous, i, &mask);
             std::vector<float>& map = run.Map(i);
-            const Clock::time_point tp = Clock::now();
+            const double tp = ThreadSeconds();
             FitPlanes(run, i, map, mask, loading);
-            const double planeFit = Seconds(tp);
+            const double planeFit = ThreadSeconds() - tp;
             const bool written = run.Output(
                 i, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), mask, labelType);
             if (run.OnDisk()) {
@@ -2176,7 +2190,7 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
             run.times.planeFit += planeFit;
-            run.times.rest += Seconds(t0) - planeFit;
+            run.times.rest += ThreadSeconds() - t0 - planeFit;
         },
         run.stop);
     total.costVolume += run.times.costVolume;
@@ -2410,6 +2424,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         static_cast<int>(sweepStep.compute.size()), run.threads, run.next,
         [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
+            const double c0 = ThreadSeconds();
             const int i = sweepStep.compute[static_cast<size_t>(k)];
             FrameSet fs = run.Open(i, options.neighbours);
             FrameTimes ft;
@@ -2426,7 +2441,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             run.Keep("sweep", i, map, nullptr);
             run.Drop(i);
             sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
-            run.AddTimes(ft, sweepSeconds[static_cast<size_t>(i - sFirst)]);
+            run.AddTimes(ft, ThreadSeconds() - c0);
         },
         stop);
     if (Stopped()) {
@@ -2456,6 +2471,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         total, run.threads, run.next,
         [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
+            const double c0 = ThreadSeconds();
             const int i = refineStep.compute[static_cast<size_t>(k)];
             run.TakeOwn("sweep", i, nullptr);
             run.AcquireMaps(i);
@@ -2467,7 +2483,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 w.inner = InnerThreads(run.threads, total);
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
-                const Clock::time_point tc = Clock::now();
+                const double tc = ThreadSeconds();
                 ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
                 std::vector<uint8_t> reliable(map.size());
                 for (size_t p = 0; p < map.size(); p++) {
@@ -2477,20 +2493,20 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                     reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
                 }
                 FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
-                const Clock::time_point tr = Clock::now();
-                ft.checks += std::chrono::duration<double>(tr - tc).count();
+                const double tr = ThreadSeconds();
+                ft.checks += tr - tc;
                 PrepareReference(fs, rr, w);
                 PrepareWide(fs, options.wideRadius, w);
                 ft.refineSamples += Refine(fs, run.sweep, false, rr, w, map);
                 w.wideR = 0;
-                ft.refinement += Seconds(tr);
+                ft.refinement += ThreadSeconds() - tr;
             }
             run.Close(fs);
             run.ReleaseMaps(i);
             run.Keep("refine", i, map, nullptr);
             run.Drop(i);
             const double seconds = Seconds(t0);
-            run.AddTimes(ft, seconds);
+            run.AddTimes(ft, ThreadSeconds() - c0);
             run.Report("init", done, total, i,
                        sweepSeconds[static_cast<size_t>(i - sFirst)] + seconds);
         },
@@ -2574,6 +2590,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
             total, run.threads, run.next,
             [&](int k, int worker) {
                 const Clock::time_point t0 = Clock::now();
+                const double c0 = ThreadSeconds();
                 const int i = step.compute[static_cast<size_t>(k)];
                 run.AcquireMaps(i);
                 FrameSet fs = run.Open(i, options.neighbours);
@@ -2600,20 +2617,20 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                     }
                     // Pixels that no neighbour sees at their disparity got it from the
                     // aggregation alone: they take it from the seen pixels beside them instead.
-                    const Clock::time_point tc = Clock::now();
+                    const double tc = ThreadSeconds();
                     FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
-                    const Clock::time_point tr = Clock::now();
-                    ft.checks += std::chrono::duration<double>(tr - tc).count();
+                    const double tr = ThreadSeconds();
+                    ft.checks += tr - tc;
                     PrepareReference(fs, rr, w);
                     ft.refineSamples += Refine(fs, run.sweep, true, rr, w, map);
-                    ft.refinement += Seconds(tr);
+                    ft.refinement += ThreadSeconds() - tr;
                 }
                 run.Close(fs);
                 run.ReleaseMaps(i);
                 run.Keep(step.name.c_str(), i, map, nullptr);
                 run.Drop(i);
                 const double seconds = Seconds(t0);
-                run.AddTimes(ft, seconds);
+                run.AddTimes(ft, ThreadSeconds() - c0);
                 run.Report(step.name.c_str(), done, total, i, seconds);
             },
             stop);

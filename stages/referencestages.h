@@ -61,7 +61,8 @@ struct ZelStageProgress {
     const std::string* problem = nullptr;
 };
 
-// Where the time went, summed over frames and threads (seconds of thread time).
+// Where the time went, summed over frames and threads: processor seconds of the threads working
+// on each frame (helping threads inside a frame not counted).
 struct ZelStageTimes {
     double costVolume = 0.0;   // warping, window costs and their combination over neighbours
     double aggregation = 0.0;  // semi-global aggregation and winner-take-all

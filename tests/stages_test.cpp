@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -310,4 +311,42 @@ TEST(Evidence, BlockGridIsFoundAndSmoothed) {
     std::vector<float> mended = blocks;
     Deblock(mended, W, H, 1, 8.0f);
     EXPECT_LT(EstimateBlockiness(mended, W, H, 1), EstimateBlockiness(blocks, W, H, 1) / 2.0);
+}
+
+// A frame run alone gets every thread: they share its levels, offsets and aggregation passes.
+// Its map must not depend on how many there are.
+TEST(StagesThreads, OneFrameAloneGivesTheSameMapOnOneAndTwoThreads) {
+    testutil::FrameSettingsGuard settings;
+    testutil::PlaneScene scene;
+    scene.slope = 0.2;
+    const std::string project = scene.Write(testutil::FreshTestDir());
+    std::vector<float> maps[2];
+    for (int threads = 1; threads <= 2; threads++) {
+        CZelVideoSequence sequence;
+        CTrackFileParser parser(&sequence);
+        ASSERT_TRUE(parser.Parse(project.c_str()));
+        parser.HandOverMatchPoints();
+        ZelStageOptions options;
+        options.levels = 64;
+        options.neighbours = 4;
+        options.minParallax = 0.02;
+        options.threads = threads;
+        options.writeFiles = false;
+        ASSERT_TRUE(
+            EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
+        CReferenceStages stages(options);
+        sequence.SetStages(&stages);
+        sequence.Run(2, 3);
+        sequence.SetStages(nullptr);
+        const ZImage<float>* map = sequence.GetFrame(2)->dspImg;
+        ASSERT_NE(map, nullptr);
+        std::vector<float>& out = maps[threads - 1];
+        for (int y = 0; y < scene.height; y++) {
+            for (int x = 0; x < scene.width; x++) {
+                out.push_back(map->At(x, y, 0));
+            }
+        }
+    }
+    ASSERT_EQ(maps[0].size(), maps[1].size());
+    EXPECT_EQ(std::memcmp(maps[0].data(), maps[1].data(), maps[0].size() * sizeof(float)), 0);
 }
