@@ -717,7 +717,8 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
                                                     (v <= bottom));
                 }
             };
-            if (w.wideR > 0) {
+            if (w.wideR > 0 && w.weakRows[static_cast<size_t>(y)]) {
+                // (the wide window's costs are used only on rows with weakly textured pixels)
                 project(static_cast<float>(w.wideR), &w.valid2[row]);
             }
             const uint8_t* valid = &w.valid[row];
