@@ -383,7 +383,7 @@ struct Worker {
     std::vector<float> colJ, colJJ, colIJ;
     std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
     std::vector<int32_t> at, right, down;              // SampleRow's reads: where, and steps
-    std::vector<float> fx, fy, s00, s10, s01, s11;     // ... its weights and the four samples
+    std::vector<float> fx, fy;                         // ... and its weights
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
@@ -485,15 +485,15 @@ ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* 
     }
 }
 
-// Grey::Sample at (U[x], V[x]) for x < count, in three passes so that the arithmetic vectorises:
-// positions and weights, then the four reads of each sample, then the blend.
+// Grey::Sample at (U[x], V[x]) for x < count, in two passes: the positions and weights (which
+// vectorise), then the reads and the blend.
 ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
                Worker& w) {
     const size_t c = static_cast<size_t>(count);
     for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
         v->resize(c);
     }
-    for (std::vector<float>* v : {&w.fx, &w.fy, &w.s00, &w.s10, &w.s01, &w.s11}) {
+    for (std::vector<float>* v : {&w.fx, &w.fy}) {
         v->resize(c);
     }
     const int32_t* at = w.at.data();
@@ -504,21 +504,15 @@ ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, in
     SamplePositions(c, U, V, g.w, g.h, w.at.data(), w.right.data(), w.down.data(), w.fx.data(),
                     w.fy.data());
     const float* pic = g.v.data();
-    float* s00 = w.s00.data();
-    float* s10 = w.s10.data();
-    float* s01 = w.s01.data();
-    float* s11 = w.s11.data();
     for (size_t x = 0; x < c; x++) {
         const float* p0 = pic + at[x];
         const float* p1 = p0 + down[x];
-        s00[x] = p0[0];
-        s10[x] = p0[right[x]];
-        s01[x] = p1[0];
-        s11[x] = p1[right[x]];
-    }
-    for (size_t x = 0; x < c; x++) {
-        const float top = s00[x] + fx[x] * (s10[x] - s00[x]);
-        const float bottom = s01[x] + fx[x] * (s11[x] - s01[x]);
+        const float a = p0[0];
+        const float b = p0[right[x]];
+        const float d = p1[0];
+        const float e = p1[right[x]];
+        const float top = a + fx[x] * (b - a);
+        const float bottom = d + fx[x] * (e - d);
         out[x] = top + fy[x] * (bottom - top);
     }
 }
