@@ -20,7 +20,7 @@
 #include "stages/journal.h"
 
 struct ZelStageOptions {
-    int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
+    int levels = 96;            // disparity levels of the sweep, evenly spaced in disparity
     int neighbours = 8;         // frames matched against each frame, the nearest on both sides
     int refineNeighbours = 24;  // frames matched in the initialisation's continuous refinement:
                                 // farther frames add parallax, so precision, where the sweep
