@@ -12,7 +12,8 @@
 // at the same sample positions in the same run, and with --compare-threads the whole run on one
 // thread against two (--no-sample-check leaves out the GetColor comparison). Also the steps'
 // table: thread time, share and samples per pixel of the sweep, aggregation, refinement, checks
-// and plane fit, and the seconds per megapixel-frame. --summary ends the output with one line for scripts:
+// and plane fit, and the seconds per megapixel-frame. --summary ends the output with one line for
+// scripts:
 //
 //   summary init <1%> <2%> <5%> <missing%> final <1%> <2%> <5%> <missing%> seconds <wall>
 //
@@ -111,7 +112,7 @@ struct RunResult {
     Shares init;   // after the initialisation (when evaluated)
     Shares final;  // the final maps (when evaluated)
     double seconds = 0;
-    double cpuSeconds = 0;  // processor time of the whole process during the stages
+    double cpuSeconds = 0;       // processor time of the whole process during the stages
     double megapixelFrames = 0;  // frames of the range x megapixels of a frame
     double pixels = 0;           // pixels of the range's frames
     int threads = 0;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -382,8 +382,8 @@ struct Worker {
     std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
     std::vector<float> colJ, colJJ, colIJ;
     std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
-    std::vector<int32_t> at, right, down;              // SampleRow's reads: where, and steps
-    std::vector<float> fx, fy;                         // ... and its weights
+    std::vector<int32_t> at, right, down;               // SampleRow's reads: where, and steps
+    std::vector<float> fx, fy;                          // ... and its weights
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
@@ -467,9 +467,10 @@ int InnerThreads(int threads, int frames) {
 
 // Where SampleRow reads: the clamped positions' pixel, the steps to the right and down (0 at the
 // picture's last column or row) and the weights. Restrict parameters, so that it vectorises.
-ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* V, int32_t w, int32_t h,
-                     int32_t* __restrict at, int32_t* __restrict right, int32_t* __restrict down,
-                     float* __restrict fx, float* __restrict fy) {
+ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* V, int32_t w,
+                                     int32_t h, int32_t* __restrict at, int32_t* __restrict right,
+                                     int32_t* __restrict down, float* __restrict fx,
+                                     float* __restrict fy) {
     const float maxU = static_cast<float>(w - 1);
     const float maxV = static_cast<float>(h - 1);
     for (size_t x = 0; x < count; x++) {
@@ -488,7 +489,7 @@ ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* 
 // Grey::Sample at (U[x], V[x]) for x < count, in two passes: the positions and weights (which
 // vectorise), then the reads and the blend.
 ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
-               Worker& w) {
+                               Worker& w) {
     const size_t c = static_cast<size_t>(count);
     for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
         v->resize(c);
@@ -521,8 +522,8 @@ ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, in
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
 // the window sums.
-ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost,
-                 const uint8_t* rows = nullptr) {
+ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
+                                 std::vector<float>& cost, const uint8_t* rows = nullptr) {
     const size_t Ws = static_cast<size_t>(W);
     w.rowJ.resize(Ws);
     w.rowJJ.resize(Ws);
@@ -576,44 +577,43 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
         sIJ[0] = hIJ;
         // Pixel x adds column x + r while it lies in the picture and drops column x - r - 1 once
         // it does: three stretches without branches (the window may span the whole row).
-        const int addEnd = std::max(1, W - r);         // x < addEnd: x + r < W
-        const int dropStart = std::min(W, r + 1);      // x >= dropStart: x - r - 1 >= 0
+        const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
+        const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
         const int both0 = std::max(1, dropStart);
         const int both1 = std::max(both0, addEnd);
-        for (int x = 1; x < std::min(addEnd, both0); x++) {
-            hJ += cJ[x + r];
-            hJJ += cJJ[x + r];
-            hIJ += cIJ[x + r];
+        auto add = [&](int c) {
+            hJ += cJ[c];
+            hJJ += cJJ[c];
+            hIJ += cIJ[c];
+        };
+        auto drop = [&](int c) {
+            hJ -= cJ[c];
+            hJJ -= cJJ[c];
+            hIJ -= cIJ[c];
+        };
+        auto keep = [&](int x) {
             sJ[x] = hJ;
             sJJ[x] = hJJ;
             sIJ[x] = hIJ;
+        };
+        for (int x = 1; x < std::min(addEnd, both0); x++) {
+            add(x + r);
+            keep(x);
         }
         for (int x = both0; x < both1; x++) {
-            hJ += cJ[x + r];
-            hJJ += cJJ[x + r];
-            hIJ += cIJ[x + r];
-            hJ -= cJ[x - r - 1];
-            hJJ -= cJJ[x - r - 1];
-            hIJ -= cIJ[x - r - 1];
-            sJ[x] = hJ;
-            sJJ[x] = hJJ;
-            sIJ[x] = hIJ;
+            add(x + r);
+            drop(x - r - 1);
+            keep(x);
         }
         // The rest (after the middle stretch, or where it is empty, after the first).
         for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
             if (x < addEnd) {
-                hJ += cJ[x + r];
-                hJJ += cJJ[x + r];
-                hIJ += cIJ[x + r];
+                add(x + r);
             }
             if (x >= dropStart) {
-                hJ -= cJ[x - r - 1];
-                hJJ -= cJJ[x - r - 1];
-                hIJ -= cIJ[x - r - 1];
+                drop(x - r - 1);
             }
-            sJ[x] = hJ;
-            sJJ[x] = hJJ;
-            sIJ[x] = hIJ;
+            keep(x);
         }
         const size_t row = static_cast<size_t>(y) * Ws;
         const uint8_t* valid = &w.valid[row];
@@ -643,8 +643,8 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
 // Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
 // `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
 // samples taken.
-ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
-                      const Sweep& sw, int r, Worker& w) {
+ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity,
+                                      bool geometric, const Sweep& sw, int r, Worker& w) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -706,9 +706,9 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
                     const float v = ok ? (m3 * xf + b1 + d * e1) * inv : -1.0f;
                     U[x] = u;
                     V[x] = v;
-                    valid[x] = static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
-                                                    (u <= maxU - std::min(m, maxU - xf)) &
-                                                    (v <= bottom));
+                    valid[x] =
+                        static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
+                                             (u <= maxU - std::min(m, maxU - xf)) & (v <= bottom));
                 }
             };
             if (w.wideR > 0 && w.weakRows[static_cast<size_t>(y)]) {
@@ -952,7 +952,7 @@ void RowBands(int H, int threads, const std::function<void(int, int)>& fn) {
 // minPrev + p2) - minPrev, added to acc; returns the smallest out[l]. The ends of the levels
 // apart, so that the loop over the others runs without branches and vectorises.
 ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L,
-             uint16_t* __restrict out, uint16_t* __restrict acc) {
+                             uint16_t* __restrict out, uint16_t* __restrict acc) {
     const int cap = minPrev + p2;
     auto put = [&](int l, int v) {
         const int o = c[l] + std::min(v, cap) - minPrev;
@@ -976,7 +976,8 @@ ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPre
 }
 
 // The first pixel of a path: out = c, added to acc; returns the smallest c[l].
-ZEL_SIMD_CLONES int PathStart(const uint16_t* c, int L, uint16_t* __restrict out, uint16_t* __restrict acc) {
+ZEL_SIMD_CLONES int PathStart(const uint16_t* c, int L, uint16_t* __restrict out,
+                              uint16_t* __restrict acc) {
     int best = c[0];
     for (int l = 0; l < L; l++) {
         out[l] = c[l];
@@ -1039,10 +1040,9 @@ void AggregatePass(const std::vector<uint16_t>& C, const Grey& grey, int L, int 
                         static_cast<uint16_t>(PathStart(c, L, out, acc));
                 } else {
                     const int py = y - sy;
-                    curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(
-                        PathStep(c, &prevRow[k][static_cast<size_t>(px) * L],
-                                 prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), L,
-                                 out, acc));
+                    curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(PathStep(
+                        c, &prevRow[k][static_cast<size_t>(px) * L],
+                        prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), L, out, acc));
                 }
             }
         }
@@ -2064,8 +2064,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     FillUnreliable(W, H, standing, filled);
                     std::vector<uint8_t> agreeFilled;
                     std::vector<uint8_t> disagreeFilled;
-                    checkSamples +=
-                        Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                    checkSamples += Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
                     for (size_t p = 0; p < n; p++) {
                         if (contradicted[p] && std::isfinite(filled[p]) &&
                             (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
@@ -2500,8 +2499,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 ft.checks += tr - tc;
                 PrepareReference(fs, rr, w);
                 PrepareWide(fs, options.wideRadius, w);
-                ft.refineSamples +=
-                    Refine(fs, run.sweep, false, rr, kInitRefineRounds, w, map);
+                ft.refineSamples += Refine(fs, run.sweep, false, rr, kInitRefineRounds, w, map);
                 w.wideR = 0;
                 ft.refinement += ThreadSeconds() - tr;
             }
@@ -2581,15 +2579,15 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         const int total = static_cast<int>(step.compute.size());
         run.LoadStep(step, nullptr);
         run.BeginPhase(step.compute, options.neighbours);
-        run.BeginMaps(
-            pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute, [&](int i) {
-                std::vector<int> in =
-                    OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
-                if (!options.boSweep) {
-                    in.push_back(i);  // the pass refines the frame's own map
-                }
-                return in;
-            });
+        run.BeginMaps(pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute,
+                      [&](int i) {
+                          std::vector<int> in =
+                              OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+                          if (!options.boSweep) {
+                              in.push_back(i);  // the pass refines the frame's own map
+                          }
+                          return in;
+                      });
         ParallelInOrder(
             total, run.threads, run.next,
             [&](int k, int worker) {

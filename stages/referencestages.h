@@ -64,17 +64,17 @@ struct ZelStageProgress {
 // Where the time went, summed over frames and threads: processor seconds of the threads working
 // on each frame (helping threads inside a frame not counted).
 struct ZelStageTimes {
-    double costVolume = 0.0;   // warping, window costs and their combination over neighbours
-    double aggregation = 0.0;  // semi-global aggregation and winner-take-all
-    double refinement = 0.0;   // continuous refinement around the swept disparities
-    double checks = 0.0;       // consistency between views, filling and fusion
-    double planeFit = 0.0;     // colour segments and their planes
-    double rest = 0.0;         // loading pictures and maps, outputs
-    double pixelLevels = 0.0;  // pixels x levels swept
-    double samples = 0.0;      // colour samples taken while building cost volumes
+    double costVolume = 0.0;     // warping, window costs and their combination over neighbours
+    double aggregation = 0.0;    // semi-global aggregation and winner-take-all
+    double refinement = 0.0;     // continuous refinement around the swept disparities
+    double checks = 0.0;         // consistency between views, filling and fusion
+    double planeFit = 0.0;       // colour segments and their planes
+    double rest = 0.0;           // loading pictures and maps, outputs
+    double pixelLevels = 0.0;    // pixels x levels swept
+    double samples = 0.0;        // colour samples taken while building cost volumes
     double refineSamples = 0.0;  // colour samples taken by the refinement
     double checkSamples = 0.0;   // neighbours' map samples taken by the checks
-    int imageLoads = 0;        // colour images read from disk
+    int imageLoads = 0;          // colour images read from disk
 };
 
 // One problem of a run, for its summary: the frame it concerns and the line that reported it.

@@ -42,6 +42,18 @@ double ShareWithin(const testutil::PlaneScene& scene, const CZelVideoFrame& fram
     return static_cast<double>(good) / count;
 }
 
+// The options the test scenes are recovered with.
+ZelStageOptions SceneOptions(int threads) {
+    ZelStageOptions options;
+    options.levels = 64;
+    options.neighbours = 4;
+    // Neighbours one and two frames away: the test's frames are few.
+    options.minParallax = 0.02;
+    options.threads = threads;
+    options.writeFiles = false;
+    return options;
+}
+
 class StagesTest : public testing::Test {
   protected:
     // Writes the scene, parses it and runs both stages over every frame; a positive `range`
@@ -51,14 +63,8 @@ class StagesTest : public testing::Test {
         const std::string project = scene.Write(testutil::FreshTestDir());
         ASSERT_TRUE(parser.Parse(project.c_str()));
         parser.HandOverMatchPoints();
-        ZelStageOptions options;
-        options.levels = 64;
-        options.neighbours = 4;
-        // Neighbours one and two frames away: the test's frames are few.
-        options.minParallax = 0.02;
+        ZelStageOptions options = SceneOptions(2);
         options.passes = passes;
-        options.threads = 2;
-        options.writeFiles = false;
         ASSERT_TRUE(
             EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
         if (range > 0.0) {
@@ -326,12 +332,7 @@ TEST(StagesThreads, OneFrameAloneGivesTheSameMapOnOneAndTwoThreads) {
         CTrackFileParser parser(&sequence);
         ASSERT_TRUE(parser.Parse(project.c_str()));
         parser.HandOverMatchPoints();
-        ZelStageOptions options;
-        options.levels = 64;
-        options.neighbours = 4;
-        options.minParallax = 0.02;
-        options.threads = threads;
-        options.writeFiles = false;
+        ZelStageOptions options = SceneOptions(threads);
         ASSERT_TRUE(
             EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
         CReferenceStages stages(options);
