@@ -521,7 +521,8 @@ ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, in
 // The window correlation of the warped picture w.J with the reference at every pixel whose
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
-// the window sums.
+// the window sums. Pixels whose projection is not valid get kOutside; with `rows`, only the rows
+// it marks are written.
 ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
                                  std::vector<float>& cost, const uint8_t* rows = nullptr) {
     const size_t Ws = static_cast<size_t>(W);
@@ -630,7 +631,7 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
             const float cov = sIJ[x] * inv - meanI[x] * mJ;
             const float ncc = cov * invSdI[x] / std::sqrt(vJ + floor);
             const float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
-            out[x] = valid[x] ? c : out[x];
+            out[x] = valid[x] ? c : kOutside;
         }
         if (geo != nullptr) {
             for (int x = 0; x < W; x++) {
@@ -665,11 +666,12 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
     double samples = 0.0;
     for (size_t j = 0; j < K; j++) {
         std::vector<float>& cost = w.nbCost[j];
-        cost.assign(n, kOutside);
         const Grey& g = *fs.nbGrey[j];
         if (g.w != W || g.h != H) {
+            cost.assign(n, kOutside);
             continue;
         }
+        cost.resize(n);  // every row is written (WindowCosts without a row mask)
         const Relative& rel = fs.rel[j];
         const float m0 = static_cast<float>(rel.M[0]);
         const float m3 = static_cast<float>(rel.M[3]);
@@ -1173,46 +1175,87 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
 // y0 .. y1 - 1.
 void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
                 int y1) {
-    // The window's finite values kept sorted as it slides along the row: each step takes out the
-    // column it leaves and puts in the column it enters.
-    std::vector<float> sorted(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
-    float* first = sorted.data();
+    // The window's finite values counted in buckets of their value as it slides along the row
+    // (each step takes out the column it leaves and puts in the one it enters); the median lies
+    // in the bucket where the counts pass half the window, and is picked exactly from the
+    // window's values in that bucket.
+    const int kBuckets = 256;
+    float lo = std::numeric_limits<float>::max();
+    float hi = std::numeric_limits<float>::lowest();
+    for (const float d : in) {
+        if (std::isfinite(d)) {
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
+    }
+    // (A spread too small or too large for a finite scale puts every value in one bucket.)
+    const float perValue = hi > lo ? static_cast<float>(kBuckets) / (hi - lo) : 0.0f;
+    const float scale = std::isfinite(perValue) ? perValue : 0.0f;
+    // Each pixel's bucket, -1 for a value that is not finite.
+    std::vector<int16_t> buckets(in.size());
+    for (size_t p = 0; p < in.size(); p++) {
+        buckets[p] = static_cast<int16_t>(
+            std::isfinite(in[p])
+                ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
+                : -1);
+    }
+    std::vector<int> counts(static_cast<size_t>(kBuckets));
+    std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
     for (int y = y0; y < y1; y++) {
         const int v0 = std::max(0, y - r);
         const int v1 = std::min(H - 1, y + r);
-        size_t count = 0;
-        auto column = [&](int u, bool enter) {
+        std::fill(counts.begin(), counts.end(), 0);
+        int count = 0;
+        int at = 0;     // the bucket the median was last found in ...
+        int below = 0;  // ... and how many of the window's values lie in the buckets below it
+        auto column = [&](int u, int step) {
             for (int v = v0; v <= v1; v++) {
-                const float d = in[static_cast<size_t>(v) * W + u];
-                if (!std::isfinite(d)) {
-                    continue;
-                }
-                if (enter) {
-                    float* at = std::upper_bound(first, first + count, d);
-                    std::copy_backward(at, first + count, first + count + 1);
-                    *at = d;
-                    count++;
-                } else {
-                    float* at = std::lower_bound(first, first + count, d);
-                    std::copy(at + 1, first + count, at);
-                    count--;
+                const int b = buckets[static_cast<size_t>(v) * W + u];
+                if (b >= 0) {
+                    counts[static_cast<size_t>(b)] += step;
+                    count += step;
+                    below += b < at ? step : 0;
                 }
             }
         };
         for (int u = 0; u <= std::min(r, W - 1); u++) {
-            column(u, true);
+            column(u, 1);
         }
         for (int x = 0; x < W; x++) {
             if (x > 0) {
                 if (x - r - 1 >= 0) {
-                    column(x - r - 1, false);
+                    column(x - r - 1, -1);
                 }
                 if (x + r < W) {
-                    column(x + r, true);
+                    column(x + r, 1);
                 }
             }
             const size_t p = static_cast<size_t>(y) * W + x;
-            out[p] = count == 0 ? in[p] : first[count / 2];
+            if (count == 0) {
+                out[p] = in[p];
+                continue;
+            }
+            const int k = count / 2;  // the median is the k-th smallest value (from 0)
+            while (below > k) {
+                at--;
+                below -= counts[static_cast<size_t>(at)];
+            }
+            while (below + counts[static_cast<size_t>(at)] <= k) {
+                below += counts[static_cast<size_t>(at)];
+                at++;
+            }
+            float* end = picked.data();
+            for (int v = v0; v <= v1; v++) {
+                const float* row = &in[static_cast<size_t>(v) * W];
+                const int16_t* rowBuckets = &buckets[static_cast<size_t>(v) * W];
+                for (int u = std::max(0, x - r); u <= std::min(W - 1, x + r); u++) {
+                    *end = row[u];
+                    end += rowBuckets[u] == at ? 1 : 0;
+                }
+            }
+            float* median = picked.data() + (k - below);
+            std::nth_element(picked.data(), median, end);
+            out[p] = *median;
         }
     }
 }
