@@ -59,12 +59,14 @@ class StagesTest : public testing::Test {
     // Writes the scene, parses it and runs both stages over every frame; a positive `range`
     // sweeps from (1 - range) to (1 + range) times the plane's disparity instead of the
     // estimate.
-    void Recover(const testutil::PlaneScene& scene, int passes, double range = 0.0) {
+    void Recover(const testutil::PlaneScene& scene, int passes, double range = 0.0,
+                 int boSweep = 0) {
         const std::string project = scene.Write(testutil::FreshTestDir());
         ASSERT_TRUE(parser.Parse(project.c_str()));
         parser.HandOverMatchPoints();
         ZelStageOptions options = SceneOptions(2);
         options.passes = passes;
+        options.boSweep = boSweep;
         ASSERT_TRUE(
             EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
         if (range > 0.0) {
@@ -130,6 +132,18 @@ TEST_F(StagesTest, SlantedPlane) {
     scene.slope = 0.2;
     scene.depth = 2.2;
     Recover(scene, 1);
+    for (int i = 0; i < scene.frames; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
+    }
+}
+
+// The bundle optimisation that sweeps every level again instead of refining the map before.
+TEST_F(StagesTest, SlantedPlaneWithTheSweepInEveryPass) {
+    testutil::PlaneScene scene;
+    scene.slope = 0.2;
+    scene.depth = 2.2;
+    Recover(scene, 1, 0.0, 1);
     for (int i = 0; i < scene.frames; i++) {
         SCOPED_TRACE(i);
         EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
