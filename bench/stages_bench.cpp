@@ -3,13 +3,17 @@
 // zel_stages_bench <project file> <ground-truth dir> [--frames FIRST:LAST] [--levels L]
 //              [--neighbours K] [--passes P] [--threads N] [--plane-scale S]
 //              [--compare-threads] [--summary] [--track-residual PX] [--write-files]
+//              [--no-sample-check] [--bo-sweep]
 //
 // Runs the initialisation and the bundle optimisation on the frames, and after each prints per
 // frame and in total the share of pixels (true disparity finite and above 0) within 1 %, 2 %
 // and 5 % relative disparity error and the share missing. Then the time split (cost volume,
 // aggregation, rest), the time per million pixel-levels, the cost-volume time against GetColor
 // at the same sample positions in the same run, and with --compare-threads the whole run on one
-// thread against two. --summary ends the output with one line for scripts:
+// thread against two (--no-sample-check leaves out the GetColor comparison). Also the steps'
+// table: thread time, share and samples per pixel of the sweep, aggregation, refinement, checks
+// and plane fit, and the seconds per megapixel-frame. --summary ends the output with one line for
+// scripts:
 //
 //   summary init <1%> <2%> <5%> <missing%> final <1%> <2%> <5%> <missing%> seconds <wall>
 //
@@ -98,9 +102,41 @@ struct RunResult {
     Shares init;   // after the initialisation (when evaluated)
     Shares final;  // the final maps (when evaluated)
     double seconds = 0;
-    double cpuSeconds = 0;  // processor time of the whole process during the stages
+    double cpuSeconds = 0;       // processor time of the whole process during the stages
+    double megapixelFrames = 0;  // frames of the range x megapixels of a frame
+    double pixels = 0;           // pixels of the range's frames
+    int threads = 0;
     ZelStageTimes times;
 };
+
+// Where the time went, step by step: thread time, its share, and the samples each step took per
+// pixel of the frames of the range.
+void PrintSteps(const RunResult& r) {
+    const ZelStageTimes& t = r.times;
+    const double thread =
+        t.costVolume + t.aggregation + t.refinement + t.checks + t.planeFit + t.rest;
+    struct Row {
+        const char* name;
+        double seconds;
+        double samples;
+    };
+    const Row rows[] = {
+        {"sweep (cost volume)", t.costVolume, t.samples},
+        {"aggregation", t.aggregation, 0.0},
+        {"refinement", t.refinement, t.refineSamples},
+        {"checks and fusion", t.checks, t.checkSamples},
+        {"plane fit", t.planeFit, 0.0},
+        {"loading, outputs", t.rest, 0.0},
+    };
+    const double pixels = r.pixels > 0 ? r.pixels : 1;
+    std::printf("\n%-22s %9s %7s %16s\n", "step", "thread s", "share", "samples/pixel");
+    for (const Row& row : rows) {
+        std::printf("%-22s %9.2f %6.1f%% %16.0f\n", row.name, row.seconds,
+                    100 * row.seconds / (thread > 0 ? thread : 1), row.samples / pixels);
+    }
+    std::printf("%.2f s per megapixel-frame (wall, %d threads), %.2f s of thread time\n",
+                r.seconds / r.megapixelFrames, r.threads, thread / r.megapixelFrames);
+}
 
 RunResult RunStages(const char* project, const std::string& truth, ZelStageOptions options,
                     int first, int last, bool evaluate, bool compareSamples) {
@@ -147,6 +183,10 @@ RunResult RunStages(const char* project, const std::string& truth, ZelStageOptio
     result.seconds = initSeconds + boSeconds;
     result.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     result.times = stages.GetTimes();
+    result.pixels = static_cast<double>(last - first + 1) * CZelVideoFrame::GetWorkingWidth() *
+                    CZelVideoFrame::GetWorkingHeight();
+    result.megapixelFrames = result.pixels / 1e6;
+    result.threads = options.threads;
     if (compareSamples) {
         // The bare samples: GetColor at the positions of the initial sweep of every frame.
         const auto t2 = std::chrono::steady_clock::now();
@@ -184,6 +224,7 @@ int main(int argc, char** argv) {
     bool evaluate = true;
     bool summary = false;
     bool writeFiles = false;
+    bool sampleCheck = true;
     for (int a = 3; a < argc; a++) {
         const std::string arg = argv[a];
         const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
@@ -193,6 +234,10 @@ int main(int argc, char** argv) {
             summary = true;
         } else if (arg == "--write-files") {
             writeFiles = true;
+        } else if (arg == "--bo-sweep") {
+            options.boSweep = 1;
+        } else if (arg == "--no-sample-check") {
+            sampleCheck = false;
         } else if (arg == "--threads-only") {
             compareThreads = true;
             evaluate = false;
@@ -228,18 +273,20 @@ int main(int argc, char** argv) {
     }
     options.writeFiles = writeFiles;
     if (evaluate) {
-        const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, true);
+        const RunResult r = RunStages(argv[1], argv[2], options, first, last, true, sampleCheck);
         const ZelStageTimes& t = r.times;
-        const double thread = t.costVolume + t.aggregation + t.rest;
+        const double thread =
+            t.costVolume + t.aggregation + t.refinement + t.checks + t.planeFit + t.rest;
         std::printf(
             "\nwhole run: %.1f s wall, %.1f s thread time: cost volume %.0f %%, "
             "aggregation %.0f %%, rest %.0f %%\n",
             r.seconds, thread, 100 * t.costVolume / thread, 100 * t.aggregation / thread,
-            100 * t.rest / thread);
+            100 * (thread - t.costVolume - t.aggregation) / thread);
         std::printf(
             "%.3f s of thread time per million pixel-levels swept (%.0f million); %d "
             "image loads\n",
             thread / (t.pixelLevels / 1e6), t.pixelLevels / 1e6, t.imageLoads);
+        PrintSteps(r);
         if (summary) {
             auto percent = [](const Shares& s, double part) {
                 return 100 * part / (s.count > 0 ? s.count : 1);

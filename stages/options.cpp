@@ -37,6 +37,9 @@ const std::vector<ZelStageOptionInfo>& StageOptionTable() {
             "against, %r (default %d)"),
         Int("passes", "P", "the pass count", &O::passes, 0, 3,
             "bundle-optimisation passes, %r (default %d; 0 = none)"),
+        Int("bo-sweep", "0|1", "the bundle optimisation's sweep switch", &O::boSweep, 0, 1,
+            "1: each bundle-optimisation pass sweeps every level again;\n"
+            "0 (default %d): it refines the map of the pass before"),
         Int("threads", "N", "the thread count", &O::threads, 0, 256,
             "worker threads, %r (default %d = all hardware threads)"),
         Int(nullptr, nullptr, "the sweep's window radius", &O::windowRadius, 1, 7, ""),

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <map>
 #include <memory>
@@ -27,6 +29,19 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Processor time of the calling thread, in seconds: the step times the stages add up count the
+// work itself, not the waits of a machine shared with other work (wall time where the platform
+// has no thread clock).
+double ThreadSeconds() {
+#if defined(CLOCK_THREAD_CPUTIME_ID)
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0) {
+        return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+    }
+#endif
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -77,6 +92,14 @@ const int kPlaneConfirmations = 3;
 // The refinement warps each window with the map median-filtered over (2 r + 1)^2: the median's
 // surface is smooth enough to follow slanted ground while single wrong pixels do not bend it.
 const int kWarpMedianRadius = 4;
+
+// Rounds of the initialisation's refinement (a quarter, then a sixteenth of a level): the bundle
+// optimisation refines every map again with all three rounds, so a third round here changes
+// the final maps by little and costs a third of the initialisation's refinement (frames 10 to
+// 19 within 2 %, three rounds against two: sample 97.45 / 97.38, noise 4 96.99 / 96.95, plain
+// room with noise 4 93.20 / 93.30, pose noise 0.1 with noise 4 96.61 / 96.63, JPEG 85 95.57 /
+// 95.49).
+const int kInitRefineRounds = 2;
 
 // Marks a neighbour cost where the pixel projects outside that neighbour's picture.
 const float kOutside = 1e3f;
@@ -358,21 +381,154 @@ struct Worker {
     float floor = kVarianceFloor;  // variance floor of the window correlation, grey levels squared
     std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
     std::vector<float> colJ, colJJ, colIJ;
+    std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
+    std::vector<int32_t> at, right, down;               // SampleRow's reads: where, and steps
+    std::vector<float> fx, fy;                          // ... and its weights
     std::vector<uint8_t> valid;
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
+    // CombineAll's sorting network for the current view count, and its block of costs.
+    size_t networkViews = 0;
+    std::vector<std::pair<int, int>> network;
+    std::vector<float> sortBlock;
     // The wide window used where the reference is weakly textured (wideR > 0).
     int wideR = 0;
     std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
-    std::vector<uint8_t> valid2, weak;
+    std::vector<uint8_t> valid2, weak, weakRows;
+    std::vector<float> hyp, combined;  // one level's (or offset's) hypotheses and combined costs
+    // Threads working on this worker's frame (when a phase has fewer frames than threads), and
+    // the workers of the helping threads: copies of this one's reference statistics.
+    int inner = 1;
+    int statsVersion = 0;
+    std::vector<std::unique_ptr<Worker>> helpers;
 };
+
+// Gives a helping worker the frame's reference statistics (when it does not have them yet).
+void ShareReference(const Worker& from, Worker& to) {
+    if (to.statsVersion == from.statsVersion) {
+        return;
+    }
+    to.floor = from.floor;
+    to.I = from.I;
+    to.meanI = from.meanI;
+    to.invSdI = from.invSdI;
+    to.count = from.count;
+    to.invCount = from.invCount;
+    to.wideR = from.wideR;
+    to.meanI2 = from.meanI2;
+    to.invSdI2 = from.invSdI2;
+    to.count2 = from.count2;
+    to.invCount2 = from.invCount2;
+    to.weak = from.weak;
+    to.weakRows = from.weakRows;
+    to.statsVersion = from.statsVersion;
+}
+
+// Runs fn(k, worker) for k = 0 .. count - 1 on w.inner threads: the frame's own worker takes
+// k = 0, inner, 2 inner ..., helper t the k = t, t + inner, ... Each k's result depends on k
+// alone, so the thread count never changes a result.
+void ForEachInner(Worker& w, int count, const std::function<void(int, Worker&)>& fn) {
+    const int T = std::max(1, std::min(w.inner, count));
+    while (w.helpers.size() + 1 < static_cast<size_t>(T)) {
+        w.helpers.push_back(std::make_unique<Worker>());
+    }
+    std::vector<std::thread> pool;
+    for (int t = 1; t < T; t++) {
+        Worker& helper = *w.helpers[static_cast<size_t>(t - 1)];
+        ShareReference(w, helper);
+        pool.emplace_back([&fn, &helper, t, T, count] {
+            for (int k = t; k < count; k += T) {
+                fn(k, helper);
+            }
+        });
+    }
+    for (int k = 0; k < count; k += T) {
+        fn(k, w);
+    }
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
+// The threads that help each frame of a phase of `frames` frames run on `threads` threads.
+int InnerThreads(int threads, int frames) {
+    return frames >= threads ? 1 : threads / std::max(frames, 1);
+}
+
+// The inner loops run on the widest vectors the processor has: where the compiler can choose at
+// run time (x86-64 Linux builds with optimisation), each of these functions is built for AVX2
+// besides the baseline and the processor picks one when the program starts. AVX2 adds wider
+// registers, not other arithmetic (no fused multiply-add), so both give the same results.
+#if defined(ZEL_RUNTIME_SIMD) && defined(__x86_64__) && defined(__linux__)
+#define ZEL_SIMD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZEL_SIMD_CLONES
+#endif
+
+// Where SampleRow reads: the clamped positions' pixel, the steps to the right and down (0 at the
+// picture's last column or row) and the weights. Restrict parameters, so that it vectorises.
+ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* V, int32_t w,
+                                     int32_t h, int32_t* __restrict at, int32_t* __restrict right,
+                                     int32_t* __restrict down, float* __restrict fx,
+                                     float* __restrict fy) {
+    const float maxU = static_cast<float>(w - 1);
+    const float maxV = static_cast<float>(h - 1);
+    for (size_t x = 0; x < count; x++) {
+        const float u = std::min(std::max(U[x], 0.0f), maxU);
+        const float v = std::min(std::max(V[x], 0.0f), maxV);
+        const int32_t x0 = static_cast<int32_t>(u);
+        const int32_t y0 = static_cast<int32_t>(v);
+        fx[x] = u - static_cast<float>(x0);
+        fy[x] = v - static_cast<float>(y0);
+        at[x] = y0 * w + x0;
+        right[x] = x0 + 1 > w - 1 ? 0 : 1;
+        down[x] = y0 + 1 > h - 1 ? 0 : w;
+    }
+}
+
+// Grey::Sample at (U[x], V[x]) for x < count, in two passes: the positions and weights (which
+// vectorise), then the reads and the blend.
+ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
+                               Worker& w) {
+    const size_t c = static_cast<size_t>(count);
+    for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
+        v->resize(c);
+    }
+    for (std::vector<float>* v : {&w.fx, &w.fy}) {
+        v->resize(c);
+    }
+    const int32_t* at = w.at.data();
+    const int32_t* right = w.right.data();
+    const int32_t* down = w.down.data();
+    const float* fx = w.fx.data();
+    const float* fy = w.fy.data();
+    SamplePositions(c, U, V, g.w, g.h, w.at.data(), w.right.data(), w.down.data(), w.fx.data(),
+                    w.fy.data());
+    const float* pic = g.v.data();
+    for (size_t x = 0; x < c; x++) {
+        const float* p0 = pic + at[x];
+        const float* p1 = p0 + down[x];
+        const float a = p0[0];
+        const float b = p0[right[x]];
+        const float d = p1[0];
+        const float e = p1[right[x]];
+        const float top = a + fx[x] * (b - a);
+        const float bottom = d + fx[x] * (e - d);
+        out[x] = top + fy[x] * (bottom - top);
+    }
+}
 
 // The window correlation of the warped picture w.J with the reference at every pixel whose
 // projection is valid, in one pass: column sums of J, J^2 and I J over the window's rows are kept
 // for the current row and updated as the window moves down; a running sum along the row gives
-// the window sums.
-void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<float>& cost) {
+// the window sums. Pixels whose projection is not valid get kOutside; with `rows`, only the rows
+// it marks are written.
+ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
+                                 std::vector<float>& cost, const uint8_t* rows = nullptr) {
     const size_t Ws = static_cast<size_t>(W);
+    w.rowJ.resize(Ws);
+    w.rowJJ.resize(Ws);
+    w.rowIJ.resize(Ws);
     w.colJ.assign(Ws, 0.0f);
     w.colJJ.assign(Ws, 0.0f);
     w.colIJ.assign(Ws, 0.0f);
@@ -401,6 +557,11 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
                 addRow(y - r - 1, -1.0f);
             }
         }
+        if (rows != nullptr && !rows[y]) {
+            continue;
+        }
+        // The window sums along the row: a running sum, kept per pixel so that the correlation
+        // below runs without branches and vectorises.
         float hJ = 0.0f;
         float hJJ = 0.0f;
         float hIJ = 0.0f;
@@ -409,34 +570,73 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
             hJJ += cJJ[x];
             hIJ += cIJ[x];
         }
+        float* sJ = w.rowJ.data();
+        float* sJJ = w.rowJJ.data();
+        float* sIJ = w.rowIJ.data();
+        sJ[0] = hJ;
+        sJJ[0] = hJJ;
+        sIJ[0] = hIJ;
+        // Pixel x adds column x + r while it lies in the picture and drops column x - r - 1 once
+        // it does: three stretches without branches (the window may span the whole row).
+        const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
+        const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
+        const int both0 = std::max(1, dropStart);
+        const int both1 = std::max(both0, addEnd);
+        auto add = [&](int c) {
+            hJ += cJ[c];
+            hJJ += cJJ[c];
+            hIJ += cIJ[c];
+        };
+        auto drop = [&](int c) {
+            hJ -= cJ[c];
+            hJJ -= cJJ[c];
+            hIJ -= cIJ[c];
+        };
+        auto keep = [&](int x) {
+            sJ[x] = hJ;
+            sJJ[x] = hJJ;
+            sIJ[x] = hIJ;
+        };
+        for (int x = 1; x < std::min(addEnd, both0); x++) {
+            add(x + r);
+            keep(x);
+        }
+        for (int x = both0; x < both1; x++) {
+            add(x + r);
+            drop(x - r - 1);
+            keep(x);
+        }
+        // The rest (after the middle stretch, or where it is empty, after the first).
+        for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
+            if (x < addEnd) {
+                add(x + r);
+            }
+            if (x >= dropStart) {
+                drop(x - r - 1);
+            }
+            keep(x);
+        }
         const size_t row = static_cast<size_t>(y) * Ws;
+        const uint8_t* valid = &w.valid[row];
+        const float* invCount = &w.invCount[row];
+        const float* meanI = &w.meanI[row];
+        const float* invSdI = &w.invSdI[row];
+        const float* geo = geometric ? &w.geo[row] : nullptr;
+        const float floor = w.floor;
+        float* out = &cost[row];
         for (int x = 0; x < W; x++) {
-            if (x > 0) {
-                if (x + r < W) {
-                    hJ += cJ[x + r];
-                    hJJ += cJJ[x + r];
-                    hIJ += cIJ[x + r];
-                }
-                if (x - r - 1 >= 0) {
-                    hJ -= cJ[x - r - 1];
-                    hJJ -= cJJ[x - r - 1];
-                    hIJ -= cIJ[x - r - 1];
-                }
+            const float inv = invCount[x];
+            const float mJ = sJ[x] * inv;
+            const float vJ = std::max(sJJ[x] * inv - mJ * mJ, 0.0f);
+            const float cov = sIJ[x] * inv - meanI[x] * mJ;
+            const float ncc = cov * invSdI[x] / std::sqrt(vJ + floor);
+            const float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
+            out[x] = valid[x] ? c : kOutside;
+        }
+        if (geo != nullptr) {
+            for (int x = 0; x < W; x++) {
+                out[x] = valid[x] ? out[x] + kGeoWeight * geo[x] : out[x];
             }
-            const size_t p = row + static_cast<size_t>(x);
-            if (!w.valid[p]) {
-                continue;
-            }
-            const float inv = w.invCount[p];
-            const float mJ = hJ * inv;
-            const float vJ = std::max(hJJ * inv - mJ * mJ, 0.0f);
-            const float cov = hIJ * inv - w.meanI[p] * mJ;
-            const float ncc = cov * w.invSdI[p] / std::sqrt(vJ + w.floor);
-            float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
-            if (geometric) {
-                c += kGeoWeight * w.geo[p];
-            }
-            cost[p] = c;
         }
     }
 }
@@ -444,14 +644,16 @@ void WindowCosts(int W, int H, int r, bool geometric, Worker& w, std::vector<flo
 // Per-pixel matching cost of every neighbour for one hypothesis per pixel: disparity(p) from
 // `disparity`. Fills w.nbCost[j] (photometric plus geometric when maps are given); returns the
 // samples taken.
-double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, bool geometric,
-                      const Sweep& sw, int r, Worker& w) {
+ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity,
+                                      bool geometric, const Sweep& sw, int r, Worker& w) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
     const size_t K = fs.nb.size();
     w.nbCost.resize(K);
     w.J.resize(n);
+    w.rowU.resize(static_cast<size_t>(W));
+    w.rowV.resize(static_cast<size_t>(W));
     w.valid.resize(n);
     if (w.wideR > 0) {
         w.valid2.resize(n);
@@ -464,11 +666,12 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     double samples = 0.0;
     for (size_t j = 0; j < K; j++) {
         std::vector<float>& cost = w.nbCost[j];
-        cost.assign(n, kOutside);
         const Grey& g = *fs.nbGrey[j];
         if (g.w != W || g.h != H) {
+            cost.assign(n, kOutside);
             continue;
         }
+        cost.resize(n);  // every row is written (WindowCosts without a row mask)
         const Relative& rel = fs.rel[j];
         const float m0 = static_cast<float>(rel.M[0]);
         const float m3 = static_cast<float>(rel.M[3]);
@@ -486,36 +689,45 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             const size_t row = static_cast<size_t>(y) * W;
             const float* dsp = &disparity[row];
             float* J = &w.J[row];
-            uint8_t* valid = &w.valid[row];
-            for (int x = 0; x < W; x++) {
-                const float xf = static_cast<float>(x);
-                const float d = dsp[x];
-                const float q2 = m6 * xf + b2 + d * e2;
-                float u = -1.0f;
-                float v = -1.0f;
-                if (q2 > 1e-6f && std::isfinite(d)) {
-                    const float inv = 1.0f / q2;
-                    u = (m0 * xf + b0 + d * e0) * inv;
-                    v = (m3 * xf + b1 + d * e1) * inv;
+            float* U = w.rowU.data();
+            float* V = w.rowV.data();
+            // The projections and whether the whole window (radius m, cut at the reference's own
+            // border) lands inside the neighbour's picture: samples clamped at its border would
+            // corrupt the correlation. Without branches, so that the compiler vectorises it.
+            auto project = [&](float m, uint8_t* valid) {
+                const float top = std::min(m, yf);
+                const float bottom = maxV - std::min(m, maxV - yf);
+                for (int x = 0; x < W; x++) {
+                    const float xf = static_cast<float>(x);
+                    const float d = dsp[x];
+                    const float q2 = m6 * xf + b2 + d * e2;
+                    // & rather than &&: no branches.
+                    const bool ok = (q2 > 1e-6f) & (std::fabs(d) <= FLT_MAX);
+                    const float inv = 1.0f / (ok ? q2 : 1.0f);
+                    const float u = ok ? (m0 * xf + b0 + d * e0) * inv : -1.0f;
+                    const float v = ok ? (m3 * xf + b1 + d * e1) * inv : -1.0f;
+                    U[x] = u;
+                    V[x] = v;
+                    valid[x] =
+                        static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
+                                             (u <= maxU - std::min(m, maxU - xf)) & (v <= bottom));
                 }
-                // The whole window (radius m, cut at the reference's own border) must land inside
-                // the neighbour's picture: samples clamped at its border would corrupt the
-                // correlation.
-                auto fits = [&](float m) {
-                    return u >= std::min(m, xf) && v >= std::min(m, yf) &&
-                           u <= maxU - std::min(m, maxU - xf) && v <= maxV - std::min(m, maxV - yf);
-                };
-                const bool inside = fits(static_cast<float>(r));
-                valid[x] = inside ? 1 : 0;
-                if (w.wideR > 0) {
-                    w.valid2[row + x] = fits(static_cast<float>(w.wideR)) ? 1 : 0;
-                }
-                const float s = g.Sample(u, v);
-                J[x] = s;
-                if (geometric) {
+            };
+            if (w.wideR > 0 && w.weakRows[static_cast<size_t>(y)]) {
+                // (the wide window's costs are used only on rows with weakly textured pixels)
+                project(static_cast<float>(w.wideR), &w.valid2[row]);
+            }
+            const uint8_t* valid = &w.valid[row];
+            project(static_cast<float>(r), &w.valid[row]);
+            SampleRow(g, U, V, W, J, w);
+            if (geometric) {
+                for (int x = 0; x < W; x++) {
+                    const float xf = static_cast<float>(x);
+                    const float d = dsp[x];
                     float penalty = 1.0f;
-                    if (inside && map != nullptr && map->dspImg != nullptr) {
-                        const double seen = map->GetDisparity(u, v);
+                    if (valid[x] && map != nullptr && map->dspImg != nullptr) {
+                        const float q2 = m6 * xf + b2 + d * e2;
+                        const double seen = map->GetDisparity(U[x], V[x]);
                         const double predicted = d / q2;
                         if (std::isfinite(seen)) {
                             const double tol = std::max(kGeoTolerance * predicted, sw.step);
@@ -538,7 +750,7 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
             std::swap(w.invCount, w.invCount2);
             std::swap(w.valid, w.valid2);
             w.cost2.assign(n, kOutside);
-            WindowCosts(W, H, w.wideR, geometric, w, w.cost2);
+            WindowCosts(W, H, w.wideR, geometric, w, w.cost2, w.weakRows.data());
             std::swap(w.meanI, w.meanI2);
             std::swap(w.invSdI, w.invSdI2);
             std::swap(w.invCount, w.invCount2);
@@ -553,42 +765,83 @@ double NeighbourCosts(const FrameSet& fs, const std::vector<float>& disparity, b
     return samples;
 }
 
-// The neighbours' costs at pixel p combined so that views where the pixel is hidden or outside
-// the picture do not dominate: views it falls outside of do not count, and of the others the
-// best three quarters are averaged. `worst` when no view sees the pixel.
-float Combine(const Worker& w, size_t p, size_t K, float worst, float* scratch) {
-    size_t seen = 0;
-    for (size_t j = 0; j < K; j++) {
-        const float c = w.nbCost[j][p];
-        if (c >= kOutside) {
-            continue;
+// The comparators of a network that sorts `count` values (Batcher's odd-even merge sort for the
+// next power of two; comparators that reach past `count` are left out: positions there would
+// hold values larger than every other, which no comparator moves).
+std::vector<std::pair<int, int>> SortingNetwork(int count) {
+    int size = 1;
+    while (size < count) {
+        size <<= 1;
+    }
+    std::vector<std::pair<int, int>> pairs;
+    for (int p = 1; p < size; p <<= 1) {
+        for (int k = p; k >= 1; k >>= 1) {
+            for (int j = k % p; j + k < size; j += 2 * k) {
+                for (int i = 0; i < std::min(k, size - j - k); i++) {
+                    const int a = i + j;
+                    const int b = i + j + k;
+                    if (a / (2 * p) == b / (2 * p) && b < count) {
+                        pairs.emplace_back(a, b);
+                    }
+                }
+            }
         }
-        size_t k = seen++;
-        while (k > 0 && scratch[k - 1] > c) {
-            scratch[k] = scratch[k - 1];
-            k--;
+    }
+    return pairs;
+}
+
+// The neighbours' costs of every pixel combined so that views where the pixel is hidden or
+// outside the picture do not dominate: views it falls outside of do not count, and of the others
+// the best three quarters are averaged (summed in ascending order); `worst` where no view sees
+// the pixel. The costs of a block of pixels are sorted by a sorting network (minima and maxima
+// across the block, which vectorise), where the views that do not see a pixel sort to the end.
+ZEL_SIMD_CLONES void CombineAll(Worker& w, size_t K, float worst, float* out) {
+    const size_t n = w.nbCost[0].size();
+    if (w.networkViews != K) {
+        w.network = SortingNetwork(static_cast<int>(K));
+        w.networkViews = K;
+    }
+    const size_t kBlock = 64;
+    w.sortBlock.resize(K * kBlock);
+    float* v = w.sortBlock.data();
+    for (size_t p0 = 0; p0 < n; p0 += kBlock) {
+        const size_t B = std::min(kBlock, n - p0);
+        for (size_t j = 0; j < K; j++) {
+            std::copy(&w.nbCost[j][p0], &w.nbCost[j][p0] + B, v + j * kBlock);
         }
-        scratch[k] = c;
+        for (const std::pair<int, int>& c : w.network) {
+            float* a = v + static_cast<size_t>(c.first) * kBlock;
+            float* b = v + static_cast<size_t>(c.second) * kBlock;
+            for (size_t q = 0; q < B; q++) {
+                const float lo = std::min(a[q], b[q]);
+                const float hi = std::max(a[q], b[q]);
+                a[q] = lo;
+                b[q] = hi;
+            }
+        }
+        for (size_t q = 0; q < B; q++) {
+            int seen = 0;
+            for (size_t j = 0; j < K; j++) {
+                seen += v[j * kBlock + q] < kOutside ? 1 : 0;
+            }
+            const int keep = std::max(1, (3 * seen + 2) / 4);
+            float s = 0.0f;
+            for (int j = 0; j < keep; j++) {
+                s += v[static_cast<size_t>(j) * kBlock + q];
+            }
+            out[p0 + q] = seen == 0 ? worst : s / static_cast<float>(keep);
+        }
     }
-    if (seen == 0) {
-        return worst;
-    }
-    const size_t keep = std::max<size_t>(1, (3 * seen + 2) / 4);
-    float s = 0.0f;
-    for (size_t j = 0; j < keep; j++) {
-        s += scratch[j];
-    }
-    return s / static_cast<float>(keep);
 }
 
 // Up to this many views the best three quarters leave out at most the two worst, which a
 // running maximum and second maximum find without sorting.
 const size_t kFastCombineViews = 8;
 
-// Combine for every pixel of one level at once, quantised onto the cost scale; the same result
-// as Combine (up to rounding) for K <= kFastCombineViews. The loops over pixels run without
+// CombineAll for every pixel of one level, quantised onto the cost scale; the same result (up to
+// rounding) for K <= kFastCombineViews. The loops over pixels run without
 // branches, so the compiler vectorises them.
-void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
+ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
     const size_t n = w.valid.size();
     w.sum.assign(n, 0.0f);
     w.seen.assign(n, 0.0f);
@@ -651,6 +904,7 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
+    w.statsVersion++;
     w.wideR = 0;
     w.I = fs.ref->v;
     const float noise = fs.ref->noise;
@@ -663,6 +917,7 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
 // the mask of pixels whose small window varies by less than kWeakTexture. After
 // PrepareReference; wideR 0 turns it off.
 void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
+    w.statsVersion++;
     w.wideR = wideR;
     if (wideR <= 0) {
         return;
@@ -674,16 +929,73 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
     for (size_t p = 0; p < w.I.size(); p++) {
         w.weak[p] = w.invSdI[p] > limit ? 1 : 0;
     }
+    // Only rows with weakly textured pixels need the wide window's costs.
+    const size_t W = static_cast<size_t>(fs.ref->w);
+    w.weakRows.assign(static_cast<size_t>(fs.ref->h), 0);
+    for (size_t p = 0; p < w.I.size(); p++) {
+        w.weakRows[p / W] |= w.weak[p];
+    }
 }
 
-// Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
-// per pixel) into S, then winner-take-all with a parabola through the neighbouring sums.
-void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vector<float>& level,
-               std::vector<int>& label) {
+// Runs fn(y0, y1) over bands of rows that together make 0 .. H - 1, on `threads` threads.
+void RowBands(int H, int threads, const std::function<void(int, int)>& fn) {
+    const int T = std::max(1, std::min(threads, H));
+    std::vector<std::thread> pool;
+    for (int t = 1; t < T; t++) {
+        pool.emplace_back(fn, H * t / T, H * (t + 1) / T);
+    }
+    fn(0, H / T);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
+// One step along an aggregation path: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1,
+// minPrev + p2) - minPrev, added to acc; returns the smallest out[l]. The ends of the levels
+// apart, so that the loop over the others runs without branches and vectorises.
+ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPrev, int p2, int L,
+                             uint16_t* __restrict out, uint16_t* __restrict acc) {
+    const int cap = minPrev + p2;
+    auto put = [&](int l, int v) {
+        const int o = c[l] + std::min(v, cap) - minPrev;
+        out[l] = static_cast<uint16_t>(o);
+        acc[l] = static_cast<uint16_t>(acc[l] + o);
+    };
+    put(0, std::min<int>(prev[0], prev[1] + kP1));
+    for (int l = 1; l + 1 < L; l++) {
+        const int o =
+            c[l] + std::min(std::min<int>(prev[l], std::min(prev[l - 1], prev[l + 1]) + kP1), cap) -
+            minPrev;
+        out[l] = static_cast<uint16_t>(o);
+        acc[l] = static_cast<uint16_t>(acc[l] + o);
+    }
+    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
+    int best = out[0];
+    for (int l = 1; l < L; l++) {
+        best = std::min<int>(best, out[l]);
+    }
+    return best;
+}
+
+// The first pixel of a path: out = c, added to acc; returns the smallest c[l].
+ZEL_SIMD_CLONES int PathStart(const uint16_t* c, int L, uint16_t* __restrict out,
+                              uint16_t* __restrict acc) {
+    int best = c[0];
+    for (int l = 0; l < L; l++) {
+        out[l] = c[l];
+        acc[l] = static_cast<uint16_t>(acc[l] + c[l]);
+        best = std::min<int>(best, c[l]);
+    }
+    return best;
+}
+
+// The four paths of one sweep over the cost volume C (pixel-major, L levels per pixel), summed
+// into S: pass 0 runs top to bottom, left to right (from the left, the upper left, above and the
+// upper right); pass 1 the other way round.
+void AggregatePass(const std::vector<uint16_t>& C, const Grey& grey, int L, int pass,
+                   std::vector<uint16_t>& S) {
     const int W = grey.w;
     const int H = grey.h;
-    const size_t n = static_cast<size_t>(W) * H;
-    std::vector<uint16_t> S(n * L, 0);
     // Path costs of the previous and current rows for the three row-to-row directions, and of
     // the previous pixel along the row.
     std::vector<uint16_t> prevRow[3], curRow[3];
@@ -698,82 +1010,72 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vec
         prevMin[k].assign(static_cast<size_t>(W), 0);
         curMin[k].assign(static_cast<size_t>(W), 0);
     }
-
-    // One path step: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1, minPrev + P2) - minPrev.
-    auto step = [L](const uint16_t* c, const uint16_t* prev, int minPrev, int p2, uint16_t* out,
-                    uint16_t* acc) -> int {
-        int best = 1 << 30;
-        for (int l = 0; l < L; l++) {
-            int v = prev[l];
-            if (l > 0) {
-                v = std::min(v, prev[l - 1] + kP1);
-            }
-            if (l + 1 < L) {
-                v = std::min(v, prev[l + 1] + kP1);
-            }
-            v = std::min(v, minPrev + p2);
-            const int o = c[l] + v - minPrev;
-            out[l] = static_cast<uint16_t>(o);
-            acc[l] = static_cast<uint16_t>(acc[l] + o);
-            best = std::min(best, o);
-        }
-        return best;
-    };
     auto penalty = [&grey](int x0, int y0, int x1, int y1) {
         const float diff = std::fabs(grey.At(x0, y0) - grey.At(x1, y1));
         return diff > kEdgeGrey ? kP2 / 2 : kP2;
     };
-    auto first = [L](const uint16_t* c, uint16_t* out, uint16_t* acc) -> int {
-        int best = 1 << 30;
-        for (int l = 0; l < L; l++) {
-            out[l] = c[l];
-            acc[l] = static_cast<uint16_t>(acc[l] + c[l]);
-            best = std::min(best, static_cast<int>(c[l]));
-        }
-        return best;
-    };
-
-    for (int pass = 0; pass < 2; pass++) {
-        // pass 0: top to bottom, left to right; pass 1: bottom to top, right to left.
-        const int sy = pass == 0 ? 1 : -1;
-        const int sx = sy;
-        // Row-to-row directions, as offsets of the predecessor: (-sx, -sy), (0, -sy), (sx, -sy).
-        const int dxs[3] = {-sx, 0, sx};
-        for (int yi = 0; yi < H; yi++) {
-            const int y = pass == 0 ? yi : H - 1 - yi;
-            int alongMin = 0;
-            for (int xi = 0; xi < W; xi++) {
-                const int x = pass == 0 ? xi : W - 1 - xi;
-                const size_t p = static_cast<size_t>(y) * W + x;
-                const uint16_t* c = &C[p * L];
-                uint16_t* acc = &S[p * L];
-                // Along the row.
-                if (xi == 0) {
-                    alongMin = first(c, along.data(), acc);
-                } else {
-                    std::swap(along, alongPrev);
-                    alongMin = step(c, alongPrev.data(), alongMin, penalty(x, y, x - sx, y),
+    const int sy = pass == 0 ? 1 : -1;
+    const int sx = sy;
+    // Row-to-row directions, as offsets of the predecessor: (-sx, -sy), (0, -sy), (sx, -sy).
+    const int dxs[3] = {-sx, 0, sx};
+    for (int yi = 0; yi < H; yi++) {
+        const int y = pass == 0 ? yi : H - 1 - yi;
+        int alongMin = 0;
+        for (int xi = 0; xi < W; xi++) {
+            const int x = pass == 0 ? xi : W - 1 - xi;
+            const size_t p = static_cast<size_t>(y) * W + x;
+            const uint16_t* c = &C[p * L];
+            uint16_t* acc = &S[p * L];
+            // Along the row.
+            if (xi == 0) {
+                alongMin = PathStart(c, L, along.data(), acc);
+            } else {
+                std::swap(along, alongPrev);
+                alongMin = PathStep(c, alongPrev.data(), alongMin, penalty(x, y, x - sx, y), L,
                                     along.data(), acc);
-                }
-                for (int k = 0; k < 3; k++) {
-                    const int px = x + dxs[k];
-                    uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
-                    if (yi == 0 || px < 0 || px >= W) {
-                        curMin[k][static_cast<size_t>(x)] =
-                            static_cast<uint16_t>(first(c, out, acc));
-                    } else {
-                        const int py = y - sy;
-                        curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(step(
-                            c, &prevRow[k][static_cast<size_t>(px) * L],
-                            prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), out, acc));
-                    }
-                }
             }
             for (int k = 0; k < 3; k++) {
-                std::swap(prevRow[k], curRow[k]);
-                std::swap(prevMin[k], curMin[k]);
+                const int px = x + dxs[k];
+                uint16_t* out = &curRow[k][static_cast<size_t>(x) * L];
+                if (yi == 0 || px < 0 || px >= W) {
+                    curMin[k][static_cast<size_t>(x)] =
+                        static_cast<uint16_t>(PathStart(c, L, out, acc));
+                } else {
+                    const int py = y - sy;
+                    curMin[k][static_cast<size_t>(x)] = static_cast<uint16_t>(PathStep(
+                        c, &prevRow[k][static_cast<size_t>(px) * L],
+                        prevMin[k][static_cast<size_t>(px)], penalty(x, y, px, py), L, out, acc));
+                }
             }
         }
+        for (int k = 0; k < 3; k++) {
+            std::swap(prevRow[k], curRow[k]);
+            std::swap(prevMin[k], curMin[k]);
+        }
+    }
+}
+
+// Semi-global aggregation along eight directions over the cost volume C (pixel-major, L levels
+// per pixel) into S, then winner-take-all with a parabola through the neighbouring sums. With
+// two threads the two passes run at once, each into a volume of its own, added afterwards (the
+// sums wrap the same way in any order).
+void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int threads,
+               std::vector<float>& level, std::vector<int>& label) {
+    const int W = grey.w;
+    const int H = grey.h;
+    const size_t n = static_cast<size_t>(W) * H;
+    std::vector<uint16_t> S(n * L, 0);
+    if (threads >= 2) {
+        std::vector<uint16_t> back(n * L, 0);
+        std::thread helper([&] { AggregatePass(C, grey, L, 1, back); });
+        AggregatePass(C, grey, L, 0, S);
+        helper.join();
+        for (size_t k = 0; k < S.size(); k++) {
+            S[k] = static_cast<uint16_t>(S[k] + back[k]);
+        }
+    } else {
+        AggregatePass(C, grey, L, 0, S);
+        AggregatePass(C, grey, L, 1, S);
     }
 
     level.assign(n, 0.0f);
@@ -804,7 +1106,11 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, std::vec
 struct FrameTimes {
     double costVolume = 0.0;
     double aggregation = 0.0;
+    double refinement = 0.0;
+    double checks = 0.0;
     double samples = 0.0;
+    double refineSamples = 0.0;
+    double checkSamples = 0.0;
 };
 
 // The plane sweep of one frame, then aggregation: the disparity of every pixel.
@@ -814,10 +1120,8 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
     const size_t K = fs.nb.size();
-    const Clock::time_point t0 = Clock::now();
+    const double t0 = ThreadSeconds();
     std::vector<uint16_t> C(n * sw.L);
-    std::vector<float> hyp(n);
-    std::vector<float> scratch(K + 1);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const float scale = static_cast<float>(kCostScale) / worst;
     // Levels go in blocks of 32: each block's costs are kept level by level and then written
@@ -827,96 +1131,174 @@ void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Work
     std::vector<uint16_t> block(static_cast<size_t>(kBlock) * n);
     for (int l0 = 0; l0 < sw.L; l0 += kBlock) {
         const int count = std::min(kBlock, sw.L - l0);
-        for (int b = 0; b < count; b++) {
-            std::fill(hyp.begin(), hyp.end(), static_cast<float>(sw.Level(l0 + b)));
-            ft.samples += NeighbourCosts(fs, hyp, geometric, sw, r, w);
+        std::vector<double> samples(static_cast<size_t>(count), 0.0);
+        ForEachInner(w, count, [&](int b, Worker& tw) {
+            tw.hyp.assign(n, static_cast<float>(sw.Level(l0 + b)));
+            samples[static_cast<size_t>(b)] = NeighbourCosts(fs, tw.hyp, geometric, sw, r, tw);
             uint16_t* out = &block[static_cast<size_t>(b) * n];
             if (K <= kFastCombineViews) {
-                CombineLevel(w, K, worst, scale, out);
-                continue;
+                CombineLevel(tw, K, worst, scale, out);
+                return;
             }
+            tw.combined.resize(n);
+            CombineAll(tw, K, worst, tw.combined.data());
             for (size_t p = 0; p < n; p++) {
-                const float c = K > 0 ? Combine(w, p, K, worst, scratch.data()) : 1.0f;
+                const float c = tw.combined[p];
                 out[p] = static_cast<uint16_t>(std::min(c * scale, float(kCostScale)) + 0.5f);
             }
+        });
+        for (double s : samples) {
+            ft.samples += s;
         }
-        for (size_t p = 0; p < n; p++) {
-            uint16_t* dst = &C[p * sw.L + l0];
-            for (int b = 0; b < count; b++) {
-                dst[b] = block[static_cast<size_t>(b) * n + p];
+        RowBands(fs.ref->h, w.inner, [&](int y0, int y1) {
+            for (size_t p = static_cast<size_t>(y0) * W; p < static_cast<size_t>(y1) * W; p++) {
+                uint16_t* dst = &C[p * sw.L + l0];
+                for (int b = 0; b < count; b++) {
+                    dst[b] = block[static_cast<size_t>(b) * n + p];
+                }
             }
-        }
+        });
     }
-    const Clock::time_point t1 = Clock::now();
-    ft.costVolume += std::chrono::duration<double>(t1 - t0).count();
+    const double t1 = ThreadSeconds();
+    ft.costVolume += t1 - t0;
     std::vector<float> level;
     std::vector<int> label;
-    Aggregate(C, *fs.ref, sw.L, level, label);
+    Aggregate(C, *fs.ref, sw.L, w.inner, level, label);
     disparity.resize(n);
     for (size_t p = 0; p < n; p++) {
         disparity[p] = static_cast<float>(sw.Level(level[p]));
     }
-    ft.aggregation += Seconds(t1);
+    ft.aggregation += ThreadSeconds() - t1;
 }
 
-// The median of the finite values of each (2 r + 1)^2 window (the value itself when none).
-void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out) {
-    out.resize(in.size());
-    std::vector<float> window;
-    window.reserve(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
-    for (int y = 0; y < H; y++) {
+// The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
+// y0 .. y1 - 1.
+void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
+                int y1) {
+    // The window's finite values counted in buckets of their value as it slides along the row
+    // (each step takes out the column it leaves and puts in the one it enters); the median lies
+    // in the bucket where the counts pass half the window, and is picked exactly from the
+    // window's values in that bucket.
+    const int kBuckets = 256;
+    float lo = std::numeric_limits<float>::max();
+    float hi = std::numeric_limits<float>::lowest();
+    for (const float d : in) {
+        if (std::isfinite(d)) {
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
+    }
+    // (A spread too small or too large for a finite scale puts every value in one bucket.)
+    const float perValue = hi > lo ? static_cast<float>(kBuckets) / (hi - lo) : 0.0f;
+    const float scale = std::isfinite(perValue) ? perValue : 0.0f;
+    // Each pixel's bucket, -1 for a value that is not finite.
+    std::vector<int16_t> buckets(in.size());
+    for (size_t p = 0; p < in.size(); p++) {
+        buckets[p] = static_cast<int16_t>(
+            std::isfinite(in[p])
+                ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
+                : -1);
+    }
+    std::vector<int> counts(static_cast<size_t>(kBuckets));
+    std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
+    for (int y = y0; y < y1; y++) {
+        const int v0 = std::max(0, y - r);
+        const int v1 = std::min(H - 1, y + r);
+        std::fill(counts.begin(), counts.end(), 0);
+        int count = 0;
+        int at = 0;     // the bucket the median was last found in ...
+        int below = 0;  // ... and how many of the window's values lie in the buckets below it
+        auto column = [&](int u, int step) {
+            for (int v = v0; v <= v1; v++) {
+                const int b = buckets[static_cast<size_t>(v) * W + u];
+                if (b >= 0) {
+                    counts[static_cast<size_t>(b)] += step;
+                    count += step;
+                    below += b < at ? step : 0;
+                }
+            }
+        };
+        for (int u = 0; u <= std::min(r, W - 1); u++) {
+            column(u, 1);
+        }
         for (int x = 0; x < W; x++) {
-            window.clear();
-            for (int v = std::max(0, y - r); v <= std::min(H - 1, y + r); v++) {
-                for (int u = std::max(0, x - r); u <= std::min(W - 1, x + r); u++) {
-                    const float d = in[static_cast<size_t>(v) * W + u];
-                    if (std::isfinite(d)) {
-                        window.push_back(d);
-                    }
+            if (x > 0) {
+                if (x - r - 1 >= 0) {
+                    column(x - r - 1, -1);
+                }
+                if (x + r < W) {
+                    column(x + r, 1);
                 }
             }
             const size_t p = static_cast<size_t>(y) * W + x;
-            if (window.empty()) {
+            if (count == 0) {
                 out[p] = in[p];
                 continue;
             }
-            auto mid = window.begin() + static_cast<ptrdiff_t>(window.size() / 2);
-            std::nth_element(window.begin(), mid, window.end());
-            out[p] = *mid;
+            const int k = count / 2;  // the median is the k-th smallest value (from 0)
+            while (below > k) {
+                at--;
+                below -= counts[static_cast<size_t>(at)];
+            }
+            while (below + counts[static_cast<size_t>(at)] <= k) {
+                below += counts[static_cast<size_t>(at)];
+                at++;
+            }
+            float* end = picked.data();
+            for (int v = v0; v <= v1; v++) {
+                const float* row = &in[static_cast<size_t>(v) * W];
+                const int16_t* rowBuckets = &buckets[static_cast<size_t>(v) * W];
+                for (int u = std::max(0, x - r); u <= std::min(W - 1, x + r); u++) {
+                    *end = row[u];
+                    end += rowBuckets[u] == at ? 1 : 0;
+                }
+            }
+            float* median = picked.data() + (k - below);
+            std::nth_element(picked.data(), median, end);
+            out[p] = *median;
         }
     }
 }
 
+// MedianRows over the whole map, its rows split among `threads` threads.
+void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out,
+                  int threads) {
+    out.resize(in.size());
+    RowBands(H, threads, [&](int y0, int y1) { MedianRows(W, H, r, in, out, y0, y1); });
+}
+
 // Continuous refinement: around each pixel's disparity, evaluate the combined cost at nine
 // offsets (every pixel of the window warped at its own disparity plus the offset, which follows
-// slanted surfaces) and move to the parabola's minimum; three rounds, each finer.
-void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
-            std::vector<float>& disparity) {
+// slanted surfaces) and move to the parabola's minimum; `rounds` rounds (up to three), each finer.
+double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, int rounds, Worker& w,
+              std::vector<float>& disparity) {
     const size_t n = disparity.size();
     const size_t K = fs.nb.size();
+    double samples = 0.0;
     if (K == 0) {
-        return;
+        return samples;
     }
-    std::vector<float> scratch(K + 1);
-    std::vector<float> hyp(n);
     const float worst = 1.0f + (geometric ? kGeoWeight : 0.0f);
     const int kSteps = 9;
     std::vector<std::vector<float>> cost(kSteps, std::vector<float>(n));
     double stepSize = sw.step / 4.0;
     std::vector<float> base;
-    for (int round = 0; round < 3; round++) {
+    for (int round = 0; round < std::min(rounds, 3); round++) {
         // The window is warped with a median-filtered map, so that the noise of single pixels
         // does not distort it.
-        MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base);
-        for (int k = 0; k < kSteps; k++) {
+        MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base, w.inner);
+        std::vector<double> taken(static_cast<size_t>(kSteps), 0.0);
+        ForEachInner(w, kSteps, [&](int k, Worker& tw) {
             const double off = (k - kSteps / 2) * stepSize;
+            tw.hyp.resize(n);
             for (size_t p = 0; p < n; p++) {
-                hyp[p] = static_cast<float>(base[p] + off);
+                tw.hyp[p] = static_cast<float>(base[p] + off);
             }
-            NeighbourCosts(fs, hyp, geometric, sw, r, w);
-            for (size_t p = 0; p < n; p++) {
-                cost[static_cast<size_t>(k)][p] = Combine(w, p, K, worst, scratch.data());
-            }
+            taken[static_cast<size_t>(k)] = NeighbourCosts(fs, tw.hyp, geometric, sw, r, tw);
+            CombineAll(tw, K, worst, cost[static_cast<size_t>(k)].data());
+        });
+        for (double t : taken) {
+            samples += t;
         }
         for (size_t p = 0; p < n; p++) {
             // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
@@ -941,6 +1323,7 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
         // Quarter, sixteenth, then thirty-second of a level.
         stepSize /= round == 0 ? 4.0 : 2.0;
     }
+    return samples;
 }
 
 // Counts the neighbours (with maps) that confirm and that contradict each pixel's disparity.
@@ -948,9 +1331,10 @@ void Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& 
 // there.
 // With `fused`, also sums per pixel the disparities that the confirming neighbours give back
 // (the pixel's disparity scaled by what the neighbour sees over what it should see).
-void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
-                 std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
-                 std::vector<double>* fused = nullptr) {
+double Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
+                   std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
+                   std::vector<double>* fused = nullptr) {
+    double samples = 0.0;
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -985,6 +1369,7 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const 
                 }
                 const double predicted = d / q2;
                 const double seen = map->GetDisparity(u, v);
+                samples += 1.0;
                 if (!std::isfinite(seen)) {
                     continue;
                 }
@@ -1001,6 +1386,7 @@ void Consistency(const FrameSet& fs, const std::vector<float>& disparity, const 
             }
         }
     }
+    return samples;
 }
 
 // Along each of `lines` lines of `length` pixels (line k starts at k * lineStep, its pixels are
@@ -1492,8 +1878,12 @@ class StageRun {
         std::lock_guard<std::mutex> lock(reportMutex);
         times.costVolume += ft.costVolume;
         times.aggregation += ft.aggregation;
-        times.rest += total - ft.costVolume - ft.aggregation;
+        times.refinement += ft.refinement;
+        times.checks += ft.checks;
+        times.rest += total - ft.costVolume - ft.aggregation - ft.refinement - ft.checks;
         times.samples += ft.samples;
+        times.refineSamples += ft.refineSamples;
+        times.checkSamples += ft.checkSamples;
     }
 
     // Keeps frame i's result of a step in the journal (when there is one).
@@ -1675,10 +2065,12 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
-            const Clock::time_point t0 = Clock::now();
+            const double t0 = ThreadSeconds();
             const int i = step.compute[static_cast<size_t>(k)];
             run.TakeOwn(previous, i, nullptr);
             run.AcquireMaps(i);
+            const double tc = ThreadSeconds();
+            double checkSamples = 0.0;
             std::vector<float>& map = run.Map(i);
             std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
             if (map.size() == n) {
@@ -1698,7 +2090,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
                 std::vector<double> fused;
-                Consistency(fs, map, run.sweep, agree, disagree, &fused);
+                checkSamples += Consistency(fs, map, run.sweep, agree, disagree, &fused);
                 std::vector<uint8_t> contradicted(n, 0);
                 for (size_t p = 0; p < n; p++) {
                     contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
@@ -1717,7 +2109,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     FillUnreliable(W, H, standing, filled);
                     std::vector<uint8_t> agreeFilled;
                     std::vector<uint8_t> disagreeFilled;
-                    Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                    checkSamples += Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
                     for (size_t p = 0; p < n; p++) {
                         if (contradicted[p] && std::isfinite(filled[p]) &&
                             (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
@@ -1741,6 +2133,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     }
                 }
             }
+            const double tk = ThreadSeconds();
             run.ReleaseMaps(i);
             run.Keep(step.name.c_str(), i, map, &confirmedHere);
             if (run.OnDisk()) {
@@ -1748,7 +2141,10 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t>().swap(confirmedHere);
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
-            run.times.rest += Seconds(t0);
+            const double checks = tk - tc;
+            run.times.checks += checks;
+            run.times.checkSamples += checkSamples;
+            run.times.rest += ThreadSeconds() - t0 - checks;
         },
         run.stop);
     run.EndPhase();
@@ -1822,12 +2218,14 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
-            const Clock::time_point t0 = Clock::now();
+            const double t0 = ThreadSeconds();
             const int i = step.compute[static_cast<size_t>(k)];
             std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
             run.TakeOwn(previous, i, &mask);
             std::vector<float>& map = run.Map(i);
+            const double tp = ThreadSeconds();
             FitPlanes(run, i, map, mask, loading);
+            const double planeFit = ThreadSeconds() - tp;
             const bool written = run.Output(
                 i, map.size() == pixels ? map : std::vector<float>(pixels, kNaN), mask, labelType);
             if (run.OnDisk()) {
@@ -1846,13 +2244,19 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
                            Seconds(t0));
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
-            run.times.rest += Seconds(t0);
+            run.times.planeFit += planeFit;
+            run.times.rest += ThreadSeconds() - t0 - planeFit;
         },
         run.stop);
     total.costVolume += run.times.costVolume;
     total.aggregation += run.times.aggregation;
+    total.refinement += run.times.refinement;
+    total.checks += run.times.checks;
+    total.planeFit += run.times.planeFit;
     total.rest += run.times.rest;
     total.samples += run.times.samples;
+    total.refineSamples += run.times.refineSamples;
+    total.checkSamples += run.times.checkSamples;
     total.pixelLevels += pixelLevels;
     total.imageLoads += run.loads;
 }
@@ -1941,6 +2345,9 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
             in.push_back(i);
         } else if (optimise) {
             in = OpenNeighbours(list, options.neighbours, sFirst, sLast);
+            if (!options.boSweep) {
+                in.push_back(i);  // each pass refines the frame's map of the pass before
+            }
         } else if (s == 1) {
             in = OpenNeighbours(list, options.refineNeighbours, sFirst, sLast);
             in.push_back(i);
@@ -2081,6 +2488,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         static_cast<int>(sweepStep.compute.size()), run.threads, run.next,
         [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
+            const double c0 = ThreadSeconds();
             const int i = sweepStep.compute[static_cast<size_t>(k)];
             FrameSet fs = run.Open(i, options.neighbours);
             FrameTimes ft;
@@ -2089,6 +2497,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 map.clear();
             } else {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
+                w.inner = InnerThreads(run.threads, static_cast<int>(sweepStep.compute.size()));
                 PrepareReference(fs, r, w);
                 SweepFrame(fs, run.sweep, false, r, w, map, ft);
             }
@@ -2096,7 +2505,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             run.Keep("sweep", i, map, nullptr);
             run.Drop(i);
             sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
-            run.AddTimes(ft, sweepSeconds[static_cast<size_t>(i - sFirst)]);
+            run.AddTimes(ft, ThreadSeconds() - c0);
             if (plan.steps.size() == 1) {  // the sweep alone: its own progress lines
                 run.Report("sweep", swept, static_cast<int>(sweepStep.compute.size()), i,
                            sweepSeconds[static_cast<size_t>(i - sFirst)]);
@@ -2130,16 +2539,20 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
         total, run.threads, run.next,
         [&](int k, int worker) {
             const Clock::time_point t0 = Clock::now();
+            const double c0 = ThreadSeconds();
             const int i = refineStep.compute[static_cast<size_t>(k)];
             run.TakeOwn("sweep", i, nullptr);
             run.AcquireMaps(i);
             std::vector<float>& map = run.Map(i);
             FrameSet fs = run.Open(i, options.refineNeighbours);
+            FrameTimes ft;
             if (!map.empty() && !Unusable(fs)) {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
+                w.inner = InnerThreads(run.threads, total);
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
-                Consistency(fs, map, run.sweep, agree, disagree);
+                const double tc = ThreadSeconds();
+                ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
                 std::vector<uint8_t> reliable(map.size());
                 for (size_t p = 0; p < map.size(); p++) {
                     // Confirmed by a neighbour and contradicted by no more than confirm it: the
@@ -2148,17 +2561,20 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                     reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
                 }
                 FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
+                const double tr = ThreadSeconds();
+                ft.checks += tr - tc;
                 PrepareReference(fs, rr, w);
                 PrepareWide(fs, options.wideRadius, w);
-                Refine(fs, run.sweep, false, rr, w, map);
+                ft.refineSamples += Refine(fs, run.sweep, false, rr, kInitRefineRounds, w, map);
                 w.wideR = 0;
+                ft.refinement += ThreadSeconds() - tr;
             }
             run.Close(fs);
             run.ReleaseMaps(i);
             run.Keep("refine", i, map, nullptr);
             run.Drop(i);
             const double seconds = Seconds(t0);
-            run.AddTimes(FrameTimes(), seconds);
+            run.AddTimes(ft, ThreadSeconds() - c0);
             run.Report("init", done, total, i,
                        sweepSeconds[static_cast<size_t>(i - sFirst)] + seconds);
         },
@@ -2234,14 +2650,20 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         const int total = static_cast<int>(step.compute.size());
         run.LoadStep(step, nullptr);
         run.BeginPhase(step.compute, options.neighbours);
-        run.BeginMaps(
-            pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute, [&](int i) {
-                return OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
-            });
+        run.BeginMaps(pass == 1 ? "_init" : "bo" + std::to_string(pass - 1), step.compute,
+                      [&](int i) {
+                          std::vector<int> in =
+                              OpenNeighbours(run.Neighbours(i), options.neighbours, sFirst, sLast);
+                          if (!options.boSweep) {
+                              in.push_back(i);  // the pass refines the frame's own map
+                          }
+                          return in;
+                      });
         ParallelInOrder(
             total, run.threads, run.next,
             [&](int k, int worker) {
                 const Clock::time_point t0 = Clock::now();
+                const double c0 = ThreadSeconds();
                 const int i = step.compute[static_cast<size_t>(k)];
                 run.AcquireMaps(i);
                 FrameSet fs = run.Open(i, options.neighbours);
@@ -2250,20 +2672,38 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 map.clear();
                 if (!Unusable(fs)) {
                     Worker& w = run.workers[static_cast<size_t>(worker)];
-                    PrepareReference(fs, r, w);
-                    SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                    w.inner = InnerThreads(run.threads, total);
+                    // The pass starts from the frame's map of the pass before (the
+                    // initialisation's for the first), or, when sweeping again or without that
+                    // map, from a sweep with the neighbours' maps in the cost.
+                    const CZelVideoFrame* own = sequence.GetFrame(i);
+                    if (!options.boSweep && own->dspImg != nullptr &&
+                        own->dspImg->GetWidth() == W && own->dspImg->GetHeight() == H) {
+                        map.resize(n);
+                        for (size_t p = 0; p < n; p++) {
+                            map[p] = own->dspImg->At(static_cast<int>(p % W),
+                                                     static_cast<int>(p / W), 0);
+                        }
+                    } else {
+                        PrepareReference(fs, r, w);
+                        SweepFrame(fs, run.sweep, true, r, w, map, ft);
+                    }
                     // Pixels that no neighbour sees at their disparity got it from the
                     // aggregation alone: they take it from the seen pixels beside them instead.
+                    const double tc = ThreadSeconds();
                     FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
+                    const double tr = ThreadSeconds();
+                    ft.checks += tr - tc;
                     PrepareReference(fs, rr, w);
-                    Refine(fs, run.sweep, true, rr, w, map);
+                    ft.refineSamples += Refine(fs, run.sweep, true, rr, 3, w, map);
+                    ft.refinement += ThreadSeconds() - tr;
                 }
                 run.Close(fs);
                 run.ReleaseMaps(i);
                 run.Keep(step.name.c_str(), i, map, nullptr);
                 run.Drop(i);
                 const double seconds = Seconds(t0);
-                run.AddTimes(ft, seconds);
+                run.AddTimes(ft, ThreadSeconds() - c0);
                 run.Report(step.name.c_str(), done, total, i, seconds);
             },
             stop);
@@ -2274,7 +2714,9 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
         if (pass > 1) {
             run.Discard("bo" + std::to_string(pass - 1));
         }
-        pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        if (options.boSweep) {
+            pixelLevels += static_cast<double>(total) * static_cast<double>(n) * options.levels;
+        }
         if (pass == static_cast<int>(plan.steps.size())) {
             return;
         }

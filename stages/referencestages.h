@@ -20,12 +20,14 @@
 #include "stages/journal.h"
 
 struct ZelStageOptions {
-    int levels = 128;           // disparity levels of the sweep, evenly spaced in disparity
+    int levels = 96;            // disparity levels of the sweep, evenly spaced in disparity
     int neighbours = 8;         // frames matched against each frame, the nearest on both sides
     int refineNeighbours = 24;  // frames matched in the initialisation's continuous refinement:
                                 // farther frames add parallax, so precision, where the sweep
                                 // needs only the nearest
     int passes = 1;             // bundle-optimisation passes (Optimise does nothing with 0)
+    int boSweep = 0;            // 1: each pass sweeps every level again; 0: it refines the
+                                // map of the pass before (as accurate, a fifth of the work)
     int threads = 0;            // worker threads; 0 = every hardware thread
     int windowRadius = 2;       // matching window of the sweep, (2 r + 1) squared
     int refineRadius = 3;       // matching window of the sub-level refinement
@@ -59,14 +61,20 @@ struct ZelStageProgress {
     const std::string* problem = nullptr;
 };
 
-// Where the time went, summed over frames and threads (seconds of thread time).
+// Where the time went, summed over frames and threads: processor seconds of the threads working
+// on each frame (helping threads inside a frame not counted).
 struct ZelStageTimes {
-    double costVolume = 0.0;   // warping, window costs and their combination over neighbours
-    double aggregation = 0.0;  // semi-global aggregation and winner-take-all
-    double rest = 0.0;         // loading, checks, filling, refinement, outputs
-    double pixelLevels = 0.0;  // pixels x levels swept
-    double samples = 0.0;      // colour samples taken while building cost volumes
-    int imageLoads = 0;        // colour images read from disk
+    double costVolume = 0.0;     // warping, window costs and their combination over neighbours
+    double aggregation = 0.0;    // semi-global aggregation and winner-take-all
+    double refinement = 0.0;     // continuous refinement around the swept disparities
+    double checks = 0.0;         // consistency between views, filling and fusion
+    double planeFit = 0.0;       // colour segments and their planes
+    double rest = 0.0;           // loading pictures and maps, outputs
+    double pixelLevels = 0.0;    // pixels x levels swept
+    double samples = 0.0;        // colour samples taken while building cost volumes
+    double refineSamples = 0.0;  // colour samples taken by the refinement
+    double checkSamples = 0.0;   // neighbours' map samples taken by the checks
+    int imageLoads = 0;          // colour images read from disk
 };
 
 // One problem of a run, for its summary: the frame it concerns and the line that reported it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,23 +42,31 @@ double ShareWithin(const testutil::PlaneScene& scene, const CZelVideoFrame& fram
     return static_cast<double>(good) / count;
 }
 
+// The options the test scenes are recovered with.
+ZelStageOptions SceneOptions(int threads) {
+    ZelStageOptions options;
+    options.levels = 64;
+    options.neighbours = 4;
+    // Neighbours one and two frames away: the test's frames are few.
+    options.minParallax = 0.02;
+    options.threads = threads;
+    options.writeFiles = false;
+    return options;
+}
+
 class StagesTest : public testing::Test {
   protected:
     // Writes the scene, parses it and runs both stages over every frame; a positive `range`
     // sweeps from (1 - range) to (1 + range) times the plane's disparity instead of the
     // estimate.
-    void Recover(const testutil::PlaneScene& scene, int passes, double range = 0.0) {
+    void Recover(const testutil::PlaneScene& scene, int passes, double range = 0.0,
+                 int boSweep = 0) {
         const std::string project = scene.Write(testutil::FreshTestDir());
         ASSERT_TRUE(parser.Parse(project.c_str()));
         parser.HandOverMatchPoints();
-        ZelStageOptions options;
-        options.levels = 64;
-        options.neighbours = 4;
-        // Neighbours one and two frames away: the test's frames are few.
-        options.minParallax = 0.02;
+        ZelStageOptions options = SceneOptions(2);
         options.passes = passes;
-        options.threads = 2;
-        options.writeFiles = false;
+        options.boSweep = boSweep;
         ASSERT_TRUE(
             EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
         if (range > 0.0) {
@@ -123,6 +132,18 @@ TEST_F(StagesTest, SlantedPlane) {
     scene.slope = 0.2;
     scene.depth = 2.2;
     Recover(scene, 1);
+    for (int i = 0; i < scene.frames; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
+    }
+}
+
+// The bundle optimisation that sweeps every level again instead of refining the map before.
+TEST_F(StagesTest, SlantedPlaneWithTheSweepInEveryPass) {
+    testutil::PlaneScene scene;
+    scene.slope = 0.2;
+    scene.depth = 2.2;
+    Recover(scene, 1, 0.0, 1);
     for (int i = 0; i < scene.frames; i++) {
         SCOPED_TRACE(i);
         EXPECT_GE(ShareWithin(scene, *sequence.GetFrame(i), i, 0.005), 0.95);
@@ -310,4 +331,37 @@ TEST(Evidence, BlockGridIsFoundAndSmoothed) {
     std::vector<float> mended = blocks;
     Deblock(mended, W, H, 1, 8.0f);
     EXPECT_LT(EstimateBlockiness(mended, W, H, 1), EstimateBlockiness(blocks, W, H, 1) / 2.0);
+}
+
+// A frame run alone gets every thread: they share its levels, offsets and aggregation passes.
+// Its map must not depend on how many there are.
+TEST(StagesThreads, OneFrameAloneGivesTheSameMapOnOneAndTwoThreads) {
+    testutil::FrameSettingsGuard settings;
+    testutil::PlaneScene scene;
+    scene.slope = 0.2;
+    const std::string project = scene.Write(testutil::FreshTestDir());
+    std::vector<float> maps[2];
+    for (int threads = 1; threads <= 2; threads++) {
+        CZelVideoSequence sequence;
+        CTrackFileParser parser(&sequence);
+        ASSERT_TRUE(parser.Parse(project.c_str()));
+        parser.HandOverMatchPoints();
+        ZelStageOptions options = SceneOptions(threads);
+        ASSERT_TRUE(
+            EstimateSweepRange(sequence, parser, options.minDisparity, options.maxDisparity));
+        CReferenceStages stages(options);
+        sequence.SetStages(&stages);
+        sequence.Run(2, 3);
+        sequence.SetStages(nullptr);
+        const ZImage<float>* map = sequence.GetFrame(2)->dspImg;
+        ASSERT_NE(map, nullptr);
+        std::vector<float>& out = maps[threads - 1];
+        for (int y = 0; y < scene.height; y++) {
+            for (int x = 0; x < scene.width; x++) {
+                out.push_back(map->At(x, y, 0));
+            }
+        }
+    }
+    ASSERT_EQ(maps[0].size(), maps[1].size());
+    EXPECT_EQ(std::memcmp(maps[0].data(), maps[1].data(), maps[0].size() * sizeof(float)), 0);
 }

@@ -251,12 +251,12 @@ std::string OptionText(const ZelStageOptions& o, int spanFirst, int spanLast, in
     std::snprintf(text, sizeof(text),
                   "levels=%d neighbours=%d refine=%d passes=%d window=%d refineWindow=%d wide=%d "
                   "parallax=%.17g disparity=%.17g:%.17g planes=%d:%d span=%d:%d frames=%d "
-                  "size=%dx%d residual=%.17g",
+                  "size=%dx%d residual=%.17g boSweep=%d",
                   o.levels, o.neighbours, o.refineNeighbours, o.passes, o.windowRadius,
                   o.refineRadius, o.wideRadius, o.minParallax, o.minDisparity, o.maxDisparity,
                   o.planeScale, o.planeMinSize, spanFirst, spanLast, frames,
                   CZelVideoFrame::GetWorkingWidth(), CZelVideoFrame::GetWorkingHeight(),
-                  o.trackResidual);
+                  o.trackResidual, o.boSweep);
     return text;
 }
 
