@@ -1195,9 +1195,8 @@ void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<f
     std::vector<int16_t> buckets(in.size());
     for (size_t p = 0; p < in.size(); p++) {
         buckets[p] = static_cast<int16_t>(
-            std::isfinite(in[p])
-                ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
-                : -1);
+            std::isfinite(in[p]) ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
+                                 : -1);
     }
     std::vector<int> counts(static_cast<size_t>(kBuckets));
     std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
@@ -2218,6 +2217,7 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
+            const Clock::time_point started = Clock::now();
             const double t0 = ThreadSeconds();
             const int i = step.compute[static_cast<size_t>(k)];
             std::vector<uint8_t>& mask = confirmed[static_cast<size_t>(i - run.first)];
@@ -2241,7 +2241,7 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
             }
             if (quiet) {
                 run.Report(previous.c_str(), done, static_cast<int>(step.compute.size()), i,
-                           Seconds(t0));
+                           Seconds(started));
             }
             std::lock_guard<std::mutex> lock(run.reportMutex);
             run.times.planeFit += planeFit;
