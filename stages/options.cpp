@@ -37,7 +37,7 @@ const std::vector<ZelStageOptionInfo>& StageOptionTable() {
             "against, %r (default %d)"),
         Int("passes", "P", "the pass count", &O::passes, 0, 3,
             "bundle-optimisation passes, %r (default %d; 0 = none)"),
-        Int("bo-sweep", "0|1", "the bundle optimisation's sweep switch", &O::boSweep, 0, 1,
+        Int("bo-sweep", "B", "the bundle optimisation's sweep switch", &O::boSweep, 0, 1,
             "1: each bundle-optimisation pass sweeps every level again;\n"
             "0 (default %d): it refines the map of the pass before"),
         Int("threads", "N", "the thread count", &O::threads, 0, 256,
