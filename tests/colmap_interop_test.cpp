@@ -74,7 +74,16 @@ std::string ImageDir() {
     for (int i = 0; i < 4; i++) {
         const std::string name = "/img000" + std::to_string(i) + ".bmp";
         if (!fs::exists(dir + name)) {
-            testutil::WriteFile(dir + name, testutil::ReadFile(kSampleDir + name));
+            // The tests of this program share the pictures and may run at once: on Windows the
+            // rename into place fails while another one has the picture open, and then the
+            // picture is there already.
+            try {
+                testutil::WriteFile(dir + name, testutil::ReadFile(kSampleDir + name));
+            } catch (const fs::filesystem_error&) {
+                if (!fs::exists(dir + name)) {
+                    throw;
+                }
+            }
         }
     }
     return dir;
