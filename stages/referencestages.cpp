@@ -702,15 +702,17 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
                     const float d = dsp[x];
                     const float q2 = m6 * xf + b2 + d * e2;
                     // & rather than &&: no branches.
-                    const bool ok = (q2 > 1e-6f) & (std::fabs(d) <= FLT_MAX);
+                    const bool finite = std::fabs(d) <= FLT_MAX;
+                    const bool ok = (q2 > 1e-6f) & finite;
                     const float inv = 1.0f / (ok ? q2 : 1.0f);
                     const float u = ok ? (m0 * xf + b0 + d * e0) * inv : -1.0f;
                     const float v = ok ? (m3 * xf + b1 + d * e1) * inv : -1.0f;
                     U[x] = u;
                     V[x] = v;
-                    valid[x] =
-                        static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
-                                             (u <= maxU - std::min(m, maxU - xf)) & (v <= bottom));
+                    const float left = std::min(m, xf);
+                    const float right = maxU - std::min(m, maxU - xf);
+                    valid[x] = static_cast<uint8_t>((u >= left) & (v >= top) & (u <= right) &
+                                                    (v <= bottom));
                 }
             };
             if (w.wideR > 0 && w.weakRows[static_cast<size_t>(y)]) {
@@ -1195,9 +1197,8 @@ void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<f
     std::vector<int16_t> buckets(in.size());
     for (size_t p = 0; p < in.size(); p++) {
         buckets[p] = static_cast<int16_t>(
-            std::isfinite(in[p])
-                ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
-                : -1);
+            std::isfinite(in[p]) ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
+                                 : -1);
     }
     std::vector<int> counts(static_cast<size_t>(kBuckets));
     std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
