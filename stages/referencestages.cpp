@@ -702,15 +702,17 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
                     const float d = dsp[x];
                     const float q2 = m6 * xf + b2 + d * e2;
                     // & rather than &&: no branches.
-                    const bool ok = (q2 > 1e-6f) & (std::fabs(d) <= FLT_MAX);
+                    const bool finite = std::fabs(d) <= FLT_MAX;
+                    const bool ok = (q2 > 1e-6f) & finite;
                     const float inv = 1.0f / (ok ? q2 : 1.0f);
                     const float u = ok ? (m0 * xf + b0 + d * e0) * inv : -1.0f;
                     const float v = ok ? (m3 * xf + b1 + d * e1) * inv : -1.0f;
                     U[x] = u;
                     V[x] = v;
-                    valid[x] =
-                        static_cast<uint8_t>((u >= std::min(m, xf)) & (v >= top) &
-                                             (u <= maxU - std::min(m, maxU - xf)) & (v <= bottom));
+                    const float left = std::min(m, xf);
+                    const float right = maxU - std::min(m, maxU - xf);
+                    valid[x] = static_cast<uint8_t>((u >= left) & (v >= top) & (u <= right) &
+                                                    (v <= bottom));
                 }
             };
             if (w.wideR > 0 && w.weakRows[static_cast<size_t>(y)]) {
