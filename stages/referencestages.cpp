@@ -281,41 +281,22 @@ class ImageCache {
     ImageCache(CZelVideoSequence& seq, std::vector<int> lastUser, std::atomic<int>& dispatched)
         : sequence(seq), lastUserRank(std::move(lastUser)), next(dispatched) {}
 
+    // Loads the picture the first time it is asked for; other frames' pictures load meanwhile
+    // (each entry loads once, outside the cache's lock), and a second caller of the same picture
+    // waits for the first.
     std::shared_ptr<const Grey> Acquire(int i) {
-        std::lock_guard<std::mutex> lock(mutex);
-        Entry& entry = entries[i];
-        entry.refs++;
-        if (!entry.grey) {
-            CZelVideoFrame* frame = sequence.GetFrame(i);
-            frame->LoadColorImage();
-            loads++;
-            auto grey = std::make_shared<Grey>();
-            const int W = CZelVideoFrame::GetWorkingWidth();
-            const int H = CZelVideoFrame::GetWorkingHeight();
-            if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
-                frame->colorImg->GetHeight() == H && W > 0 && H > 0) {
-                grey->w = W;
-                grey->h = H;
-                grey->v.resize(static_cast<size_t>(W) * H);
-                Vector3d rgb;
-                for (int y = 0; y < H; y++) {
-                    for (int x = 0; x < W; x++) {
-                        frame->GetColor(x, y, rgb);
-                        // Centred on 0, so that the window sums of squares keep their
-                        // precision in single precision.
-                        grey->v[static_cast<size_t>(y) * W + x] =
-                            static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0 - 128.0);
-                    }
-                }
-                grey->noise = static_cast<float>(EstimateImageNoise(grey->v.data(), W, H));
-                Deblock(grey->v, W, H, 1, kDeblockStep);
-            } else if (unreadable) {
-                unreadable(i, "Warning: cannot read the image of frame " + std::to_string(i) +
-                                  ": " + frame->imageFile);
+        std::shared_ptr<Entry> entry;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::shared_ptr<Entry>& slot = entries[i];
+            if (!slot) {
+                slot = std::make_shared<Entry>();
             }
-            entry.grey = grey;
+            slot->refs++;
+            entry = slot;
         }
-        return entry.grey;
+        std::call_once(entry->once, [&] { entry->grey = Load(i); });
+        return entry->grey;
     }
 
     void Release(int i) {
@@ -324,8 +305,8 @@ class ImageCache {
         if (it == entries.end()) {
             return;
         }
-        it->second.refs--;
-        if (it->second.refs <= 0 && next.load() > lastUserRank[static_cast<size_t>(i)]) {
+        it->second->refs--;
+        if (it->second->refs <= 0 && next.load() > lastUserRank[static_cast<size_t>(i)]) {
             sequence.GetFrame(i)->ReleaseColorImage();
             entries.erase(it);
         }
@@ -340,21 +321,54 @@ class ImageCache {
         entries.clear();
     }
 
-    int Loads() const { return loads; }
+    int Loads() const { return loads.load(); }
 
     std::function<void(int frame, const std::string& line)> unreadable;
 
   private:
+    // Frame i's colour image as the working grey picture (empty when it cannot be read).
+    std::shared_ptr<const Grey> Load(int i) {
+        CZelVideoFrame* frame = sequence.GetFrame(i);
+        frame->LoadColorImage();
+        loads++;
+        auto grey = std::make_shared<Grey>();
+        const int W = CZelVideoFrame::GetWorkingWidth();
+        const int H = CZelVideoFrame::GetWorkingHeight();
+        if (frame->colorImg != nullptr && frame->colorImg->GetWidth() == W &&
+            frame->colorImg->GetHeight() == H && W > 0 && H > 0) {
+            grey->w = W;
+            grey->h = H;
+            grey->v.resize(static_cast<size_t>(W) * H);
+            Vector3d rgb;
+            for (int y = 0; y < H; y++) {
+                for (int x = 0; x < W; x++) {
+                    frame->GetColor(x, y, rgb);
+                    // Centred on 0, so that the window sums of squares keep their precision in
+                    // single precision.
+                    grey->v[static_cast<size_t>(y) * W + x] =
+                        static_cast<float>((rgb[0] + rgb[1] + rgb[2]) / 3.0 - 128.0);
+                }
+            }
+            grey->noise = static_cast<float>(EstimateImageNoise(grey->v.data(), W, H));
+            Deblock(grey->v, W, H, 1, kDeblockStep);
+        } else if (unreadable) {
+            unreadable(i, "Warning: cannot read the image of frame " + std::to_string(i) + ": " +
+                              frame->imageFile);
+        }
+        return grey;
+    }
+
     struct Entry {
         int refs = 0;
+        std::once_flag once;
         std::shared_ptr<const Grey> grey;
     };
     CZelVideoSequence& sequence;
     std::vector<int> lastUserRank;  // per frame: the last position in the order that needs it
     std::atomic<int>& next;         // positions below this have been dispatched
     std::mutex mutex;
-    std::map<int, Entry> entries;
-    int loads = 0;
+    std::map<int, std::shared_ptr<Entry>> entries;
+    std::atomic<int> loads{0};
 };
 
 // One frame's working set: its grey picture and its neighbours with their projective maps.
@@ -1830,10 +1844,11 @@ class StageRun {
     std::vector<float>& Map(int i) { return maps[static_cast<size_t>(i - first)]; }
 
     // Acquires frame i's working set from the cache.
-    FrameSet Open(int i, int limit) {
+    // Acquires frame i's working set from the cache; with loaders > 1 the pictures load on that
+    // many threads (a frame run alone).
+    FrameSet Open(int i, int limit, int loaders = 1) {
         FrameSet fs;
         fs.index = i;
-        fs.ref = cache->Acquire(i);
         const CCamera& cam = *sequence.GetFrame(i)->camera;
         const bool scaled = CZelVideoFrame::reduced;
         for (int j : Neighbours(i)) {
@@ -1841,10 +1856,27 @@ class StageRun {
                 break;
             }
             fs.nb.push_back(j);
-            fs.nbGrey.push_back(cache->Acquire(j));
             fs.rel.push_back(MakeRelative(cam, *sequence.GetFrame(j)->camera, scaled));
             fs.nbMap.push_back(j >= first && j <= last ? sequence.GetFrame(j) : nullptr);
         }
+        // Position 0 is the frame itself, then its neighbours.
+        std::vector<std::shared_ptr<const Grey>> greys(fs.nb.size() + 1);
+        auto acquire = [&](int t, int T) {
+            for (size_t k = static_cast<size_t>(t); k < greys.size(); k += static_cast<size_t>(T)) {
+                greys[k] = cache->Acquire(k == 0 ? i : fs.nb[k - 1]);
+            }
+        };
+        const int T = std::max(1, std::min(loaders, static_cast<int>(greys.size())));
+        std::vector<std::thread> pool;
+        for (int t = 1; t < T; t++) {
+            pool.emplace_back(acquire, t, T);
+        }
+        acquire(0, T);
+        for (std::thread& t : pool) {
+            t.join();
+        }
+        fs.ref = greys[0];
+        fs.nbGrey.assign(greys.begin() + 1, greys.end());
         return fs;
     }
     void Close(FrameSet& fs) {
@@ -2492,7 +2524,9 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             const Clock::time_point t0 = Clock::now();
             const double c0 = ThreadSeconds();
             const int i = sweepStep.compute[static_cast<size_t>(k)];
-            FrameSet fs = run.Open(i, options.neighbours);
+            FrameSet fs =
+                run.Open(i, options.neighbours,
+                         InnerThreads(run.threads, static_cast<int>(sweepStep.compute.size())));
             FrameTimes ft;
             std::vector<float>& map = run.Map(i);
             if (Unusable(fs)) {
@@ -2546,7 +2580,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
             run.TakeOwn("sweep", i, nullptr);
             run.AcquireMaps(i);
             std::vector<float>& map = run.Map(i);
-            FrameSet fs = run.Open(i, options.refineNeighbours);
+            FrameSet fs = run.Open(i, options.refineNeighbours, InnerThreads(run.threads, total));
             FrameTimes ft;
             if (!map.empty() && !Unusable(fs)) {
                 Worker& w = run.workers[static_cast<size_t>(worker)];
@@ -2668,7 +2702,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                 const double c0 = ThreadSeconds();
                 const int i = step.compute[static_cast<size_t>(k)];
                 run.AcquireMaps(i);
-                FrameSet fs = run.Open(i, options.neighbours);
+                FrameSet fs = run.Open(i, options.neighbours, InnerThreads(run.threads, total));
                 FrameTimes ft;
                 std::vector<float>& map = run.Map(i);
                 map.clear();
