@@ -17,8 +17,8 @@
 #               plus a quarter (T threads, L levels, R refinement neighbours, 2 D the frames
 #               one refinement hop reaches: pictures, grey copies and maps in flight; the
 #               project's tracks while it is read);
-#   time limit  2 x S x megapixels x 42 s x 2 / T per task (what both stages take for S frames,
-#               twice over), at least 10 minutes (42 s per megapixel-frame on two threads with
+#   time limit  2 x S x megapixels x 13 s x 2 / T per task (what both stages take for S frames,
+#               twice over), at least 10 minutes (13 s per megapixel-frame on two threads with
 #               the default options).
 
 die() {
@@ -39,7 +39,7 @@ threads=2
 logs=""
 resubmit=0
 dry_run=0
-levels=128
+levels=96
 refine=24
 passes=1
 zopts=()  # zel_recover's own options, passed to every shard
@@ -130,8 +130,8 @@ make_plan() {
     in_flight=$(((threads + halo_window + 1) * 16))
     bytes=$((pixels * (volumes + in_flight) + 3 * project_bytes + 64 * 1024 * 1024))
     mem_mb=$((bytes * 5 / 4 / 1024 / 1024 + 1))
-    # 42 s per megapixel-frame on two threads, twice over for safety, in minutes.
-    minutes=$((shard_size * pixels * 42 * 2 * 2 / threads / 1000000 / 60 + 1))
+    # 13 s per megapixel-frame on two threads, twice over for safety, in minutes.
+    minutes=$((shard_size * pixels * 13 * 2 * 2 / threads / 1000000 / 60 + 1))
     [ "$minutes" -ge 10 ] || minutes=10
 
     if [ -z "$logs" ]; then
