@@ -667,8 +667,11 @@ int main(int argc, char** argv) {
             }
             return formatsWritten ? 0 : 1;
         }
+        // The run's own work folder holds nothing a later run reads any more: the kept maps are
+        // discarded above, and what is left are the temporary files of writes that a killed run
+        // never finished (each under a name of its own, so no later write replaces them).
         std::error_code ignored;
-        std::filesystem::remove(workDir, ignored);  // only when empty
+        std::filesystem::remove_all(workDir, ignored);
         return formatsWritten ? 0 : 1;
     }
     std::fflush(stdout);
