@@ -112,22 +112,6 @@ struct Grey {
     std::vector<float> v;
 
     float At(int x, int y) const { return v[static_cast<size_t>(y) * w + x]; }
-    // Bilinear sample at (u, v), clamped into the picture.
-    float Sample(float u, float y) const {
-        u = std::min(std::max(u, 0.0f), static_cast<float>(w - 1));
-        y = std::min(std::max(y, 0.0f), static_cast<float>(h - 1));
-        const int x0 = static_cast<int>(u);
-        const int y0 = static_cast<int>(y);
-        const int x1 = std::min(x0 + 1, w - 1);
-        const int y1 = std::min(y0 + 1, h - 1);
-        const float dx = u - static_cast<float>(x0);
-        const float dy = y - static_cast<float>(y0);
-        const float* r0 = &v[static_cast<size_t>(y0) * w];
-        const float* r1 = &v[static_cast<size_t>(y1) * w];
-        const float top = r0[x0] + dx * (r0[x1] - r0[x0]);
-        const float bottom = r1[x0] + dx * (r1[x1] - r1[x0]);
-        return top + dy * (bottom - top);
-    }
 };
 
 // The projective map from frame i's pixels at disparity d into frame j:
@@ -426,16 +410,26 @@ void ShareReference(const Worker& from, Worker& to) {
     to.I = from.I;
     to.meanI = from.meanI;
     to.invSdI = from.invSdI;
-    to.count = from.count;
     to.invCount = from.invCount;
     to.wideR = from.wideR;
     to.meanI2 = from.meanI2;
     to.invSdI2 = from.invSdI2;
-    to.count2 = from.count2;
     to.invCount2 = from.invCount2;
     to.weak = from.weak;
     to.weakRows = from.weakRows;
     to.statsVersion = from.statsVersion;
+}
+
+// Runs fn(t) for t = 0 .. T - 1, each on a thread of its own (t = 0 on the calling thread).
+void OnThreads(int T, const std::function<void(int)>& fn) {
+    std::vector<std::thread> pool;
+    for (int t = 1; t < T; t++) {
+        pool.emplace_back(fn, t);
+    }
+    fn(0);
+    for (std::thread& t : pool) {
+        t.join();
+    }
 }
 
 // Runs fn(k, worker) for k = 0 .. count - 1 on w.inner threads: the frame's own worker takes
@@ -446,22 +440,15 @@ void ForEachInner(Worker& w, int count, const std::function<void(int, Worker&)>&
     while (w.helpers.size() + 1 < static_cast<size_t>(T)) {
         w.helpers.push_back(std::make_unique<Worker>());
     }
-    std::vector<std::thread> pool;
     for (int t = 1; t < T; t++) {
-        Worker& helper = *w.helpers[static_cast<size_t>(t - 1)];
-        ShareReference(w, helper);
-        pool.emplace_back([&fn, &helper, t, T, count] {
-            for (int k = t; k < count; k += T) {
-                fn(k, helper);
-            }
-        });
+        ShareReference(w, *w.helpers[static_cast<size_t>(t - 1)]);
     }
-    for (int k = 0; k < count; k += T) {
-        fn(k, w);
-    }
-    for (std::thread& t : pool) {
-        t.join();
-    }
+    OnThreads(T, [&](int t) {
+        Worker& worker = t == 0 ? w : *w.helpers[static_cast<size_t>(t - 1)];
+        for (int k = t; k < count; k += T) {
+            fn(k, worker);
+        }
+    });
 }
 
 // The threads that help each frame of a phase of `frames` frames run on `threads` threads.
@@ -500,8 +487,8 @@ ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* 
     }
 }
 
-// Grey::Sample at (U[x], V[x]) for x < count, in two passes: the positions and weights (which
-// vectorise), then the reads and the blend.
+// Bilinear samples of g at (U[x], V[x]), clamped into the picture, for x < count, in two passes:
+// the positions and weights (which vectorise), then the reads and the blend.
 ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
                                Worker& w) {
     const size_t c = static_cast<size_t>(count);
@@ -511,13 +498,13 @@ ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, in
     for (std::vector<float>* v : {&w.fx, &w.fy}) {
         v->resize(c);
     }
+    SamplePositions(c, U, V, g.w, g.h, w.at.data(), w.right.data(), w.down.data(), w.fx.data(),
+                    w.fy.data());
     const int32_t* at = w.at.data();
     const int32_t* right = w.right.data();
     const int32_t* down = w.down.data();
     const float* fx = w.fx.data();
     const float* fy = w.fy.data();
-    SamplePositions(c, U, V, g.w, g.h, w.at.data(), w.right.data(), w.down.data(), w.fx.data(),
-                    w.fy.data());
     const float* pic = g.v.data();
     for (size_t x = 0; x < c; x++) {
         const float* p0 = pic + at[x];
@@ -956,14 +943,7 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
 // Runs fn(y0, y1) over bands of rows that together make 0 .. H - 1, on `threads` threads.
 void RowBands(int H, int threads, const std::function<void(int, int)>& fn) {
     const int T = std::max(1, std::min(threads, H));
-    std::vector<std::thread> pool;
-    for (int t = 1; t < T; t++) {
-        pool.emplace_back(fn, H * t / T, H * (t + 1) / T);
-    }
-    fn(0, H / T);
-    for (std::thread& t : pool) {
-        t.join();
-    }
+    OnThreads(T, [&](int t) { fn(H * t / T, H * (t + 1) / T); });
 }
 
 // One step along an aggregation path: out[l] = c[l] + min(prev[l], prev[l +- 1] + P1,
@@ -1861,20 +1841,12 @@ class StageRun {
         }
         // Position 0 is the frame itself, then its neighbours.
         std::vector<std::shared_ptr<const Grey>> greys(fs.nb.size() + 1);
-        auto acquire = [&](int t, int T) {
+        const int T = std::max(1, std::min(loaders, static_cast<int>(greys.size())));
+        OnThreads(T, [&](int t) {
             for (size_t k = static_cast<size_t>(t); k < greys.size(); k += static_cast<size_t>(T)) {
                 greys[k] = cache->Acquire(k == 0 ? i : fs.nb[k - 1]);
             }
-        };
-        const int T = std::max(1, std::min(loaders, static_cast<int>(greys.size())));
-        std::vector<std::thread> pool;
-        for (int t = 1; t < T; t++) {
-            pool.emplace_back(acquire, t, T);
-        }
-        acquire(0, T);
-        for (std::thread& t : pool) {
-            t.join();
-        }
+        });
         fs.ref = greys[0];
         fs.nbGrey.assign(greys.begin() + 1, greys.end());
         return fs;
