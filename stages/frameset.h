@@ -1,0 +1,94 @@
+// One frame's working set (its grey picture, its neighbours and their projections), the sweep's
+// levels and a thread's buffers: what the matching, aggregation and refinement steps share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+#include "geometry/relativeprojection.h"
+#include "sequence/videoframe.h"
+#include "stages/tuning.h"
+
+namespace zelstages {
+
+// A grey picture of the working size: (R + G + B) / 3 from the frame's colour image.
+struct Grey {
+    int w = 0;
+    int h = 0;
+    float noise = 0.0f;  // the picture's own noise, grey levels (EstimateImageNoise)
+    std::vector<float> v;
+
+    float At(int x, int y) const { return v[static_cast<size_t>(y) * w + x]; }
+};
+
+// One frame's working set: its grey picture and its neighbours with their projective maps.
+struct FrameSet {
+    int index = 0;
+    std::shared_ptr<const Grey> ref;
+    std::vector<int> nb;
+    std::vector<std::shared_ptr<const Grey>> nbGrey;
+    std::vector<RelativeProjection> rel;
+    std::vector<const CZelVideoFrame*> nbMap;  // neighbour frames whose maps may be read
+};
+
+struct Sweep {
+    int L;
+    double dmin;
+    double step;
+    // How far, in pixels, the cameras' own errors may move a projection: checks between views
+    // allow the disparity change that moves a pixel this far in the neighbour.
+    double pixelTolerance = 0.0;
+    double Level(double l) const { return dmin + l * step; }
+};
+
+struct Worker {
+    float floor = kVarianceFloor;  // variance floor of the window correlation, grey levels squared
+    std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
+    std::vector<float> colJ, colJJ, colIJ;
+    std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
+    std::vector<int32_t> at, right, down;               // SampleRow's reads: where, and steps
+    std::vector<float> fx, fy;                          // ... and its weights
+    std::vector<uint8_t> valid;
+    std::vector<std::vector<float>> nbCost;
+    std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
+    // CombineAll's sorting network for the current view count, and its block of costs.
+    size_t networkViews = 0;
+    std::vector<std::pair<int, int>> network;
+    std::vector<float> sortBlock;
+    // The wide window used where the reference is weakly textured (wideR > 0).
+    int wideR = 0;
+    std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
+    std::vector<uint8_t> valid2, weak, weakRows;
+    std::vector<float> hyp, combined;  // one level's (or offset's) hypotheses and combined costs
+    // Threads working on this worker's frame (when a phase has fewer frames than threads), and
+    // the workers of the helping threads: copies of this one's reference statistics.
+    int inner = 1;
+    int statsVersion = 0;
+    std::vector<std::unique_ptr<Worker>> helpers;
+};
+
+struct FrameTimes {
+    double costVolume = 0.0;
+    double aggregation = 0.0;
+    double refinement = 0.0;
+    double checks = 0.0;
+    double samples = 0.0;
+    double refineSamples = 0.0;
+    double checkSamples = 0.0;
+};
+
+// Gives a helping worker the frame's reference statistics (when it does not have them yet).
+void ShareReference(const Worker& from, Worker& to);
+
+// Runs fn(k, worker) for k = 0 .. count - 1 on w.inner threads: the frame's own worker takes
+// k = 0, inner, 2 inner ..., helper t the k = t, t + inner, ... Each k's result depends on k
+// alone, so the thread count never changes a result.
+void ForEachInner(Worker& w, int count, const std::function<void(int, Worker&)>& fn);
+
+// A frame whose own picture is missing: every pixel is NaN.
+bool Unusable(const FrameSet& fs);
+
+}  // namespace zelstages

@@ -1,0 +1,151 @@
+#include "stages/referencestages.h"
+
+#include <vector>
+#include "stages/cost/sweep.h"
+#include "stages/cost/windowcosts.h"
+#include "stages/fuse/consistency.h"
+#include "stages/fuse/fill.h"
+#include "stages/refine/refine.h"
+#include "stages/run/finish.h"
+#include "stages/run/plan.h"
+#include "stages/run/stagerun.h"
+#include "stages/threads.h"
+
+using namespace zelstages;
+
+void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
+    int sFirst = 0;
+    int sLast = -1;
+    if (Stopped() || !ClampRange(sequence, first, last, sFirst, sLast)) {
+        return;
+    }
+    const ZelStagePlan plan = Plan(sequence, false, first, last);
+    const ZelStepPlan& sweepStep = plan.steps[0];
+    const ZelStepPlan& refineStep = plan.steps[1];
+    StageRun run(*this, sequence, sFirst, sLast, report, journal);
+    run.progressFn = progress;
+    run.stop = stop;
+    const int r = options.windowRadius;
+    const int rr = options.refineRadius;
+    std::vector<double> sweepSeconds(static_cast<size_t>(sLast - sFirst + 1), 0.0);
+
+    // First every frame's swept map, then the check against the neighbours' maps.
+    int swept = 0;
+    run.LoadStep(sweepStep, nullptr);
+    run.BeginPhase(sweepStep.compute, options.neighbours);
+    run.InOrder(sweepStep.compute, [&](int k, int worker) {
+        const Clock::time_point t0 = Clock::now();
+        const double c0 = ThreadSeconds();
+        const int i = sweepStep.compute[static_cast<size_t>(k)];
+        FrameSet fs =
+            run.Open(i, options.neighbours,
+                     InnerThreads(run.threads, static_cast<int>(sweepStep.compute.size())));
+        FrameTimes ft;
+        std::vector<float>& map = run.Map(i);
+        if (Unusable(fs)) {
+            map.clear();
+        } else {
+            Worker& w = run.workers[static_cast<size_t>(worker)];
+            w.inner = InnerThreads(run.threads, static_cast<int>(sweepStep.compute.size()));
+            PrepareReference(fs, r, w);
+            SweepFrame(fs, run.sweep, false, r, w, map, ft);
+        }
+        run.Close(fs);
+        run.Keep("sweep", i, map, nullptr);
+        run.Drop(i);
+        sweepSeconds[static_cast<size_t>(i - sFirst)] = Seconds(t0);
+        run.AddTimes(ft, ThreadSeconds() - c0);
+        if (plan.steps.size() == 1) {  // the sweep alone: its own progress lines
+            run.Report("sweep", swept, static_cast<int>(sweepStep.compute.size()), i,
+                       sweepSeconds[static_cast<size_t>(i - sFirst)]);
+        }
+    });
+    if (Stopped() || plan.steps.size() == 1) {
+        return;  // or run up to the sweep only
+    }
+    for (int i : run.OnDisk() ? std::vector<int>() : StepFrames(sweepStep)) {
+        const std::vector<float>& map = run.Map(i);
+        CZelVideoFrame* frame = sequence.GetFrame(i);
+        if (map.empty()) {
+            frame->CreateDisparityMap(kNaN);
+            continue;
+        }
+        if (frame->CreateDisparityMap(0.0f)) {
+            const int W = CZelVideoFrame::GetWorkingWidth();
+            for (size_t p = 0; p < map.size(); p++) {
+                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+            }
+        }
+    }
+    int done = 0;
+    const int total = static_cast<int>(refineStep.compute.size());
+    run.BeginPhase(refineStep.compute, options.refineNeighbours);
+    run.BeginMaps("sweep", refineStep.compute, [&](int i) {
+        return OpenNeighbours(run.Neighbours(i), options.refineNeighbours, sFirst, sLast);
+    });
+    run.InOrder(refineStep.compute, [&](int k, int worker) {
+        const Clock::time_point t0 = Clock::now();
+        const double c0 = ThreadSeconds();
+        const int i = refineStep.compute[static_cast<size_t>(k)];
+        run.TakeOwn("sweep", i, nullptr);
+        run.AcquireMaps(i);
+        std::vector<float>& map = run.Map(i);
+        FrameSet fs = run.Open(i, options.refineNeighbours, InnerThreads(run.threads, total));
+        FrameTimes ft;
+        if (!map.empty() && !Unusable(fs)) {
+            Worker& w = run.workers[static_cast<size_t>(worker)];
+            w.inner = InnerThreads(run.threads, total);
+            std::vector<uint8_t> agree;
+            std::vector<uint8_t> disagree;
+            const double tc = ThreadSeconds();
+            ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
+            std::vector<uint8_t> reliable(map.size());
+            for (size_t p = 0; p < map.size(); p++) {
+                // Confirmed by a neighbour and contradicted by no more than confirm it: the
+                // halo that the window spreads beside a near edge is confirmed by the
+                // neighbours on its own side but contradicted by those on the other.
+                reliable[p] = agree[p] > 0 && disagree[p] <= agree[p] ? 1 : 0;
+            }
+            FillUnreliable(fs.ref->w, fs.ref->h, reliable, map);
+            const double tr = ThreadSeconds();
+            ft.checks += tr - tc;
+            PrepareReference(fs, rr, w);
+            PrepareWide(fs, options.wideRadius, w);
+            ft.refineSamples += Refine(fs, run.sweep, false, rr, kInitRefineRounds, w, map);
+            w.wideR = 0;
+            ft.refinement += ThreadSeconds() - tr;
+        }
+        run.Close(fs);
+        run.ReleaseMaps(i);
+        run.Keep("refine", i, map, nullptr);
+        run.Drop(i);
+        const double seconds = Seconds(t0);
+        run.AddTimes(ft, ThreadSeconds() - c0);
+        run.Report("init", done, total, i, sweepSeconds[static_cast<size_t>(i - sFirst)] + seconds);
+    });
+    run.EndPhase();
+    if (Stopped()) {
+        return;
+    }
+    run.Discard("sweep");
+    if (plan.steps.size() == 2) {
+        return;  // run up to the refinement only
+    }
+    // Read back only now: the check above reads the neighbours' swept maps.
+    run.LoadStep(refineStep, nullptr);
+    // The refined maps replace the swept ones only now, for the same reason.
+    std::vector<std::vector<uint8_t>> confirmed;
+    FuseWithNeighbours(run, plan.steps[2], "refine", StepFrames(refineStep), false, confirmed);
+    if (Stopped()) {
+        return;
+    }
+    run.Discard("refine");
+    FinishStage(run, plan.steps[3], "fuse", confirmed, 0,
+                static_cast<double>(sweepStep.compute.size()) * CZelVideoFrame::GetWorkingWidth() *
+                    CZelVideoFrame::GetWorkingHeight() * options.levels,
+                times);
+    if (!Stopped()) {
+        run.Discard("fuse", &plan.steps[3]);
+    }
+    ReleaseIntermediateMaps(run, plan);
+}
