@@ -45,4 +45,25 @@ bool Unusable(const FrameSet& fs) {
     return fs.ref->w != W || fs.ref->h != H || W <= 0 || H <= 0;
 }
 
+void CopyIntoFrame(const std::vector<float>& map, CZelVideoFrame& frame) {
+    const int W = CZelVideoFrame::GetWorkingWidth();
+    const int H = CZelVideoFrame::GetWorkingHeight();
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            frame.SetDisparity(x, y, map[static_cast<size_t>(y) * W + x]);
+        }
+    }
+}
+
+bool SetFrameMap(CZelVideoFrame& frame, const std::vector<float>& map, float fill) {
+    if (!frame.CreateDisparityMap(fill)) {
+        return false;
+    }
+    if (map.size() == static_cast<size_t>(CZelVideoFrame::GetWorkingWidth()) *
+                          static_cast<size_t>(CZelVideoFrame::GetWorkingHeight())) {
+        CopyIntoFrame(map, frame);
+    }
+    return true;
+}
+
 }  // namespace zelstages

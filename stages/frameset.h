@@ -88,6 +88,14 @@ void ShareReference(const Worker& from, Worker& to);
 // alone, so the thread count never changes a result.
 void ForEachInner(Worker& w, int count, const std::function<void(int, Worker&)>& fn);
 
+// Copies `map` (the working size, row 0 first) into the frame's disparity map, which has the
+// working size.
+void CopyIntoFrame(const std::vector<float>& map, CZelVideoFrame& frame);
+
+// Gives the frame a new disparity map filled with `fill`, with `map` copied in when it has the
+// working size; false when the map cannot be allocated.
+bool SetFrameMap(CZelVideoFrame& frame, const std::vector<float>& map, float fill);
+
 // A frame whose own picture is missing: every pixel is NaN.
 bool Unusable(const FrameSet& fs);
 

@@ -124,11 +124,10 @@ double CReferenceStages::SampleSweepPositions(CZelVideoSequence& sequence, int i
             const double d = options.minDisparity + l * step;
             for (int y = 0; y < H; y++) {
                 for (int x = 0; x < W; x++) {
-                    const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
-                    const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
-                    const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
-                    double u = q2 > 1e-9 ? q0 / q2 : 0.0;
-                    double v = q2 > 1e-9 ? q1 / q2 : 0.0;
+                    double q[3];
+                    rel.Project(x, y, d, q);
+                    double u = q[2] > 1e-9 ? q[0] / q[2] : 0.0;
+                    double v = q[2] > 1e-9 ? q[1] / q[2] : 0.0;
                     u = std::min(std::max(u, 0.0), W - 1.0);
                     v = std::min(std::max(v, 0.0), H - 1.0);
                     frame->GetColor(u, v, rgb);

@@ -30,9 +30,11 @@ double Consistency(const FrameSet& fs, const std::vector<float>& disparity, cons
                 if (!std::isfinite(d)) {
                     continue;
                 }
-                const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
-                const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
-                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                double q[3];
+                rel.Project(x, y, d, q);
+                const double q0 = q[0];
+                const double q1 = q[1];
+                const double q2 = q[2];
                 if (q2 <= 1e-9) {
                     continue;
                 }
@@ -72,12 +74,16 @@ std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<floa
             for (int x = 0; x < W; x++) {
                 const size_t p = static_cast<size_t>(y) * W + x;
                 const double d = disparity[p];
-                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
-                if (seen[p] || !std::isfinite(d) || q2 <= 1e-9) {
+                if (seen[p] || !std::isfinite(d)) {
                     continue;
                 }
-                const double u = (rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0]) / q2;
-                const double v = (rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1]) / q2;
+                double q[3];
+                rel.Project(x, y, d, q);
+                if (q[2] <= 1e-9) {
+                    continue;
+                }
+                const double u = q[0] / q[2];
+                const double v = q[1] / q[2];
                 seen[p] = u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1 ? 1 : 0;
             }
         }

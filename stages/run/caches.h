@@ -146,13 +146,7 @@ class MapCache {
             return false;
         }
         // A frame without a map (its picture could not be read) shows every pixel missing.
-        const int W = CZelVideoFrame::GetWorkingWidth();
-        const size_t n = static_cast<size_t>(W) * CZelVideoFrame::GetWorkingHeight();
-        if (frame->CreateDisparityMap(kNaN) && map.size() == n) {
-            for (size_t p = 0; p < n; p++) {
-                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
-            }
-        }
+        SetFrameMap(*frame, map, kNaN);
         return true;
     }
 

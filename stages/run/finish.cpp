@@ -4,17 +4,38 @@
 #include <cmath>
 #include "stages/evidence.h"
 #include "stages/fuse/consistency.h"
-#include "stages/fuse/fill.h"
+#include "stages/fuse/fusion.h"
 #include "stages/run/plan.h"
 #include "stages/segmentplanes.h"
 #include "stages/threads.h"
 
 namespace zelstages {
 
+namespace {
+
+// Frame i's working set for checks against the maps of `neighbours`: no picture, only its size.
+FrameSet CheckSet(StageRun& run, int i, const std::vector<int>& neighbours) {
+    FrameSet fs;
+    fs.index = i;
+    auto grey = std::make_shared<Grey>();
+    grey->w = CZelVideoFrame::GetWorkingWidth();
+    grey->h = CZelVideoFrame::GetWorkingHeight();
+    fs.ref = grey;
+    const CCamera& cam = *run.sequence.GetFrame(i)->camera;
+    for (int j : neighbours) {
+        fs.nb.push_back(j);
+        fs.rel.push_back(RelativeProjection::Between(cam, *run.sequence.GetFrame(j)->camera,
+                                                     CZelVideoFrame::reduced));
+        fs.nbMap.push_back(run.sequence.GetFrame(j));
+    }
+    return fs;
+}
+
+}  // namespace
+
 void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::string& previous,
                         const std::vector<int>& committed, bool markMissing,
                         std::vector<std::vector<uint8_t>>& confirmed) {
-    CZelVideoSequence& sequence = run.sequence;
     const int first = run.first;
     const int last = run.last;
     const int W = CZelVideoFrame::GetWorkingWidth();
@@ -38,64 +59,9 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
         std::vector<float>& map = run.Map(i);
         std::vector<uint8_t>& confirmedHere = confirmed[static_cast<size_t>(i - first)];
         if (map.size() == n) {
-            FrameSet fs;
-            fs.index = i;
-            auto grey = std::make_shared<Grey>();
-            grey->w = W;
-            grey->h = H;
-            fs.ref = grey;
-            const CCamera& cam = *sequence.GetFrame(i)->camera;
-            for (int j : FuseNeighbours(run.Neighbours(i), limit, first, last)) {
-                fs.nb.push_back(j);
-                fs.rel.push_back(RelativeProjection::Between(cam, *sequence.GetFrame(j)->camera,
-                                                             CZelVideoFrame::reduced));
-                fs.nbMap.push_back(sequence.GetFrame(j));
-            }
-            std::vector<uint8_t> agree;
-            std::vector<uint8_t> disagree;
-            std::vector<double> fused;
-            checkSamples += Consistency(fs, map, run.sweep, agree, disagree, &fused);
-            std::vector<uint8_t> contradicted(n, 0);
-            for (size_t p = 0; p < n; p++) {
-                contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
-            }
-            // A contradicted pixel first tries the disparity filled in along its row from the
-            // pixels that stand; it becomes NaN only when the neighbours contradict that
-            // too. Pixels near the picture's edge that the neighbours do not see at their
-            // true depth keep an estimate this way instead of being blanked for a wrong one.
-            std::vector<float> filled;
-            if (markMissing) {
-                filled = map;
-                std::vector<uint8_t> standing(n);
-                for (size_t p = 0; p < n; p++) {
-                    standing[p] = contradicted[p] == 0 && std::isfinite(map[p]) ? 1 : 0;
-                }
-                FillUnreliable(W, H, standing, filled);
-                std::vector<uint8_t> agreeFilled;
-                std::vector<uint8_t> disagreeFilled;
-                checkSamples += Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
-                for (size_t p = 0; p < n; p++) {
-                    if (contradicted[p] && std::isfinite(filled[p]) &&
-                        (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
-                        contradicted[p] = 0;
-                        map[p] = filled[p];
-                        agree[p] = 0;
-                    }
-                }
-            }
-            confirmedHere.resize(n);
-            for (size_t p = 0; p < n; p++) {
-                const float sure =
-                    markMissing && contradicted[p] ? 0.0f : Confidence(agree[p], disagree[p]);
-                confirmedHere[p] = PixelMark(agree[p] >= kPlaneConfirmations, sure);
-            }
-            for (size_t p = 0; p < n; p++) {
-                if (markMissing && contradicted[p]) {
-                    map[p] = kNaN;
-                } else if (agree[p] > 0) {
-                    map[p] = static_cast<float>((map[p] + fused[p]) / (1.0 + agree[p]));
-                }
-            }
+            const FrameSet fs =
+                CheckSet(run, i, FuseNeighbours(run.Neighbours(i), limit, first, last));
+            checkSamples += FuseFrame(fs, run.sweep, markMissing, map, confirmedHere);
         }
         const double tk = ThreadSeconds();
         run.ReleaseMaps(i);

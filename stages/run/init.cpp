@@ -66,16 +66,7 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
     for (int i : run.OnDisk() ? std::vector<int>() : StepFrames(sweepStep)) {
         const std::vector<float>& map = run.Map(i);
         CZelVideoFrame* frame = sequence.GetFrame(i);
-        if (map.empty()) {
-            frame->CreateDisparityMap(kNaN);
-            continue;
-        }
-        if (frame->CreateDisparityMap(0.0f)) {
-            const int W = CZelVideoFrame::GetWorkingWidth();
-            for (size_t p = 0; p < map.size(); p++) {
-                frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
-            }
-        }
+        SetFrameMap(*frame, map, map.empty() ? kNaN : 0.0f);
     }
     int done = 0;
     const int total = static_cast<int>(refineStep.compute.size());

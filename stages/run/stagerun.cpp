@@ -265,11 +265,8 @@ void StageRun::Commit(const std::vector<int>& frames) {
     for (int i : frames) {
         CZelVideoFrame* frame = sequence.GetFrame(i);
         const std::vector<float>& map = Map(i);
-        if (map.size() != n || !frame->CreateDisparityMap(kNaN)) {
-            continue;
-        }
-        for (size_t p = 0; p < n; p++) {
-            frame->SetDisparity(static_cast<int>(p % W), static_cast<int>(p / W), map[p]);
+        if (map.size() == n) {
+            SetFrameMap(*frame, map, kNaN);
         }
     }
 }
@@ -288,11 +285,7 @@ bool StageRun::Output(int i, const std::vector<float>& disparity, const std::vec
             return false;
         }
     }
-    for (int y = 0; y < H; y++) {
-        for (int x = 0; x < W; x++) {
-            frame->SetDisparity(x, y, disparity[static_cast<size_t>(y) * W + x]);
-        }
-    }
+    CopyIntoFrame(disparity, *frame);
     if (!stages.GetOptions().writeFiles) {
         return true;
     }
