@@ -126,6 +126,132 @@ std::vector<int> SegmentColours(int W, int H, const std::vector<float>& rgb, flo
     return segment;
 }
 
+namespace {
+
+// The plane fit's steps over one map: random samples of three pixels, the plane most pixels
+// support, least squares over them, and the pixels that take the plane.
+class PlaneFitter {
+  public:
+    PlaneFitter(int width, const ZelPlaneFit& settings, std::vector<float>& map)
+        : W(width),
+          fit(settings),
+          disparity(map),
+          state(settings.seed * 2654435761u + 0x9e3779b9u) {}
+
+    // The plane of three random members that most members support (within fit.inlier); its
+    // support, 0 when no sample gave a plane.
+    size_t Sample(const std::vector<uint32_t>& seg, double best[3]) {
+        size_t bestSupport = 0;
+        for (int it = 0; it < fit.samples; it++) {
+            double x[3];
+            double y[3];
+            double d[3];
+            for (int k = 0; k < 3; k++) {
+                const uint32_t p = seg[Random(seg.size())];
+                Coords(p, x[k], y[k]);
+                d[k] = disparity[p];
+            }
+            const double det = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+            // Nearly collinear samples give no plane.
+            if (std::fabs(det) < 1.0) {
+                continue;
+            }
+            double pl[3];
+            pl[0] = ((d[1] - d[0]) * (y[2] - y[0]) - (d[2] - d[0]) * (y[1] - y[0])) / det;
+            pl[1] = ((x[1] - x[0]) * (d[2] - d[0]) - (x[2] - x[0]) * (d[1] - d[0])) / det;
+            pl[2] = d[0] - pl[0] * x[0] - pl[1] * y[0];
+            size_t support = 0;
+            for (uint32_t p : seg) {
+                support += Residual(pl, p) <= fit.inlier ? 1 : 0;
+            }
+            if (support > bestSupport) {
+                bestSupport = support;
+                std::copy(pl, pl + 3, best);
+            }
+        }
+        return bestSupport;
+    }
+
+    // Least squares over the supporting pixels, twice: the second time over those of the
+    // refitted plane. Coordinates relative to a member keep the sums well conditioned.
+    void Refit(const std::vector<uint32_t>& seg, double best[3]) const {
+        double cx;
+        double cy;
+        Coords(seg[0], cx, cy);
+        for (int refit = 0; refit < 2; refit++) {
+            double m[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+            double b[3] = {0, 0, 0};
+            for (uint32_t p : seg) {
+                if (Residual(best, p) > fit.inlier) {
+                    continue;
+                }
+                double x;
+                double y;
+                Coords(p, x, y);
+                const double v[3] = {x - cx, y - cy, 1.0};
+                for (int r = 0; r < 3; r++) {
+                    for (int c = 0; c < 3; c++) {
+                        m[r * 3 + c] += v[r] * v[c];
+                    }
+                    b[r] += v[r] * disparity[p];
+                }
+            }
+            double s[3];
+            if (!Solve3(m, b, s)) {
+                break;
+            }
+            best[0] = s[0];
+            best[1] = s[1];
+            best[2] = s[2] - s[0] * cx - s[1] * cy;
+        }
+    }
+
+    // The pixels take the plane (with `guarded`, only those within fit.guard of it); returns
+    // how many did.
+    size_t Follow(const std::vector<uint32_t>& pixels, bool guarded, const double best[3]) {
+        size_t moved = 0;
+        for (uint32_t p : pixels) {
+            if (!guarded || Residual(best, p) <= fit.guard) {
+                double x;
+                double y;
+                Coords(p, x, y);
+                const double value = best[0] * x + best[1] * y + best[2];
+                if (value > 0.0) {
+                    disparity[p] = static_cast<float>(value);
+                    moved++;
+                }
+            }
+        }
+        return moved;
+    }
+
+  private:
+    size_t Random(size_t m) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<size_t>(state % m);
+    }
+    void Coords(uint32_t p, double& x, double& y) const {
+        x = static_cast<double>(p % static_cast<uint32_t>(W));
+        y = static_cast<double>(p / static_cast<uint32_t>(W));
+    }
+    double Residual(const double pl[3], uint32_t p) const {
+        double x;
+        double y;
+        Coords(p, x, y);
+        const double d = disparity[p];
+        return std::fabs(pl[0] * x + pl[1] * y + pl[2] - d) / d;
+    }
+
+    int W;
+    const ZelPlaneFit& fit;
+    std::vector<float>& disparity;
+    uint32_t state;
+};
+
+}  // namespace
+
 size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const ZelPlaneFit& fit,
                         std::vector<float>& disparity, const std::vector<uint8_t>* checked) {
     if (W <= 0 || count <= 0 || segment.size() != disparity.size()) {
@@ -145,24 +271,7 @@ size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const
                 static_cast<uint32_t>(p));
         }
     }
-    uint32_t state = fit.seed * 2654435761u + 0x9e3779b9u;
-    auto random = [&state](size_t m) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<size_t>(state % m);
-    };
-    auto coords = [W](uint32_t p, double& x, double& y) {
-        x = static_cast<double>(p % static_cast<uint32_t>(W));
-        y = static_cast<double>(p / static_cast<uint32_t>(W));
-    };
-    auto residual = [&](const double pl[3], uint32_t p) {
-        double x;
-        double y;
-        coords(p, x, y);
-        const double d = disparity[p];
-        return std::fabs(pl[0] * x + pl[1] * y + pl[2] - d) / d;
-    };
+    PlaneFitter fitter(W, fit, disparity);
     size_t moved = 0;
     // Too few pixels to tell a plane from noise.
     const size_t kMinPixels = 30;
@@ -179,86 +288,14 @@ size_t FitSegmentPlanes(int W, const std::vector<int>& segment, int count, const
             continue;
         }
         double best[3] = {0.0, 0.0, 0.0};
-        size_t bestSupport = 0;
-        for (int it = 0; it < fit.samples; it++) {
-            double x[3];
-            double y[3];
-            double d[3];
-            for (int k = 0; k < 3; k++) {
-                const uint32_t p = seg[random(seg.size())];
-                coords(p, x[k], y[k]);
-                d[k] = disparity[p];
-            }
-            const double det = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-            // Nearly collinear samples give no plane.
-            if (std::fabs(det) < 1.0) {
-                continue;
-            }
-            double pl[3];
-            pl[0] = ((d[1] - d[0]) * (y[2] - y[0]) - (d[2] - d[0]) * (y[1] - y[0])) / det;
-            pl[1] = ((x[1] - x[0]) * (d[2] - d[0]) - (x[2] - x[0]) * (d[1] - d[0])) / det;
-            pl[2] = d[0] - pl[0] * x[0] - pl[1] * y[0];
-            size_t support = 0;
-            for (uint32_t p : seg) {
-                support += residual(pl, p) <= fit.inlier ? 1 : 0;
-            }
-            if (support > bestSupport) {
-                bestSupport = support;
-                std::copy(pl, pl + 3, best);
-            }
-        }
-        if (2 * bestSupport < seg.size()) {
+        if (2 * fitter.Sample(seg, best) < seg.size()) {
             continue;
         }
-        // Least squares over the supporting pixels, twice: the second time over those of the
-        // refitted plane. Coordinates relative to a member keep the sums well conditioned.
-        double cx;
-        double cy;
-        coords(seg[0], cx, cy);
-        for (int refit = 0; refit < 2; refit++) {
-            double m[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-            double b[3] = {0, 0, 0};
-            for (uint32_t p : seg) {
-                if (residual(best, p) > fit.inlier) {
-                    continue;
-                }
-                double x;
-                double y;
-                coords(p, x, y);
-                const double v[3] = {x - cx, y - cy, 1.0};
-                for (int r = 0; r < 3; r++) {
-                    for (int c = 0; c < 3; c++) {
-                        m[r * 3 + c] += v[r] * v[c];
-                    }
-                    b[r] += v[r] * disparity[p];
-                }
-            }
-            double s[3];
-            if (!Solve3(m, b, s)) {
-                break;
-            }
-            best[0] = s[0];
-            best[1] = s[1];
-            best[2] = s[2] - s[0] * cx - s[1] * cy;
-        }
+        fitter.Refit(seg, best);
         // Checked pixels far from the plane belong to another surface and stay; unchecked ones
         // hold only what the aggregation or a fill carried in, and take the plane.
-        auto follow = [&](const std::vector<uint32_t>& pixels, bool guarded) {
-            for (uint32_t p : pixels) {
-                if (!guarded || residual(best, p) <= fit.guard) {
-                    double x;
-                    double y;
-                    coords(p, x, y);
-                    const double value = best[0] * x + best[1] * y + best[2];
-                    if (value > 0.0) {
-                        disparity[p] = static_cast<float>(value);
-                        moved++;
-                    }
-                }
-            }
-        };
-        follow(seg, true);
-        follow(rest, false);
+        moved += fitter.Follow(seg, true, best);
+        moved += fitter.Follow(rest, false, best);
     }
     return moved;
 }

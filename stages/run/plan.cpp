@@ -45,6 +45,19 @@ std::vector<int> StepFrames(const ZelStepPlan& step) {
     return all;
 }
 
+std::vector<std::string> StepNames(bool optimise, int passes) {
+    if (!optimise) {
+        return {"sweep", "refine", "fuse", "init"};
+    }
+    std::vector<std::string> names;
+    for (int p = 1; p <= passes; p++) {
+        names.push_back("bo" + std::to_string(p));
+    }
+    names.push_back("bofuse");
+    names.push_back("bo");
+    return names;
+}
+
 }  // namespace zelstages
 
 ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool optimise, int first,
@@ -57,16 +70,7 @@ ZelStagePlan CReferenceStages::Plan(const CZelVideoSequence& sequence, bool opti
     if (last < first || !SpanOf(sequence, first, last, sFirst, sLast)) {
         return plan;
     }
-    std::vector<std::string> names;
-    if (optimise) {
-        for (int p = 1; p <= options.passes; p++) {
-            names.push_back("bo" + std::to_string(p));
-        }
-        names.push_back("bofuse");
-        names.push_back("bo");
-    } else {
-        names = {"sweep", "refine", "fuse", "init"};
-    }
+    const std::vector<std::string> names = zelstages::StepNames(optimise, options.passes);
     const int steps = static_cast<int>(names.size());
     // The steps planned: up to the SetUntil step when it is one of this stage's (the fusion is
     // not one to stop at: the last step reads its mask, and nothing else does).

@@ -1,6 +1,7 @@
 // Neighbour lists and the frames each step of a stage computes or reads.
 #pragma once
 
+#include <string>
 #include <vector>
 #include "stages/referencestages.h"
 
@@ -20,5 +21,9 @@ std::vector<int> FuseNeighbours(const std::vector<int>& list, int limit, int fir
 
 // The frames a step touches: those it computes and those it reads back, ascending.
 std::vector<int> StepFrames(const ZelStepPlan& step);
+
+// The steps of a stage, in order: the initialisation's, or the bundle optimisation's with
+// `passes` passes.
+std::vector<std::string> StepNames(bool optimise, int passes);
 
 }  // namespace zelstages
