@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "geometry/camera.h"
+#include "geometry/relativeprojection.h"
 #include "tests/matrix_util.h"
 #include "wmlmatrix.h"
 #include "wmlvector.h"
@@ -319,4 +320,38 @@ TEST(CCamera, ZeroDisparityGivesInfiniteResults) {
     // Behind the camera the disparity is negative.
     cam.WorldToPixel(u, v, d, Vec(0, 0, -4), false);
     EXPECT_EQ(d, -0.25f);
+}
+
+// The projection between two cameras agrees with a round trip through the world: pixel of the
+// first camera at a disparity, out to the world, into the second camera.
+TEST(RelativeProjection, AgreesWithTheRoundTripThroughTheWorld) {
+    const CCamera a = MakeCamera(Rotation(0.2, 1.0, 0.1, 0.3), Vec(0.5, -0.2, 1.0));
+    const CCamera b = MakeCamera(Rotation(-0.4, 0.3, 1.0, -0.2), Vec(-0.3, 0.4, 0.6));
+    for (bool scaled : {false, true}) {
+        const RelativeProjection rel = RelativeProjection::Between(a, b, scaled);
+        for (double x : {0.0, 97.5, 310.0}) {
+            for (double y : {3.0, 150.25}) {
+                for (double d : {0.05, 0.4}) {
+                    Vector3d X;
+                    a.PixelToWorld(x, y, d, X, scaled);
+                    float u = 0;
+                    float v = 0;
+                    float dj = 0;
+                    b.WorldToPixel(u, v, dj, X, scaled);
+                    double q[3];
+                    rel.Project(x, y, d, q);
+                    EXPECT_NEAR(q[0] / q[2], u, 1e-3) << x << " " << y << " " << d;
+                    EXPECT_NEAR(q[1] / q[2], v, 1e-3) << x << " " << y << " " << d;
+                    EXPECT_NEAR(d / q[2], dj, 1e-6 * (1 + dj)) << x << " " << y << " " << d;
+                }
+            }
+        }
+    }
+    // A camera projects into itself unchanged.
+    const RelativeProjection self = RelativeProjection::Between(a, a, false);
+    double q[3];
+    self.Project(12.0, 34.0, 0.25, q);
+    EXPECT_NEAR(q[0] / q[2], 12.0, 1e-9);
+    EXPECT_NEAR(q[1] / q[2], 34.0, 1e-9);
+    EXPECT_NEAR(q[2], 1.0, 1e-12);
 }
