@@ -1,6 +1,7 @@
 #include "stages/frameset.h"
 
 #include <algorithm>
+
 #include "stages/threads.h"
 
 namespace zelstages {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
 #include "geometry/relativeprojection.h"
 #include "sequence/videoframe.h"
 #include "stages/tuning.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 #include <vector>
+
 #include "geometry/relativeprojection.h"
 #include "sequence/videoframe.h"
 #include "stages/options.h"

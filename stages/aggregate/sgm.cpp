@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+
 #include "stages/simd.h"
 
 namespace zelstages {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+
 #include "stages/simd.h"
 
 namespace zelstages {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 #include <vector>
+
 #include "stages/frameset.h"
 
 namespace zelstages {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+
 #include "stages/cost/sampling.h"
 #include "stages/cost/windowcosts.h"
 #include "stages/simd.h"

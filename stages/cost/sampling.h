@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+
 #include "stages/frameset.h"
 
 namespace zelstages {

@@ -1,6 +1,7 @@
 #include "stages/cost/sweep.h"
 
 #include <algorithm>
+
 #include "stages/aggregate/sgm.h"
 #include "stages/cost/combine.h"
 #include "stages/cost/neighbourcosts.h"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <vector>
+
 #include "stages/frameset.h"
 
 namespace zelstages {

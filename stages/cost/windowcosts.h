@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <vector>
+
 #include "stages/frameset.h"
 
 namespace zelstages {

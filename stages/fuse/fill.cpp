@@ -1,6 +1,7 @@
 #include "stages/fuse/fill.h"
 
 #include <cmath>
+
 #include "stages/tuning.h"
 
 namespace zelstages {

@@ -1,6 +1,7 @@
 #include "stages/refine/refine.h"
 
 #include <algorithm>
+
 #include "stages/cost/combine.h"
 #include "stages/cost/neighbourcosts.h"
 #include "stages/refine/median.h"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <vector>
+
 #include "stages/frameset.h"
 
 namespace zelstages {

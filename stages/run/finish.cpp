@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+
 #include "stages/evidence.h"
 #include "stages/fuse/consistency.h"
 #include "stages/fuse/fusion.h"

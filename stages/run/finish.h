@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
 #include "stages/run/stagerun.h"
 
 namespace zelstages {

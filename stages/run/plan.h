@@ -3,6 +3,7 @@
 
 #include <string>
 #include <vector>
+
 #include "stages/referencestages.h"
 
 namespace zelstages {

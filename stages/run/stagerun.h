@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
 #include "stages/frameset.h"
 #include "stages/referencestages.h"
 #include "stages/run/caches.h"
@@ -63,7 +64,6 @@ class StageRun {
     // without a map, and the others go on.
     void InOrder(const std::vector<int>& frames, const std::function<void(int, int)>& fn);
 
-    // Acquires frame i's working set from the cache.
     // Acquires frame i's working set from the cache; with loaders > 1 the pictures load on that
     // many threads (a frame run alone).
     FrameSet Open(int i, int limit, int loaders = 1);
