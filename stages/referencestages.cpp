@@ -8,9 +8,6 @@
 #include "geometry/relativeprojection.h"
 #include "sequence/videoframe.h"
 #include "stages/options.h"
-#include "stages/run/plan.h"
-
-using namespace zelstages;
 
 CReferenceStages::CReferenceStages(const ZelStageOptions& opts) : options(opts) {}
 

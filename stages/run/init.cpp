@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "stages/cost/sweep.h"
+#include "stages/run/sweep.h"
 #include "stages/cost/windowcosts.h"
 #include "stages/fuse/consistency.h"
 #include "stages/fuse/fill.h"

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "io/depthfile.h"
-#include "stages/cost/sweep.h"
+#include "stages/run/sweep.h"
 #include "stages/cost/windowcosts.h"
 #include "stages/fuse/consistency.h"
 #include "stages/fuse/fill.h"

@@ -1,4 +1,4 @@
-#include "stages/cost/sweep.h"
+#include "stages/run/sweep.h"
 
 #include <algorithm>
 
