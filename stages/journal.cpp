@@ -156,30 +156,27 @@ bool ZelManifest::Recorded(int step, int frame) const {
            done[static_cast<size_t>(step)][static_cast<size_t>(frame - first)];
 }
 
-void ZelManifest::Read() {
+std::vector<std::string> ZelManifest::Read() {
+    std::vector<std::string> warnings;
     std::string text;
     // A manifest holds a few short lines per frame and step; anything far larger is not one.
     const uintmax_t limit = 4096 + static_cast<uintmax_t>(last - first + 1) * Steps().size() * 32;
     if (!ReadSmallFile(path, limit, text)) {
         std::error_code ec;
         if (std::filesystem::exists(path, ec)) {
-            std::printf(
-                "Warning: cannot read the manifest %s (too large or unreadable); "
-                "starting afresh\n",
-                path.c_str());
+            warnings.push_back("Warning: cannot read the manifest " + path +
+                               " (too large or unreadable); starting afresh");
         }
-        return;
+        return warnings;
     }
     std::istringstream in(text);
     std::string line;
     const std::string optionLine = "options " + Hash(options) + " " + options;
     if (!std::getline(in, line) || line != kHeader || !std::getline(in, line) ||
         line != optionLine) {
-        std::printf(
-            "Warning: the manifest %s was made with other options or is not one; "
-            "starting afresh\n",
-            path.c_str());
-        return;
+        warnings.push_back("Warning: the manifest " + path +
+                           " was made with other options or is not one; starting afresh");
+        return warnings;
     }
     std::vector<std::vector<bool>> read(done.size(), std::vector<bool>(done[0].size()));
     int count = 0;
@@ -201,12 +198,13 @@ void ZelManifest::Read() {
         count++;
     }
     if (ignored > 0) {
-        std::printf("Warning: %d malformed lines of the manifest %s ignored\n", ignored,
-                    path.c_str());
+        warnings.push_back("Warning: " + std::to_string(ignored) +
+                           " malformed lines of the manifest " + path + " ignored");
     }
     std::lock_guard<std::mutex> lock(mutex);
     done = std::move(read);
     entries = count;
+    return warnings;
 }
 
 bool ZelManifest::Start(std::string& error) {

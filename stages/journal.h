@@ -60,9 +60,10 @@ class ZelManifest : public ZelStepJournal {
     ZelManifest(std::string manifestPath, std::string workDir, int first, int last, size_t pixels,
                 std::string options);
 
-    // Reads the manifest back (resume). Prints a "Warning: ..." line and keeps nothing when it
-    // is missing, unreadable, malformed or made with other options.
-    void Read();
+    // Reads the manifest back (resume). Keeps nothing when it is missing, unreadable, malformed
+    // or made with other options, and returns a "Warning: ..." line for each such problem (and
+    // for malformed lines it left out); nothing is printed.
+    [[nodiscard]] std::vector<std::string> Read();
     // Starts the manifest afresh (header and options only); false with a reason when it cannot.
     bool Start(std::string& error);
     // The work folder is shared by the shards of one span and option set, which run step by

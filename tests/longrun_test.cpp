@@ -332,7 +332,8 @@ TEST(RecoverResume, TheManifestIsCheckedBeforeItIsTrusted) {
     text += "bogus 12\nsweep 99\nrefine\nrefine 12 7\n\nrefine -1\nrefine 14";
     testutil::WriteFile(path, text);
     ZelManifest read(path, work, 10, 19, pixels, "levels=12");
-    read.Read();
+    EXPECT_EQ(read.Read(), std::vector<std::string>{"Warning: 6 malformed lines of the manifest " +
+                                                    path + " ignored"});
     EXPECT_EQ(read.Entries(), 3);
     EXPECT_TRUE(read.Done("fuse", 12));
     EXPECT_TRUE(read.Done("sweep", 13));
@@ -347,15 +348,15 @@ TEST(RecoverResume, TheManifestIsCheckedBeforeItIsTrusted) {
 
     // Other options, another header, an oversized file: nothing is trusted.
     ZelManifest other(path, work, 10, 19, pixels, "levels=13");
-    other.Read();
+    EXPECT_EQ(other.Read().size(), 1u);
     EXPECT_EQ(other.Entries(), 0);
     EXPECT_FALSE(other.Done("init", 12));
     testutil::WriteFile(path, "not a manifest\n" + text);
     ZelManifest garbled(path, work, 10, 19, pixels, "levels=12");
-    garbled.Read();
+    EXPECT_EQ(garbled.Read().size(), 1u);
     EXPECT_EQ(garbled.Entries(), 0);
     testutil::WriteFile(path, text + std::string(1 << 20, '\n'));
     ZelManifest huge(path, work, 10, 19, pixels, "levels=12");
-    huge.Read();
+    EXPECT_EQ(huge.Read().size(), 1u);
     EXPECT_EQ(huge.Entries(), 0);
 }

@@ -531,7 +531,9 @@ int main(int argc, char** argv) {
         manifest.Share(firstFrame, lastFrame);
     }
     if (args.resume) {
-        manifest.Read();
+        for (const std::string& warning : manifest.Read()) {
+            std::printf("%s\n", warning.c_str());
+        }
     }
     if (args.resume || shared) {
         stages.SetJournal(&manifest);
