@@ -377,22 +377,12 @@ bool Pipeline::FuseStep(Failure& failure) {
 }
 
 bool Pipeline::RunStep(int step, Failure& failure) {
-    switch (step) {
-        case kFrames:
-            return FramesStep(failure);
-        case kFeatures:
-            return FeaturesStep(failure);
-        case kMatches:
-            return MatchesStep(failure);
-        case kSparse:
-            return SparseStep(failure);
-        case kImport:
-            return ImportStep(failure);
-        case kRecover:
-            return RecoverStep(failure);
-        default:
-            return FuseStep(failure);
-    }
+    using StepFunction = bool (Pipeline::*)(Failure&);
+    static const StepFunction steps[kStepCount] = {&Pipeline::FramesStep,  &Pipeline::FeaturesStep,
+                                                   &Pipeline::MatchesStep, &Pipeline::SparseStep,
+                                                   &Pipeline::ImportStep,  &Pipeline::RecoverStep,
+                                                   &Pipeline::FuseStep};
+    return (this->*steps[step])(failure);
 }
 
 // The folders of the logs and the stamps; false after an error line when one cannot be made.
