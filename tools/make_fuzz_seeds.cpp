@@ -12,6 +12,7 @@
 
 #include "interop/colmap.h"
 #include "tests/support/bmp.h"
+#include "tests/support/colmap_model.h"
 #include "tests/support/encode.h"
 
 namespace {
@@ -346,38 +347,25 @@ std::string ColmapInput(bool binary, const zelinterop::ColmapFiles& f) {
 
 void ColmapSeeds() {
     using namespace zelinterop;
-    ColmapModel m;
-    ColmapCamera camera;
-    camera.id = 1;
-    camera.model = kPinhole;
-    camera.width = 320;
-    camera.height = 240;
-    camera.params = {300.0, 290.0, 160.5, 120.5};
-    m.cameras.push_back(camera);
+    // The tests' three-frame model with other ids, names and poses, another fy, a coloured
+    // point with an error, and point 9 instead of 8.
+    ColmapModel m = testutil::ThreeFrameModel();
+    m.cameras[0].params[1] = 290.0;
     for (uint32_t i = 0; i < 3; i++) {
-        ColmapImage image;
+        ColmapImage& image = m.images[i];
         image.id = 3 - i;
-        image.camera = 1;
         image.q[0] = 0.99;
         image.q[2] = 0.01 * i;
-        image.t[0] = -0.1 * i;
         image.name = "seq/f0" + std::to_string(i) + ".png";
-        image.points.push_back({160.5 - 6.0 * i, 120.5, 7});
-        image.points.push_back({20.25, 30.75, i == 2 ? 9 : -1});
-        m.images.push_back(image);
+        image.points[1].point3D = i == 2 ? 9 : -1;
     }
-    ColmapPoint3D seen;
-    seen.id = 7;
-    seen.xyz[2] = 5.0;
+    ColmapPoint3D& seen = m.points[0];
     seen.rgb[0] = 200;
     seen.error = 0.5;
     seen.track = {{3, 0}, {2, 0}, {1, 0}};
-    ColmapPoint3D once;
+    ColmapPoint3D& once = m.points[1];
     once.id = 9;
-    once.xyz[0] = 1.0;
-    once.xyz[2] = 8.0;
     once.track = {{1, 1}};
-    m.points = {seen, once};
 
     for (bool binary : {false, true}) {
         auto format = [binary](const ColmapModel& model) {
@@ -392,7 +380,7 @@ void ColmapSeeds() {
         Write("fuzz_colmap", form + "gaps", ColmapInput(binary, format(gap)));
 
         ColmapModel two = m;
-        two.cameras.push_back(camera);
+        two.cameras.push_back(m.cameras[0]);
         two.cameras[1].id = 2;
         two.cameras[1].model = kSimplePinhole;
         two.cameras[1].params = {310.0, 160.5, 120.5};
