@@ -1,3 +1,5 @@
+// zel_make_sample's files: the frames' pictures (BMP or JPEG) and true disparity maps, the
+// feature tracks, the project files, and the cameras and observations that --pose-noise disturbs.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -1,10 +1,11 @@
+// zel_make_sample's scene: the boxes of a seed, the cameras along the motion and the ray casting.
+#include "tools/sample_scene.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <vector>
-
-#include "tools/sample_scene.h"
 
 namespace zelsample {
 

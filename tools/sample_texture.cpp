@@ -1,3 +1,5 @@
+// zel_make_sample's colours: the textures of the sample scene and of the plain room, and the test
+// material's gain and noise.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
