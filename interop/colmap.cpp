@@ -101,6 +101,17 @@ bool CheckImagePoints(const ColmapModel& model, const CrossReferences& refs,
     return true;
 }
 
+bool ParseColmapFiles(const ColmapFiles& files, const ColmapFiles& names,
+                      const ColmapFileReaders& readers, ColmapModel& model, std::string& error) {
+    model = ColmapModel();
+    CrossReferences refs;
+    std::vector<std::string> where;
+    return readers.cameras(files.cameras, names.cameras, model, refs, error) &&
+           readers.images(files.images, names.images, model, refs, where, error) &&
+           readers.points(files.points3D, names.points3D, model, refs, error) &&
+           CheckImagePoints(model, refs, where, error);
+}
+
 }  // namespace detail
 
 const char* ColmapModelName(int model) {

@@ -258,13 +258,8 @@ bool ParsePointsBinary(const std::string& bytes, const std::string& name, Colmap
 
 bool ParseColmapBinary(const ColmapFiles& files, ColmapModel& model, std::string& error,
                        const ColmapFiles& names) {
-    model = ColmapModel();
-    CrossReferences refs;
-    std::vector<std::string> where;
-    return ParseCamerasBinary(files.cameras, names.cameras, model, refs, error) &&
-           ParseImagesBinary(files.images, names.images, model, refs, where, error) &&
-           ParsePointsBinary(files.points3D, names.points3D, model, refs, error) &&
-           CheckImagePoints(model, refs, where, error);
+    return ParseColmapFiles(
+        files, names, {ParseCamerasBinary, ParseImagesBinary, ParsePointsBinary}, model, error);
 }
 
 namespace {
@@ -280,55 +275,72 @@ void PutDouble(std::string& out, double value) {
     PutInteger(out, bits);
 }
 
+// Each of the values as a little-endian double.
+template <class Values>
+void PutDoubles(std::string& out, const Values& values) {
+    for (double v : values) {
+        PutDouble(out, v);
+    }
+}
+
+// The count of the items (64 bits), then each item as put writes it.
+template <class Item, class Put>
+void PutList(std::string& out, const std::vector<Item>& items, Put put) {
+    PutInteger(out, static_cast<uint64_t>(items.size()));
+    for (const Item& item : items) {
+        put(out, item);
+    }
+}
+
+// A camera: its id, model, size and parameters.
+void PutCamera(std::string& out, const ColmapCamera& c) {
+    PutInteger(out, c.id);
+    PutInteger(out, static_cast<int32_t>(c.model));
+    PutInteger(out, c.width);
+    PutInteger(out, c.height);
+    PutDoubles(out, c.params);
+}
+
+void PutImagePoint(std::string& out, const ColmapPoint2D& p) {
+    PutDouble(out, p.x);
+    PutDouble(out, p.y);
+    PutInteger(out, p.point3D);
+}
+
+// An image: its id, pose, camera, name (ended by a NUL) and 2D points.
+void PutImage(std::string& out, const ColmapImage& im) {
+    PutInteger(out, im.id);
+    PutDoubles(out, im.q);
+    PutDoubles(out, im.t);
+    PutInteger(out, im.camera);
+    out += im.name;
+    out.push_back('\0');
+    PutList(out, im.points, PutImagePoint);
+}
+
+void PutTrackElement(std::string& out, const ColmapTrackElement& e) {
+    PutInteger(out, e.image);
+    PutInteger(out, e.point2D);
+}
+
+// A 3D point: its id, position, colour, error and track.
+void PutPoint(std::string& out, const ColmapPoint3D& p) {
+    PutInteger(out, p.id);
+    PutDoubles(out, p.xyz);
+    for (uint8_t c : p.rgb) {
+        PutInteger(out, c);
+    }
+    PutDouble(out, p.error);
+    PutList(out, p.track, PutTrackElement);
+}
+
 }  // namespace
 
 ColmapFiles FormatColmapBinary(const ColmapModel& model) {
     ColmapFiles out;
-    PutInteger(out.cameras, static_cast<uint64_t>(model.cameras.size()));
-    for (const ColmapCamera& c : model.cameras) {
-        PutInteger(out.cameras, c.id);
-        PutInteger(out.cameras, static_cast<int32_t>(c.model));
-        PutInteger(out.cameras, c.width);
-        PutInteger(out.cameras, c.height);
-        for (double p : c.params) {
-            PutDouble(out.cameras, p);
-        }
-    }
-    PutInteger(out.images, static_cast<uint64_t>(model.images.size()));
-    for (const ColmapImage& im : model.images) {
-        PutInteger(out.images, im.id);
-        for (double v : im.q) {
-            PutDouble(out.images, v);
-        }
-        for (double v : im.t) {
-            PutDouble(out.images, v);
-        }
-        PutInteger(out.images, im.camera);
-        out.images += im.name;
-        out.images.push_back('\0');
-        PutInteger(out.images, static_cast<uint64_t>(im.points.size()));
-        for (const ColmapPoint2D& p : im.points) {
-            PutDouble(out.images, p.x);
-            PutDouble(out.images, p.y);
-            PutInteger(out.images, p.point3D);
-        }
-    }
-    PutInteger(out.points3D, static_cast<uint64_t>(model.points.size()));
-    for (const ColmapPoint3D& p : model.points) {
-        PutInteger(out.points3D, p.id);
-        for (double v : p.xyz) {
-            PutDouble(out.points3D, v);
-        }
-        for (uint8_t c : p.rgb) {
-            PutInteger(out.points3D, c);
-        }
-        PutDouble(out.points3D, p.error);
-        PutInteger(out.points3D, static_cast<uint64_t>(p.track.size()));
-        for (const ColmapTrackElement& e : p.track) {
-            PutInteger(out.points3D, e.image);
-            PutInteger(out.points3D, e.point2D);
-        }
-    }
+    PutList(out.cameras, model.cameras, PutCamera);
+    PutList(out.images, model.images, PutImage);
+    PutList(out.points3D, model.points, PutPoint);
     return out;
 }
 

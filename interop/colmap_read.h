@@ -98,5 +98,22 @@ class CrossReferences {
 bool CheckImagePoints(const ColmapModel& model, const CrossReferences& refs,
                       const std::vector<std::string>& where, std::string& error);
 
+// The readers of one form's three files. Each reads its file's contents (name is what the
+// messages call the file) into model, checking the references as it goes; the images' reader
+// notes in where the place of each image for the messages of CheckImagePoints.
+struct ColmapFileReaders {
+    bool (*cameras)(const std::string& contents, const std::string& name, ColmapModel& model,
+                    CrossReferences& refs, std::string& error);
+    bool (*images)(const std::string& contents, const std::string& name, ColmapModel& model,
+                   CrossReferences& refs, std::vector<std::string>& where, std::string& error);
+    bool (*points)(const std::string& contents, const std::string& name, ColmapModel& model,
+                   CrossReferences& refs, std::string& error);
+};
+
+// Reads a model with one form's readers: the cameras, the images and the points, then
+// CheckImagePoints. False with the reason in error at the first problem.
+bool ParseColmapFiles(const ColmapFiles& files, const ColmapFiles& names,
+                      const ColmapFileReaders& readers, ColmapModel& model, std::string& error);
+
 }  // namespace detail
 }  // namespace zelinterop

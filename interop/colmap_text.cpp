@@ -305,13 +305,8 @@ bool ParsePointsText(const std::string& text, const std::string& name, ColmapMod
 
 bool ParseColmapText(const ColmapFiles& files, ColmapModel& model, std::string& error,
                      const ColmapFiles& names) {
-    model = ColmapModel();
-    CrossReferences refs;
-    std::vector<std::string> where;
-    return ParseCamerasText(files.cameras, names.cameras, model, refs, error) &&
-           ParseImagesText(files.images, names.images, model, refs, where, error) &&
-           ParsePointsText(files.points3D, names.points3D, model, refs, error) &&
-           CheckImagePoints(model, refs, where, error);
+    return ParseColmapFiles(files, names, {ParseCamerasText, ParseImagesText, ParsePointsText},
+                            model, error);
 }
 
 ColmapFiles FormatColmapText(const ColmapModel& model) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tests/colmap_testsupport.h"
 #include "tests/process_util.h"
+#include "tests/support/colmap_model.h"
 #include "tests/test_util.h"
 
 using namespace zelinterop;
@@ -25,40 +28,6 @@ namespace {
 const std::string kImport = ZEL_IMPORT_EXE;
 const std::string kExport = ZEL_EXPORT_EXE;
 const std::string kSampleDir = ZEL_SAMPLE_DIR;
-
-// Three 320 x 240 frames seen by one PINHOLE camera; 3D point 7 is seen in all three, point 8
-// only in the last (an import drops it).
-ColmapModel TinyModel() {
-    ColmapModel m;
-    ColmapCamera camera;
-    camera.id = 1;
-    camera.model = kPinhole;
-    camera.width = 320;
-    camera.height = 240;
-    camera.params = {300.0, 300.0, 160.5, 120.5};
-    m.cameras.push_back(camera);
-    for (uint32_t i = 0; i < 3; i++) {
-        ColmapImage image;
-        image.id = 10 + i;
-        image.camera = 1;
-        image.t[0] = -0.1 * i;
-        image.name = "img000" + std::to_string(i) + ".bmp";
-        image.points.push_back({160.5 - 6.0 * i, 120.5, 7});
-        image.points.push_back({20.25, 30.75, i == 2 ? 8 : -1});
-        m.images.push_back(image);
-    }
-    ColmapPoint3D seen;
-    seen.id = 7;
-    seen.xyz[2] = 5.0;
-    seen.track = {{10, 0}, {11, 0}, {12, 0}};
-    ColmapPoint3D once;
-    once.id = 8;
-    once.xyz[0] = 1.0;
-    once.xyz[2] = 8.0;
-    once.track = {{12, 1}};
-    m.points = {seen, once};
-    return m;
-}
 
 void WriteModel(const std::string& dir, const ColmapFiles& files, bool binary) {
     fs::remove_all(dir);
@@ -91,33 +60,19 @@ std::string ImageDir() {
 
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) {
-            end = text.size();
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            lines.push_back(line);
         }
-        if (text.compare(pos, prefix.size(), prefix) == 0) {
-            lines.push_back(text.substr(pos, end - pos));
-        }
-        pos = end + 1;
     }
     return lines;
 }
 
-struct Parsed {
-    CZelVideoSequence sequence;
-    std::unique_ptr<CTrackFileParser> parser;
-    bool ok = false;
-    explicit Parsed(const std::string& path) : parser(new CTrackFileParser(&sequence)) {
-        SetDiagnosticSink([](const char*) {});
-        testutil::CaptureStdout([&] { ok = parser->Parse(path.c_str()); });
-        SetDiagnosticSink(nullptr);
-    }
-};
+using Parsed = testutil::ParsedProject;
 
 TEST(ColmapReader, TextToBinaryReadsBackIdentically) {
-    for (const ColmapModel& model : {TinyModel(), ColmapModel()}) {
+    for (const ColmapModel& model : {testutil::ThreeFrameModel(), ColmapModel()}) {
         const ColmapFiles text = FormatColmapText(model);
         ColmapModel fromText;
         std::string error;
@@ -131,7 +86,7 @@ TEST(ColmapReader, TextToBinaryReadsBackIdentically) {
 
 // Every cut of every binary file fails with the file's name and a byte offset, never more.
 TEST(ColmapReader, TruncatedBinaryFailsAtEverySection) {
-    const ColmapFiles whole = FormatColmapBinary(TinyModel());
+    const ColmapFiles whole = FormatColmapBinary(testutil::ThreeFrameModel());
     for (int which = 0; which < 3; which++) {
         std::string ColmapFiles::*member = which == 0   ? &ColmapFiles::cameras
                                            : which == 1 ? &ColmapFiles::images
@@ -153,7 +108,7 @@ TEST(ColmapReader, TruncatedBinaryFailsAtEverySection) {
 }
 
 TEST(ColmapReader, TextImageAtTheEndNeedsNoPointLine) {
-    ColmapModel model = TinyModel();
+    ColmapModel model = testutil::ThreeFrameModel();
     model.points.clear();
     model.images.resize(1);
     model.images[0].points.clear();
@@ -167,7 +122,7 @@ TEST(ColmapReader, TextImageAtTheEndNeedsNoPointLine) {
 }
 
 TEST(ColmapReader, TextErrorsNameFileAndLine) {
-    ColmapFiles files = FormatColmapText(TinyModel());
+    ColmapFiles files = FormatColmapText(testutil::ThreeFrameModel());
     files.images.replace(files.images.find(" 1 img0001.bmp"), 14, " 1");
     ColmapModel model;
     std::string error;
@@ -203,7 +158,7 @@ TEST(ColmapProject, QuaternionsOfRotationsNearAHalfTurn) {
 // Cameras that differ in focal length alone: one project camera, each block its own focal
 // length, and the export gives them back as two cameras.
 TEST(ColmapProject, CamerasDifferingInFocalLengthOnly) {
-    ColmapModel m = TinyModel();
+    ColmapModel m = testutil::ThreeFrameModel();
     m.cameras.push_back(m.cameras[0]);
     m.cameras[1].id = 2;
     m.cameras[1].params[0] = 330.0;
@@ -298,7 +253,7 @@ TEST(ColmapPrograms, SampleRoundTrip) {
 TEST(ColmapPrograms, SequenceLineIsRelativeBelowTheProject) {
     const std::string images = ImageDir();
     const std::string model = testutil::TempPath("seq_model");
-    WriteModel(model, FormatColmapText(TinyModel()), false);
+    WriteModel(model, FormatColmapText(testutil::ThreeFrameModel()), false);
     const std::string below = testutil::TempPath("below.txt");
     const std::string apart = testutil::TempPath("apart/p.txt");
     fs::create_directories(testutil::TempPath("apart"));
@@ -319,7 +274,7 @@ TEST(ColmapPrograms, SequenceLineIsRelativeBelowTheProject) {
 }
 
 TEST(ColmapPrograms, FillGapsTakesTheNearestPose) {
-    ColmapModel m = TinyModel();
+    ColmapModel m = testutil::ThreeFrameModel();
     m.images[2].name = "img0003.bmp";
     const std::string model = testutil::TempPath("gap_model");
     WriteModel(model, FormatColmapText(m), false);
@@ -345,11 +300,11 @@ TEST(ColmapPrograms, FillGapsTakesTheNearestPose) {
 TEST(ColmapPrograms, LargestOfSeveralModels) {
     const std::string sparse = testutil::TempPath("sparse");
     fs::remove_all(sparse);
-    ColmapModel small = TinyModel();
+    ColmapModel small = testutil::ThreeFrameModel();
     small.images.pop_back();
     small.points.pop_back();
     small.points[0].track.pop_back();
-    ColmapModel large = TinyModel();
+    ColmapModel large = testutil::ThreeFrameModel();
     ColmapImage fourth = large.images.back();
     fourth.id = 13;
     fourth.name = "img0003.bmp";
@@ -390,7 +345,7 @@ TEST(ColmapPrograms, FocalLengthsApart) {
     const std::string model = testutil::TempPath("aspect_model");
     const std::string project = testutil::TempPath("aspect.txt");
     for (double fy : {305.0, 310.0}) {
-        ColmapModel m = TinyModel();
+        ColmapModel m = testutil::ThreeFrameModel();
         m.cameras[0].params[1] = fy;
         WriteModel(model, FormatColmapText(m), false);
         const auto r = testutil::RunProcess(kImport, {model, ImageDir(), project});
@@ -474,7 +429,7 @@ TEST(ColmapPrograms, BadModelsFailCleanly) {
     const std::string images = ImageDir();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ColmapModel model = TinyModel();
+        ColmapModel model = testutil::ThreeFrameModel();
         c.edit(model);
         ColmapFiles files = c.binary ? FormatColmapBinary(model) : FormatColmapText(model);
         c.bytes(files);

@@ -19,6 +19,7 @@
 #include "parser/trackfileparser.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tests/colmap_testsupport.h"
 #include "tests/process_util.h"
 #include "tests/similarity_util.h"
 #include "tests/test_util.h"
@@ -33,7 +34,6 @@ namespace {
 const std::string kImport = ZEL_IMPORT_EXE;
 const std::string kSampleDir = ZEL_SAMPLE_DIR;
 constexpr int kFrames = 30;
-constexpr double kPi = 3.14159265358979323846;
 
 bool OnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -148,30 +148,10 @@ TEST(ColmapReal, SampleReconstructionImportsCloseToTheTruth) {
     const Similarity sim = Align(from, to);
 
     // Camera-to-world rotations: the truth's against Q times COLMAP's.
-    double worstAngle = 0.0;
-    double worstCentre = 0.0;
-    for (int i = 0; i < kFrames; i++) {
-        const Matrix3d& Rc = colmap.GetFrame(i)->camera->R;
-        const Matrix3d& Rt = truth.GetFrame(i)->camera->R;
-        double trace = 0.0;
-        for (int r = 0; r < 3; r++) {
-            for (int c = 0; c < 3; c++) {
-                double qr = 0.0;  // (Q Rc)(r, c)
-                for (int k = 0; k < 3; k++) {
-                    qr += sim.Q[r][k] * Rc(k, c);
-                }
-                trace += Rt(r, c) * qr;  // trace(Rt^T Q Rc)
-            }
-        }
-        const double angle = std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180.0 / kPi;
-        const double centre =
-            Norm(Sub(sim.Apply(from[static_cast<size_t>(i)]), to[static_cast<size_t>(i)])) /
-            pathLength;
-        worstAngle = std::max(worstAngle, angle);
-        worstCentre = std::max(worstCentre, centre);
-        EXPECT_LT(angle, 1.5) << "frame " << i;
-        EXPECT_LT(centre, 0.01) << "frame " << i;
-    }
+    const testutil::CameraErrors cameras =
+        testutil::CompareCameras(colmap, truth, sim, from, to, pathLength, 1.5, 0.01);
+    const double worstAngle = cameras.worstAngle;
+    const double worstCentre = cameras.worstCentre;
 
     // Tracks seen in frame 0: the point's disparity in the true frame-0 camera against the true
     // disparity map at the observation.

@@ -3,6 +3,7 @@
 // origin and orientation are arbitrary.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -144,6 +145,24 @@ inline Similarity Align(const std::vector<Vec3>& a, const std::vector<Vec3>& b) 
         t.d.v[k] = mb[k] - moved[k];
     }
     return t;
+}
+
+// The angle in degrees of the rotation between two camera-to-world rotations once the
+// similarity's rotation is applied to the second: that of Rt^T Q Rc. The matrices are read as
+// M(row, column).
+template <class Matrix>
+double RotationAngleDegrees(const Matrix& Rt, const Similarity& sim, const Matrix& Rc) {
+    double trace = 0.0;  // trace(Rt^T Q Rc)
+    for (int r = 0; r < 3; r++) {
+        for (int c = 0; c < 3; c++) {
+            double qr = 0.0;  // (Q Rc)(r, c)
+            for (int k = 0; k < 3; k++) {
+                qr += sim.Q[r][k] * Rc(k, c);
+            }
+            trace += Rt(r, c) * qr;
+        }
+    }
+    return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180.0 / 3.14159265358979323846;
 }
 
 }  // namespace testutil

@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "sequence/videoframe.h"
 #include "sequence/videosequence.h"
+#include "tests/colmap_testsupport.h"
 #include "tests/process_util.h"
 #include "tests/similarity_util.h"
 #include "tests/test_util.h"
@@ -42,7 +43,6 @@ TEST(ColmapReal, VideoToDepthCloseToTheTrueCameras) {
 constexpr int kFrames = 24;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
-constexpr double kPi = 3.14159265358979323846;
 // The stages' options for both runs (without the frames), and the frames whose depth is compared:
 // the video run recovers them among all 24, the known-camera run is given frames kKnownFirst to
 // kKnownLast only.
@@ -53,33 +53,7 @@ constexpr int kLastScored = 13;
 constexpr int kKnownFirst = 8;
 constexpr int kKnownLast = 15;
 
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string list = path != nullptr ? path : "";
-    size_t begin = 0;
-    while (begin <= list.size()) {
-        size_t end = list.find(':', begin);
-        end = end == std::string::npos ? list.size() : end;
-        std::error_code ec;
-        if (end > begin &&
-            fs::is_regular_file(fs::path(list.substr(begin, end - begin)) / program, ec)) {
-            return true;
-        }
-        begin = end + 1;
-    }
-    return false;
-}
-
-struct Parsed {
-    CZelVideoSequence sequence;
-    std::unique_ptr<CTrackFileParser> parser;
-    bool ok = false;
-    explicit Parsed(const std::string& path) : parser(new CTrackFileParser(&sequence)) {
-        SetDiagnosticSink([](const char*) {});
-        testutil::CaptureStdout([&] { ok = parser->Parse(path.c_str()); });
-        SetDiagnosticSink(nullptr);
-    }
-};
+using Parsed = testutil::ParsedProject;
 
 std::vector<float> ReadFloats(const std::string& path) {
     const std::string bytes = testutil::ReadFile(path);
@@ -108,7 +82,7 @@ double ShareWithin2(const std::vector<float>& disparity, const std::vector<float
 
 TEST(ColmapReal, VideoToDepthCloseToTheTrueCameras) {
     for (const char* program : {"colmap", "ffmpeg"}) {
-        if (!OnPath(program)) {
+        if (!zelvideo::OnPath(program)) {
             if (std::getenv("CI") != nullptr) {
                 FAIL() << program
                        << " is not installed, and CI must run this test (.ci/run "
@@ -224,29 +198,10 @@ TEST(ColmapReal, VideoToDepthCloseToTheTrueCameras) {
         }
     }
     const Similarity sim = testutil::Align(from, to);
-    double worstAngle = 0.0, worstCentre = 0.0;
-    for (int i = 0; i < kFrames; i++) {
-        const Matrix3d& Rc = recovered.sequence.GetFrame(i)->camera->R;
-        const Matrix3d& Rt = truth.sequence.GetFrame(i)->camera->R;
-        double trace = 0.0;  // trace(Rt^T Q Rc)
-        for (int r = 0; r < 3; r++) {
-            for (int c = 0; c < 3; c++) {
-                double qr = 0.0;
-                for (int k = 0; k < 3; k++) {
-                    qr += sim.Q[r][k] * Rc(k, c);
-                }
-                trace += Rt(r, c) * qr;
-            }
-        }
-        const double angle = std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180.0 / kPi;
-        const double centre =
-            Norm(Sub(sim.Apply(from[static_cast<size_t>(i)]), to[static_cast<size_t>(i)])) /
-            pathLength;
-        worstAngle = std::max(worstAngle, angle);
-        worstCentre = std::max(worstCentre, centre);
-        EXPECT_LT(angle, 1.0) << "frame " << i;
-        EXPECT_LT(centre, 0.01) << "frame " << i;
-    }
+    const testutil::CameraErrors cameras = testutil::CompareCameras(
+        recovered.sequence, truth.sequence, sim, from, to, pathLength, 1.0, 0.01);
+    const double worstAngle = cameras.worstAngle;
+    const double worstCentre = cameras.worstCentre;
 
     // Depth: COLMAP's disparities are in its own units, 1 / (z / s) = s / z; divided by the
     // similarity's scale they are the truth's.

@@ -288,20 +288,15 @@ int ParseArguments(int argc, const char* const argv[], ViewOptions& options) {
     line.Custom("--format", "png|pfm|png16",
                 [&options](const char* v) { return ParseFormat(v, options.format); })
         .BadValue("--format takes png, pfm or png16");
-    std::vector<std::string> positional;
-    const int status = line.Parse(argc, argv, positional);
+    std::vector<std::string> frames;
+    const int status = line.ParseProject(argc, argv, options.projectPath, frames);
     if (status >= 0) {
         return status;
     }
-    if (positional.empty()) {
-        return line.Usage("No project file given");
-    }
-    options.projectPath = positional[0];
-    for (size_t k = 1; k < positional.size(); k++) {
+    for (const std::string& frame : frames) {
         int number = 0;
-        if (!zeltool::ParseFrameNumber(positional[k].c_str(), number)) {
-            return line.Usage("Not a frame number: " + positional[k] +
-                              " (frames are counted from 0)");
+        if (!zeltool::ParseFrameNumber(frame.c_str(), number)) {
+            return line.Usage("Not a frame number: " + frame + " (frames are counted from 0)");
         }
         options.frameNumbers.push_back(number);
     }

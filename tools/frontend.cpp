@@ -162,6 +162,20 @@ int CommandLine::Parse(int argc, const char* const argv[], std::vector<std::stri
     return -1;
 }
 
+int CommandLine::ParseProject(int argc, const char* const argv[], std::string& project,
+                              std::vector<std::string>& rest) const {
+    const int status = Parse(argc, argv, rest);
+    if (status >= 0) {
+        return status;
+    }
+    if (rest.empty()) {
+        return Usage("No project file given");
+    }
+    project = rest.front();
+    rest.erase(rest.begin());
+    return -1;
+}
+
 std::string CommandLine::HelpTable() const {
     const size_t column = 22;
     std::string out;

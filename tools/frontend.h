@@ -64,6 +64,12 @@ class CommandLine {
     int Parse(int argc, const char* const argv[], std::vector<std::string>& positional,
               std::vector<std::string>* rest = nullptr) const;
 
+    // Parse for a program whose first other argument is the project file: it goes to project,
+    // the other arguments after it to rest. Returns as Parse does, or 2 after the usage error "No
+    // project file given".
+    int ParseProject(int argc, const char* const argv[], std::string& project,
+                     std::vector<std::string>& rest) const;
+
     // Prints prefix + message + suffix as one line on standard error; returns 2.
     int Usage(const std::string& message) const;
 

@@ -66,18 +66,14 @@ struct Options {
 // --help, 2 after a usage error).
 int ParseArguments(int argc, const char* const argv[], Options& o,
                    const zeltool::CommandLine& line) {
-    std::vector<std::string> positional;
-    const int status = line.Parse(argc, argv, positional);
+    std::vector<std::string> rest;
+    const int status = line.ParseProject(argc, argv, o.project, rest);
     if (status >= 0) {
         return status;
     }
-    if (positional.empty()) {
-        return line.Usage("No project file given");
+    if (!rest.empty()) {
+        return line.Usage("More than one project file: " + rest[0]);
     }
-    if (positional.size() > 1) {
-        return line.Usage("More than one project file: " + positional[1]);
-    }
-    o.project = positional[0];
     return -1;
 }
 

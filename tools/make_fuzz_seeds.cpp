@@ -12,6 +12,7 @@
 
 #include "interop/colmap.h"
 #include "tests/support/bmp.h"
+#include "tests/support/colmap_model.h"
 #include "tests/support/encode.h"
 
 namespace {
@@ -51,12 +52,18 @@ Bmp Picture(int32_t width, int32_t height, uint32_t bitCount) {
     return b;
 }
 
-void ImageSeeds() {
-    const std::string t = "fuzz_image";
-    using Palette = std::vector<std::array<uint8_t, 3>>;  // blue, green, red
-    const Palette pal2 = {{0, 0, 0}, {255, 255, 255}};
-    const Palette pal16 = {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {128, 128, 128}};
+// The palettes of the seeds' paletted pictures (blue, green, red).
+using Palette = std::vector<std::array<uint8_t, 3>>;
+Palette Pal2() {
+    return {{0, 0, 0}, {255, 255, 255}};
+}
+Palette Pal16() {
+    return {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {128, 128, 128}};
+}
 
+// The 24-bit BMPs, bottom-up and top-down, cut short and with the pixel offset beyond the file;
+// returns the top-down picture.
+Bmp TrueColourSeeds(const std::string& t) {
     Bmp b = Picture(4, 3, 24);
     b.pixels = Rows(4, 3, 3, [](int x, int y, int k) { return (x * 60 + y * 20 + k * 7) & 0xFF; });
     const std::string bmp24 = SeedBmp(b);
@@ -67,27 +74,32 @@ void ImageSeeds() {
     std::string farOffset = bmp24;
     farOffset[10] = 0x70;  // pixel offset beyond the file
     Write(t, "bmp24_offset_beyond.bmp", farOffset);
+    return b;
+}
 
-    Bmp one = Picture(9, 3, 1);
-    one.palette = pal2;
+// The paletted BMPs: 1, 2, 4 and 8 bits, run-length coded, with the small core header; one and
+// four receive the 1-bit and the 4-bit picture (its palette cut short).
+void PalettedSeeds(const std::string& t, Bmp& one, Bmp& four) {
+    one = Picture(9, 3, 1);
+    one.palette = Pal2();
     one.pixels = PackedRows(9, 3, 1, [](int x, int y) { return (x + y) & 1; });
     Write(t, "bmp1.bmp", SeedBmp(one));
 
-    Bmp four = Picture(5, 3, 4);
-    four.palette = pal16;
+    four = Picture(5, 3, 4);
+    four.palette = Pal16();
     four.pixels = PackedRows(5, 3, 4, [](int x, int y) { return (x + y) % 5; });
     Write(t, "bmp4.bmp", SeedBmp(four));
     four.palette.resize(3);  // indices 3 and 4 lie beyond the palette
     Write(t, "bmp4_index_beyond_palette.bmp", SeedBmp(four));
 
     Bmp eight = Picture(4, 3, 8);
-    eight.palette = pal16;
+    eight.palette = Pal16();
     eight.pixels = Rows(4, 3, 1, [](int x, int y, int) { return (x * 3 + y) % 5; });
     Write(t, "bmp8.bmp", SeedBmp(eight));
 
     Bmp rle8 = Picture(4, 3, 8);
     rle8.compression = 1;
-    rle8.palette = pal16;
+    rle8.palette = Pal16();
     rle8.pixels = Bytes({4, 1, 0, 0,                // run of four 1s, end of line
                          0, 3, 2, 3, 4, 0, 0, 0,    // absolute 2 3 4 (padded), end of line
                          0, 2, 1, 0, 2, 2, 0, 1});  // delta (+1, 0), run of two 2s, end
@@ -95,12 +107,27 @@ void ImageSeeds() {
 
     Bmp rle4 = Picture(5, 2, 4);
     rle4.compression = 2;
-    rle4.palette = pal16;
+    rle4.palette = Pal16();
     rle4.pixels = Bytes({5, 0x12, 0, 0,     // 1 2 1 2 1, end of line
                          0, 3, 0x30, 0x20,  // absolute 3 0 2
                          0, 2, 1, 0, 1, 0x40, 0, 1});
     Write(t, "bmp_rle4.bmp", SeedBmp(rle4));
 
+    Bmp core = Picture(4, 3, 8);
+    core.infoSize = 12;
+    core.palette = Pal16();
+    core.pixels = Rows(4, 3, 1, [](int x, int, int) { return x; });
+    Write(t, "bmp_core8.bmp", SeedBmp(core));
+
+    Bmp two = Picture(7, 3, 2);
+    two.palette = Pal16();
+    two.palette.resize(4);
+    two.pixels = PackedRows(7, 3, 2, [](int x, int y) { return (x + y) % 4; });
+    Write(t, "bmp2.bmp", SeedBmp(two));
+}
+
+// The 16- and 32-bit BMPs, with and without colour masks, alpha from the larger headers on.
+void MaskedSeeds(const std::string& t) {
     Bmp s555 = Picture(4, 3, 16);
     s555.pixels = Rows(4, 3, 2, [](int x, int y, int k) { return k ? (x * 9) & 0x7F : y * 40; });
     Write(t, "bmp16_555.bmp", SeedBmp(s555));
@@ -121,17 +148,6 @@ void ImageSeeds() {
     v4.infoSize = 108;
     Write(t, "bmp32_v4_alpha.bmp", SeedBmp(v4));
 
-    Bmp core = Picture(4, 3, 8);
-    core.infoSize = 12;
-    core.palette = pal16;
-    core.pixels = Rows(4, 3, 1, [](int x, int, int) { return x; });
-    Write(t, "bmp_core8.bmp", SeedBmp(core));
-
-    Bmp two = Picture(7, 3, 2);
-    two.palette = {pal16.begin(), pal16.begin() + 4};
-    two.pixels = PackedRows(7, 3, 2, [](int x, int y) { return (x + y) % 4; });
-    Write(t, "bmp2.bmp", SeedBmp(two));
-
     Bmp a16 = s555;
     a16.infoSize = 108;
     a16.compression = 3;
@@ -143,9 +159,12 @@ void ImageSeeds() {
     a16.infoSize = 40;
     a16.compression = 6;
     Write(t, "bmp16_alphabitfields.bmp", SeedBmp(a16));
+}
 
+// The OS/2 headers: 64 and 16 bytes, 1-D Huffman and 24-bit run-length coding.
+void Os2Seeds(const std::string& t, const Bmp& b, const Bmp& one, const Bmp& four) {
     Bmp os2 = four;
-    os2.palette = pal16;
+    os2.palette = Pal16();
     os2.infoSize = 64;
     Write(t, "bmp_os2_64.bmp", SeedBmp(os2));
     os2.infoSize = 16;
@@ -159,6 +178,16 @@ void ImageSeeds() {
     rle24.infoSize = 64;
     rle24.compression = 4;
     Write(t, "bmp_os2_rle24.bmp", SeedBmp(rle24));
+}
+
+void ImageSeeds() {
+    const std::string t = "fuzz_image";
+    const Bmp b = TrueColourSeeds(t);
+    Bmp one;
+    Bmp four;
+    PalettedSeeds(t, one, four);
+    MaskedSeeds(t);
+    Os2Seeds(t, b, one, four);
 }
 
 // The PNG seeds' stored rows: palette rows of 2-bit indices repeated four to a byte, other rows
@@ -318,38 +347,25 @@ std::string ColmapInput(bool binary, const zelinterop::ColmapFiles& f) {
 
 void ColmapSeeds() {
     using namespace zelinterop;
-    ColmapModel m;
-    ColmapCamera camera;
-    camera.id = 1;
-    camera.model = kPinhole;
-    camera.width = 320;
-    camera.height = 240;
-    camera.params = {300.0, 290.0, 160.5, 120.5};
-    m.cameras.push_back(camera);
+    // The tests' three-frame model with other ids, names and poses, another fy, a coloured
+    // point with an error, and point 9 instead of 8.
+    ColmapModel m = testutil::ThreeFrameModel();
+    m.cameras[0].params[1] = 290.0;
     for (uint32_t i = 0; i < 3; i++) {
-        ColmapImage image;
+        ColmapImage& image = m.images[i];
         image.id = 3 - i;
-        image.camera = 1;
         image.q[0] = 0.99;
         image.q[2] = 0.01 * i;
-        image.t[0] = -0.1 * i;
         image.name = "seq/f0" + std::to_string(i) + ".png";
-        image.points.push_back({160.5 - 6.0 * i, 120.5, 7});
-        image.points.push_back({20.25, 30.75, i == 2 ? 9 : -1});
-        m.images.push_back(image);
+        image.points[1].point3D = i == 2 ? 9 : -1;
     }
-    ColmapPoint3D seen;
-    seen.id = 7;
-    seen.xyz[2] = 5.0;
+    ColmapPoint3D& seen = m.points[0];
     seen.rgb[0] = 200;
     seen.error = 0.5;
     seen.track = {{3, 0}, {2, 0}, {1, 0}};
-    ColmapPoint3D once;
+    ColmapPoint3D& once = m.points[1];
     once.id = 9;
-    once.xyz[0] = 1.0;
-    once.xyz[2] = 8.0;
     once.track = {{1, 1}};
-    m.points = {seen, once};
 
     for (bool binary : {false, true}) {
         auto format = [binary](const ColmapModel& model) {
@@ -364,7 +380,7 @@ void ColmapSeeds() {
         Write("fuzz_colmap", form + "gaps", ColmapInput(binary, format(gap)));
 
         ColmapModel two = m;
-        two.cameras.push_back(camera);
+        two.cameras.push_back(m.cameras[0]);
         two.cameras[1].id = 2;
         two.cameras[1].model = kSimplePinhole;
         two.cameras[1].params = {310.0, 160.5, 120.5};

@@ -105,6 +105,10 @@ int RunLogged(const std::vector<std::string>& args, bool searchPath, const std::
 // The last `count` lines of the file at path (fewer when it has fewer).
 std::vector<std::string> LastLines(const std::string& path, size_t count);
 
+// Whether a folder of the PATH (its folders separated by ':', as on POSIX systems) holds a file
+// of that name.
+bool OnPath(const std::string& program);
+
 // The whole program; argv[0] locates the sibling programs. Returns the exit status: 0 after a
 // run, 1 on a failure (one "ERROR: ..." line naming the step, then the last lines of its log), 2
 // for a usage error.
