@@ -15,8 +15,7 @@
 namespace {
 
 const char kHeader[] = "#camera track project file";
-const size_t kHeaderLength = 26;
-static_assert(sizeof(kHeader) - 1 == kHeaderLength, "the header is 26 characters");
+const size_t kHeaderLength = sizeof(kHeader) - 1;  // 26 characters
 
 // The largest value a keyed line may carry: what wordBuffer holds.
 const size_t kMaxValueLength = sizeof(CFileParser::wordBuffer) - 1;

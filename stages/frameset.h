@@ -71,16 +71,6 @@ struct Worker {
     std::vector<std::unique_ptr<Worker>> helpers;
 };
 
-struct FrameTimes {
-    double costVolume = 0.0;
-    double aggregation = 0.0;
-    double refinement = 0.0;
-    double checks = 0.0;
-    double samples = 0.0;
-    double refineSamples = 0.0;
-    double checkSamples = 0.0;
-};
-
 // Gives a helping worker the frame's reference statistics (when it does not have them yet).
 void ShareReference(const Worker& from, Worker& to);
 

@@ -75,6 +75,21 @@ struct ZelStageTimes {
     double refineSamples = 0.0;  // colour samples taken by the refinement
     double checkSamples = 0.0;   // neighbours' map samples taken by the checks
     int imageLoads = 0;          // colour images read from disk
+
+    // Adds every figure of o.
+    void Add(const ZelStageTimes& o) {
+        costVolume += o.costVolume;
+        aggregation += o.aggregation;
+        refinement += o.refinement;
+        checks += o.checks;
+        planeFit += o.planeFit;
+        rest += o.rest;
+        pixelLevels += o.pixelLevels;
+        samples += o.samples;
+        refineSamples += o.refineSamples;
+        checkSamples += o.checkSamples;
+        imageLoads += o.imageLoads;
+    }
 };
 
 // One problem of a run, for its summary: the frame it concerns and the line that reported it.

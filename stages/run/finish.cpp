@@ -169,17 +169,9 @@ void FinishStage(StageRun& run, const ZelStepPlan& step, const std::string& prev
         run.times.planeFit += planeFit;
         run.times.rest += ThreadSeconds() - t0 - planeFit;
     });
-    total.costVolume += run.times.costVolume;
-    total.aggregation += run.times.aggregation;
-    total.refinement += run.times.refinement;
-    total.checks += run.times.checks;
-    total.planeFit += run.times.planeFit;
-    total.rest += run.times.rest;
-    total.samples += run.times.samples;
-    total.refineSamples += run.times.refineSamples;
-    total.checkSamples += run.times.checkSamples;
-    total.pixelLevels += pixelLevels;
-    total.imageLoads += run.loads;
+    run.times.pixelLevels = pixelLevels;
+    run.times.imageLoads = run.loads;
+    total.Add(run.times);
 }
 
 void ReleaseIntermediateMaps(StageRun& run, const ZelStagePlan& plan) {

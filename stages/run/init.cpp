@@ -1,6 +1,5 @@
 #include <vector>
 
-#include "stages/run/sweep.h"
 #include "stages/cost/windowcosts.h"
 #include "stages/fuse/consistency.h"
 #include "stages/fuse/fill.h"
@@ -9,6 +8,7 @@
 #include "stages/run/finish.h"
 #include "stages/run/plan.h"
 #include "stages/run/stagerun.h"
+#include "stages/run/sweep.h"
 #include "stages/threads.h"
 
 using namespace zelstages;
@@ -29,7 +29,7 @@ void SweepStep(StageRun& run, const ZelStagePlan& plan, std::vector<double>& swe
         const double c0 = ThreadSeconds();
         const int i = sweepStep.compute[static_cast<size_t>(k)];
         FrameSet fs = run.Open(i, options.neighbours, inner);
-        FrameTimes ft;
+        ZelStageTimes ft;
         std::vector<float>& map = run.Map(i);
         if (Unusable(fs)) {
             map.clear();
@@ -54,7 +54,7 @@ void SweepStep(StageRun& run, const ZelStagePlan& plan, std::vector<double>& swe
 // One frame's swept map checked against its neighbours' swept maps, the pixels that do not hold
 // filled in from those that do, then refined below the sweep's levels.
 void CheckAndRefine(StageRun& run, const FrameSet& fs, Worker& w, std::vector<float>& map,
-                    FrameTimes& ft) {
+                    ZelStageTimes& ft) {
     const ZelStageOptions& options = run.stages.GetOptions();
     std::vector<uint8_t> agree;
     std::vector<uint8_t> disagree;
@@ -96,7 +96,7 @@ void RefineStep(StageRun& run, const ZelStepPlan& refineStep,
         run.AcquireMaps(i);
         std::vector<float>& map = run.Map(i);
         FrameSet fs = run.Open(i, options.refineNeighbours, InnerThreads(run.threads, total));
-        FrameTimes ft;
+        ZelStageTimes ft;
         if (!map.empty() && !Unusable(fs)) {
             Worker& w = run.workers[static_cast<size_t>(worker)];
             w.inner = InnerThreads(run.threads, total);

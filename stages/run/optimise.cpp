@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "io/depthfile.h"
-#include "stages/run/sweep.h"
 #include "stages/cost/windowcosts.h"
 #include "stages/fuse/consistency.h"
 #include "stages/fuse/fill.h"
@@ -11,6 +10,7 @@
 #include "stages/run/finish.h"
 #include "stages/run/plan.h"
 #include "stages/run/stagerun.h"
+#include "stages/run/sweep.h"
 #include "stages/threads.h"
 
 using namespace zelstages;
@@ -47,7 +47,7 @@ void ReadInitMaps(StageRun& run, const ZelStagePlan& plan) {
 // with the neighbours' maps in the cost; then the pixels no neighbour sees are filled and the
 // map is refined against the neighbours' maps.
 void OptimiseFrame(StageRun& run, const FrameSet& fs, Worker& w, std::vector<float>& map,
-                   FrameTimes& ft) {
+                   ZelStageTimes& ft) {
     const ZelStageOptions& options = run.stages.GetOptions();
     const int W = CZelVideoFrame::GetWorkingWidth();
     const int H = CZelVideoFrame::GetWorkingHeight();
@@ -96,7 +96,7 @@ void PassStep(StageRun& run, const ZelStepPlan& step, int pass) {
         const int i = step.compute[static_cast<size_t>(k)];
         run.AcquireMaps(i);
         FrameSet fs = run.Open(i, options.neighbours, InnerThreads(run.threads, total));
-        FrameTimes ft;
+        ZelStageTimes ft;
         std::vector<float>& map = run.Map(i);
         map.clear();
         if (!Unusable(fs)) {

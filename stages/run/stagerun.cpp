@@ -222,16 +222,10 @@ void StageRun::Note(std::vector<ZelStageFailure>& list, int i, const std::string
     }
 }
 
-void StageRun::AddTimes(const FrameTimes& ft, double total) {
+void StageRun::AddTimes(ZelStageTimes ft, double total) {
+    ft.rest = total - ft.costVolume - ft.aggregation - ft.refinement - ft.checks;
     std::lock_guard<std::mutex> lock(reportMutex);
-    times.costVolume += ft.costVolume;
-    times.aggregation += ft.aggregation;
-    times.refinement += ft.refinement;
-    times.checks += ft.checks;
-    times.rest += total - ft.costVolume - ft.aggregation - ft.refinement - ft.checks;
-    times.samples += ft.samples;
-    times.refineSamples += ft.refineSamples;
-    times.checkSamples += ft.checkSamples;
+    times.Add(ft);
 }
 
 void StageRun::Keep(const char* step, int i, const std::vector<float>& map,

@@ -75,7 +75,8 @@ class StageRun {
     // progress callback the first time it comes up.
     void Note(std::vector<ZelStageFailure>& list, int i, const std::string& line);
 
-    void AddTimes(const FrameTimes& ft, double total);
+    // Adds a frame's step times; what `total` holds beyond them counts as the rest.
+    void AddTimes(ZelStageTimes ft, double total);
 
     // Keeps frame i's result of a step in the journal (when there is one).
     void Keep(const char* step, int i, const std::vector<float>& map,

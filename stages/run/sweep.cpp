@@ -10,7 +10,7 @@
 namespace zelstages {
 
 void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
-                std::vector<float>& disparity, FrameTimes& ft) {
+                std::vector<float>& disparity, ZelStageTimes& ft) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;

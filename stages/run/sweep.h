@@ -4,11 +4,12 @@
 #include <vector>
 
 #include "stages/frameset.h"
+#include "stages/referencestages.h"
 
 namespace zelstages {
 
 // The plane sweep of one frame, then aggregation: the disparity of every pixel.
 void SweepFrame(const FrameSet& fs, const Sweep& sw, bool geometric, int r, Worker& w,
-                std::vector<float>& disparity, FrameTimes& ft);
+                std::vector<float>& disparity, ZelStageTimes& ft);
 
 }  // namespace zelstages
