@@ -25,13 +25,14 @@ int Parse(std::vector<const char*> args, VideoDepthOptions& options) {
 
 TEST(VideoDepthArguments, OptionsStepsAndPassThrough) {
     VideoDepthOptions o;
-    ASSERT_EQ(Parse({"--every", "3", "--width", "320", "--from", "sparse", "v.mp4", "w", "--",
-                     "--levels", "64"},
+    ASSERT_EQ(Parse({"--every", "3", "--width", "320", "--from", "sparse", "--focal", "287.5",
+                     "v.mp4", "w", "--", "--levels", "64"},
                     o),
               -1);
     EXPECT_EQ(o.every, 3);
     EXPECT_EQ(o.width, 320);
     EXPECT_EQ(o.from, kSparse);
+    EXPECT_EQ(o.focal, 287.5);
     EXPECT_EQ(o.input, "v.mp4");
     EXPECT_EQ(o.workDir, "w");
     EXPECT_EQ(o.recoverArgs, (std::vector<std::string>{"--levels", "64"}));
@@ -45,7 +46,8 @@ TEST(VideoDepthArguments, OptionsStepsAndPassThrough) {
                                                        {"--width"},
                                                        {"--from", "x", "a", "b"},
                                                        {"--frobnicate", "a", "b"},
-                                                       {"--threads", "-1", "a", "b"}};
+                                                       {"--threads", "-1", "a", "b"},
+                                                       {"--focal", "0", "a", "b"}};
     for (const auto& args : bad) {
         VideoDepthOptions ignored;
         EXPECT_EQ(Parse(args, ignored), 2) << (args.empty() ? "(none)" : args[0]);
@@ -210,6 +212,10 @@ TEST(VideoDepthRun, FailureNamesTheStepAndRerunsSkipWhatWasDone) {
     EXPECT_NE(few.err.find("ERROR: step frames failed: fewer than two frames"), std::string::npos)
         << few.err;
     EXPECT_EQ(testutil::RunProcess(exe, {"--every", "2", dir + "/pictures", work}).status, 2);
+    EXPECT_EQ(testutil::RunProcess(
+                  exe, {"--focal", "300", "--known-cameras", dir, dir + "/pictures", work})
+                  .status,
+              2);
     EXPECT_EQ(testutil::RunProcess(exe, {dir + "/none.mp4", work}).status, 1);
     const auto help = testutil::RunProcess(exe, {"--help"});
     EXPECT_EQ(help.status, 0);

@@ -122,6 +122,11 @@ int ParseVideoDepthArguments(int argc, const char* const argv[], VideoDepthOptio
               "these fixed poses instead of COLMAP's mapper finding them. Its\n"
               "image names are the frames' names (a video's frames are named\n"
               "frame00000.png, ...); its camera a pinhole one");
+    line.Number("--focal", "F", 1.0, 1e6, &options.focal,
+                "the frames' focal length in pixels (at the frames' size, after\n"
+                "--width), e.g. from a calibration: COLMAP keeps it fixed instead\n"
+                "of estimating it from the frames, which a short or narrow path\n"
+                "pins down only to a percent or so");
     line.Flag("--fill-gaps", &options.fillGaps,
               "frames COLMAP did not register take the nearest registered\n"
               "pose (zel_import_colmap --fill-gaps) instead of failing");
@@ -332,6 +337,9 @@ int VideoDepthMain(int argc, char** argv) {
     }
     if (fs::is_directory(options.input, ec) && (options.every != 1 || options.width != 0)) {
         return Usage("--every and --width apply to a video; a frame folder is used as it is");
+    }
+    if (options.focal > 0 && !options.knownCameras.empty()) {
+        return Usage("--focal and --known-cameras exclude each other (the model has its camera)");
     }
 #ifdef _WIN32
     std::fprintf(stderr,

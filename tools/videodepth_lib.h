@@ -51,6 +51,7 @@ struct VideoDepthOptions {
     int from = -1;        // redo from this step; -1: skip the steps whose stamps match
     int threads = 0;      // worker threads of COLMAP and zel_recover; 0: all
     bool fillGaps = false;
+    double focal = 0.0;  // the frames' focal length in pixels, kept fixed; 0: COLMAP estimates it
     std::string knownCameras;  // a COLMAP model holding the cameras; empty: the mapper finds them
     std::vector<std::string> recoverArgs;  // passed through to zel_recover
 };

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "imagelib/ximage.h"
 #include "interop/colmap_project.h"
 #include "io/writewhole.h"
 
@@ -72,6 +73,7 @@ class Pipeline {
     bool FramesStep(Failure& failure);
     bool FeaturesStep(Failure& failure);
     bool UseKnownCameras(std::vector<std::string>& args, Failure& failure);
+    bool FixedFocalParams(std::string& params, std::string& error) const;
     bool MatchesStep(Failure& failure);
     bool SparseStep(Failure& failure);
     bool ImportStep(Failure& failure);
@@ -143,6 +145,11 @@ std::string Pipeline::Key(int step) const {
                 }
             }
         }
+    }
+    if (step >= kFeatures && o_.focal > 0) {
+        char focal[64];
+        std::snprintf(focal, sizeof(focal), "focal %.17g\n", o_.focal);
+        key += focal;
     }
     if (step >= kImport) {
         key += std::string("fill gaps ") + (o_.fillGaps ? "yes" : "no") + "\n";
@@ -257,6 +264,22 @@ bool Pipeline::UseKnownCameras(std::vector<std::string>& args, Failure& failure)
     return true;
 }
 
+// SIMPLE_PINHOLE's parameters "f,cx,cy" for --focal: the principal point in the middle of the
+// frames, as COLMAP puts it, whose size the first frame tells.
+bool Pipeline::FixedFocalParams(std::string& params, std::string& error) const {
+    CxImage first;
+    const std::string path = listed_.empty() ? "" : (framesDir_ / listed_.front()).string();
+    if (path.empty() || !first.Load(path.c_str(), 0)) {
+        error = "can not read the frame " + path + " to place the principal point";
+        return false;
+    }
+    char text[128];
+    std::snprintf(text, sizeof(text), "%.17g,%.17g,%.17g", o_.focal, first.GetWidth() / 2.0,
+                  first.GetHeight() / 2.0);
+    params = text;
+    return true;
+}
+
 bool Pipeline::FeaturesStep(Failure& failure) {
     std::error_code ec;
     const std::string database = Path("database.db");
@@ -279,6 +302,13 @@ bool Pipeline::FeaturesStep(Failure& failure) {
     } else {
         args.insert(args.end(), {"--ImageReader.camera_model", "SIMPLE_PINHOLE",
                                  "--SiftExtraction.num_threads", ThreadCount()});
+        if (o_.focal > 0) {
+            std::string params;
+            if (!FixedFocalParams(params, failure.what)) {
+                return false;
+            }
+            args.insert(args.end(), {"--ImageReader.camera_params", params});
+        }
     }
     Progress(kFeatures, "colmap feature_extractor on " + std::to_string(listed_.size()) +
                             " frames" + (Known() ? " (the known cameras' intrinsics)" : ""));
@@ -314,11 +344,14 @@ bool Pipeline::SparseStep(Failure& failure) {
         }
     } else {
         Progress(step, "colmap mapper");
-        if (!Colmap(step,
-                    {"mapper", "--database_path", database, "--image_path", frames,
-                     "--image_list_path", Path("frames.txt"), "--output_path", sparse,
-                     "--Mapper.num_threads", ThreadCount()},
-                    failure)) {
+        std::vector<std::string> args = {
+            "mapper", "--database_path",      database,           "--image_path",
+            frames,   "--image_list_path",    Path("frames.txt"), "--output_path",
+            sparse,   "--Mapper.num_threads", ThreadCount()};
+        if (o_.focal > 0) {
+            args.insert(args.end(), {"--Mapper.ba_refine_focal_length", "0"});
+        }
+        if (!Colmap(step, args, failure)) {
             return false;
         }
     }
