@@ -919,16 +919,21 @@ ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale,
     float* seen = w.seen.data();
     float* m1 = w.max1.data();
     float* m2 = w.max2.data();
-    for (size_t j = 0; j < K; j++) {
-        const float* cost = w.nbCost[j].data();
-        for (size_t p = 0; p < n; p++) {
-            const float c = cost[p];
-            const bool in = c < kOutside;
-            const float v = in ? c : -1.0f;
-            sum[p] += in ? c : 0.0f;
-            seen[p] += in ? 1.0f : 0.0f;
-            m2[p] = std::max(m2[p], std::min(m1[p], v));
-            m1[p] = std::max(m1[p], v);
+    // Blocks of pixels, all views of a block at a time: the running values stay in the cache.
+    const size_t kBlock = 1024;
+    for (size_t p0 = 0; p0 < n; p0 += kBlock) {
+        const size_t p1 = std::min(n, p0 + kBlock);
+        for (size_t j = 0; j < K; j++) {
+            const float* cost = w.nbCost[j].data();
+            for (size_t p = p0; p < p1; p++) {
+                const float c = cost[p];
+                const bool in = c < kOutside;
+                const float v = in ? c : -1.0f;
+                sum[p] += in ? c : 0.0f;
+                seen[p] += in ? 1.0f : 0.0f;
+                m2[p] = std::max(m2[p], std::min(m1[p], v));
+                m1[p] = std::max(m1[p], v);
+            }
         }
     }
     for (size_t p = 0; p < n; p++) {
@@ -946,8 +951,8 @@ ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale,
 // The window count, mean and inverse deviation of the reference over (2 r + 1)^2 at every pixel.
 void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
                   std::vector<float>& count, std::vector<float>& invCount,
-                  std::vector<float>& meanI, std::vector<float>& invSdI,
-                  std::vector<float>& column) {
+                  std::vector<float>& meanI, std::vector<float>& invSdI, std::vector<float>& column,
+                  int threads = 1) {
     const size_t n = I.size();
     meanI.resize(n);
     invSdI.resize(n);
@@ -960,15 +965,28 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
     }
     std::vector<float> sI(n);
     std::vector<float> sII(n);
-    BoxSum(ones.data(), count.data(), column, W, H, r);
-    BoxSum(I.data(), sI.data(), column, W, H, r);
-    BoxSum(sq.data(), sII.data(), column, W, H, r);
-    for (size_t p = 0; p < n; p++) {
-        invCount[p] = 1.0f / count[p];
-        meanI[p] = sI[p] * invCount[p];
-        const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
-        invSdI[p] = 1.0f / std::sqrt(var + floor);
-    }
+    // The three sums on up to three threads (each with a column buffer of its own), then the
+    // statistics of each pixel over bands of rows.
+    const float* from[3] = {ones.data(), I.data(), sq.data()};
+    float* to[3] = {count.data(), sI.data(), sII.data()};
+    const int T = std::max(1, std::min(threads, 3));
+    OnThreads(T, [&](int t) {
+        std::vector<float> own;
+        for (int k = t; k < 3; k += T) {
+            BoxSum(from[k], to[k], t == 0 ? column : own, W, H, r);
+        }
+    });
+    const int bands = std::max(1, std::min(threads, H));
+    OnThreads(bands, [&](int t) {
+        const size_t y0 = static_cast<size_t>(H * t / bands);
+        const size_t y1 = static_cast<size_t>(H * (t + 1) / bands);
+        for (size_t p = y0 * W; p < y1 * W; p++) {
+            invCount[p] = 1.0f / count[p];
+            meanI[p] = sI[p] * invCount[p];
+            const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
+            invSdI[p] = 1.0f / std::sqrt(var + floor);
+        }
+    });
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
@@ -978,7 +996,7 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     const float noise = fs.ref->noise;
     w.floor = kVarianceFloor + kNoiseFloor * std::max(noise * noise - kQuantisation, 0.0f);
     PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.floor, w.count, w.invCount, w.meanI, w.invSdI,
-                 w.column);
+                 w.column, w.inner);
 }
 
 // Sets up the wide window for the weakly textured pixels: its statistics of the reference and
@@ -991,7 +1009,7 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
         return;
     }
     PrepareStats(w.I, fs.ref->w, fs.ref->h, wideR, w.floor, w.count2, w.invCount2, w.meanI2,
-                 w.invSdI2, w.column);
+                 w.invSdI2, w.column, w.inner);
     w.weak.resize(w.I.size());
     const float limit = 1.0f / std::sqrt(kWeakTexture * kWeakTexture + w.floor);
     for (size_t p = 0; p < w.I.size(); p++) {
@@ -1131,9 +1149,12 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int thre
         std::thread helper([&] { AggregatePass(C, grey, L, 1, back); });
         AggregatePass(C, grey, L, 0, S);
         helper.join();
-        for (size_t k = 0; k < S.size(); k++) {
-            S[k] = static_cast<uint16_t>(S[k] + back[k]);
-        }
+        RowBands(H, threads, [&](int y0, int y1) {
+            for (size_t k = static_cast<size_t>(y0) * W * L; k < static_cast<size_t>(y1) * W * L;
+                 k++) {
+                S[k] = static_cast<uint16_t>(S[k] + back[k]);
+            }
+        });
     } else {
         AggregatePass(C, grey, L, 0, S);
         AggregatePass(C, grey, L, 1, S);
@@ -1141,27 +1162,30 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int thre
 
     level.assign(n, 0.0f);
     label.assign(n, 0);
-    for (size_t p = 0; p < n; p++) {
-        const uint16_t* s = &S[p * L];
-        int best = 0;
-        for (int l = 1; l < L; l++) {
-            if (s[l] < s[best]) {
-                best = l;
+    // Each pixel's winner on its own: rows split among the threads.
+    RowBands(H, threads, [&](int y0, int y1) {
+        for (size_t p = static_cast<size_t>(y0) * W; p < static_cast<size_t>(y1) * W; p++) {
+            const uint16_t* s = &S[p * L];
+            int best = 0;
+            for (int l = 1; l < L; l++) {
+                if (s[l] < s[best]) {
+                    best = l;
+                }
             }
-        }
-        float offset = 0.0f;
-        if (best > 0 && best + 1 < L) {
-            const float a = s[best - 1];
-            const float b = s[best];
-            const float c = s[best + 1];
-            const float denom = a - 2.0f * b + c;
-            if (denom > 0.0f) {
-                offset = std::min(std::max(0.5f * (a - c) / denom, -0.5f), 0.5f);
+            float offset = 0.0f;
+            if (best > 0 && best + 1 < L) {
+                const float a = s[best - 1];
+                const float b = s[best];
+                const float c = s[best + 1];
+                const float denom = a - 2.0f * b + c;
+                if (denom > 0.0f) {
+                    offset = std::min(std::max(0.5f * (a - c) / denom, -0.5f), 0.5f);
+                }
             }
+            level[p] = static_cast<float>(best) + offset;
+            label[p] = best;
         }
-        level[p] = static_cast<float>(best) + offset;
-        label[p] = best;
-    }
+    });
 }
 
 struct FrameTimes {
@@ -1362,26 +1386,30 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, int ro
         for (double t : taken) {
             samples += t;
         }
-        for (size_t p = 0; p < n; p++) {
-            // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
-            int best = kSteps / 2;
-            for (int k = 0; k < kSteps; k++) {
-                if (cost[static_cast<size_t>(k)][p] < cost[static_cast<size_t>(best)][p]) {
-                    best = k;
+        // Each pixel's pick on its own: rows split among the frame's threads.
+        const size_t Ws = static_cast<size_t>(fs.ref->w);
+        RowBands(fs.ref->h, w.inner, [&](int y0, int y1) {
+            for (size_t p = static_cast<size_t>(y0) * Ws; p < static_cast<size_t>(y1) * Ws; p++) {
+                // Ties keep the centre: a pixel that no neighbour sees keeps its disparity.
+                int best = kSteps / 2;
+                for (int k = 0; k < kSteps; k++) {
+                    if (cost[static_cast<size_t>(k)][p] < cost[static_cast<size_t>(best)][p]) {
+                        best = k;
+                    }
                 }
-            }
-            double off = (best - kSteps / 2) * stepSize;
-            if (best > 0 && best + 1 < kSteps) {
-                const double a = cost[static_cast<size_t>(best - 1)][p];
-                const double b = cost[static_cast<size_t>(best)][p];
-                const double c = cost[static_cast<size_t>(best + 1)][p];
-                const double denom = a - 2.0 * b + c;
-                if (denom > 0.0) {
-                    off += std::min(std::max(0.5 * (a - c) / denom, -0.5), 0.5) * stepSize;
+                double off = (best - kSteps / 2) * stepSize;
+                if (best > 0 && best + 1 < kSteps) {
+                    const double a = cost[static_cast<size_t>(best - 1)][p];
+                    const double b = cost[static_cast<size_t>(best)][p];
+                    const double c = cost[static_cast<size_t>(best + 1)][p];
+                    const double denom = a - 2.0 * b + c;
+                    if (denom > 0.0) {
+                        off += std::min(std::max(0.5 * (a - c) / denom, -0.5), 0.5) * stepSize;
+                    }
                 }
+                disparity[p] = static_cast<float>(std::max(base[p] + off, 1e-6));
             }
-            disparity[p] = static_cast<float>(std::max(base[p] + off, 1e-6));
-        }
+        });
         // Quarter, sixteenth, then thirty-second of a level.
         stepSize /= round == 0 ? 4.0 : 2.0;
     }
@@ -1395,8 +1423,7 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, int ro
 // (the pixel's disparity scaled by what the neighbour sees over what it should see).
 double Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
                    std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
-                   std::vector<double>* fused = nullptr) {
-    double samples = 0.0;
+                   std::vector<double>* fused = nullptr, int threads = 1) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = static_cast<size_t>(W) * H;
@@ -1405,48 +1432,62 @@ double Consistency(const FrameSet& fs, const std::vector<float>& disparity, cons
     if (fused != nullptr) {
         fused->assign(n, 0.0);
     }
-    for (size_t j = 0; j < fs.nb.size(); j++) {
-        const CZelVideoFrame* map = fs.nbMap[j];
-        if (map == nullptr || map->dspImg == nullptr) {
-            continue;
-        }
-        const Relative& rel = fs.rel[j];
-        for (int y = 0; y < H; y++) {
-            for (int x = 0; x < W; x++) {
-                const size_t p = static_cast<size_t>(y) * W + x;
-                const double d = disparity[p];
-                if (!std::isfinite(d)) {
-                    continue;
-                }
-                const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
-                const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
-                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
-                if (q2 <= 1e-9) {
-                    continue;
-                }
-                const double u = q0 / q2;
-                const double v = q1 / q2;
-                if (!(u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1)) {
-                    continue;
-                }
-                const double predicted = d / q2;
-                const double seen = map->GetDisparity(u, v);
-                samples += 1.0;
-                if (!std::isfinite(seen)) {
-                    continue;
-                }
-                const double tol = std::max(kConsistency * predicted, sw.step);
-                if (std::fabs(seen - predicted) <= tol) {
-                    agree[p]++;
-                    if (fused != nullptr) {
-                        (*fused)[p] += d * seen / predicted;
+    // Bands of rows on `threads` threads: each pixel sees the neighbours in the same order on
+    // any number of threads, and the counts of samples are whole numbers.
+    std::vector<double> bandSamples(static_cast<size_t>(std::max(1, threads)), 0.0);
+    const int T = std::max(1, std::min(threads, H));
+    OnThreads(T, [&](int t) {
+        const int y0 = H * t / T;
+        const int y1 = H * (t + 1) / T;
+        double samples = 0.0;
+        for (size_t j = 0; j < fs.nb.size(); j++) {
+            const CZelVideoFrame* map = fs.nbMap[j];
+            if (map == nullptr || map->dspImg == nullptr) {
+                continue;
+            }
+            const Relative& rel = fs.rel[j];
+            for (int y = y0; y < y1; y++) {
+                for (int x = 0; x < W; x++) {
+                    const size_t p = static_cast<size_t>(y) * W + x;
+                    const double d = disparity[p];
+                    if (!std::isfinite(d)) {
+                        continue;
                     }
-                } else if (seen < predicted - std::max(tol, PoseTolerance(rel, q0, q1, q2,
-                                                                          sw.pixelTolerance))) {
-                    disagree[p]++;
+                    const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
+                    const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
+                    const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                    if (q2 <= 1e-9) {
+                        continue;
+                    }
+                    const double u = q0 / q2;
+                    const double v = q1 / q2;
+                    if (!(u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1)) {
+                        continue;
+                    }
+                    const double predicted = d / q2;
+                    const double seen = map->GetDisparity(u, v);
+                    samples += 1.0;
+                    if (!std::isfinite(seen)) {
+                        continue;
+                    }
+                    const double tol = std::max(kConsistency * predicted, sw.step);
+                    if (std::fabs(seen - predicted) <= tol) {
+                        agree[p]++;
+                        if (fused != nullptr) {
+                            (*fused)[p] += d * seen / predicted;
+                        }
+                    } else if (seen < predicted - std::max(tol, PoseTolerance(rel, q0, q1, q2,
+                                                                              sw.pixelTolerance))) {
+                        disagree[p]++;
+                    }
                 }
             }
         }
+        bandSamples[static_cast<size_t>(t)] = samples;
+    });
+    double samples = 0.0;
+    for (double b : bandSamples) {
+        samples += b;
     }
     return samples;
 }
@@ -1508,25 +1549,29 @@ std::vector<uint8_t> FillUnreliable(int W, int H, const std::vector<uint8_t>& re
 
 // Marks the pixels that, at their disparity, project inside no neighbour's picture: nothing
 // measured them, so their value is only what the aggregation carried in.
-std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<float>& disparity) {
+std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<float>& disparity,
+                                      int threads = 1) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     std::vector<uint8_t> seen(disparity.size(), 0);
-    for (const Relative& rel : fs.rel) {
-        for (int y = 0; y < H; y++) {
-            for (int x = 0; x < W; x++) {
-                const size_t p = static_cast<size_t>(y) * W + x;
-                const double d = disparity[p];
-                const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
-                if (seen[p] || !std::isfinite(d) || q2 <= 1e-9) {
-                    continue;
+    // Each pixel on its own: rows split among the threads.
+    RowBands(H, threads, [&](int y0, int y1) {
+        for (const Relative& rel : fs.rel) {
+            for (int y = y0; y < y1; y++) {
+                for (int x = 0; x < W; x++) {
+                    const size_t p = static_cast<size_t>(y) * W + x;
+                    const double d = disparity[p];
+                    const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
+                    if (seen[p] || !std::isfinite(d) || q2 <= 1e-9) {
+                        continue;
+                    }
+                    const double u = (rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0]) / q2;
+                    const double v = (rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1]) / q2;
+                    seen[p] = u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1 ? 1 : 0;
                 }
-                const double u = (rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0]) / q2;
-                const double v = (rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1]) / q2;
-                seen[p] = u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1 ? 1 : 0;
             }
         }
-    }
+    });
     return seen;
 }
 
@@ -2134,6 +2179,8 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
     } else {
         run.Commit(committed);
     }
+    // Frames of a step shorter than the thread count check their pixels on several threads.
+    const int inner = InnerThreads(run.threads, static_cast<int>(step.compute.size()));
     ParallelInOrder(
         static_cast<int>(step.compute.size()), run.threads, run.next,
         [&](int k, int) {
@@ -2162,7 +2209,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
                 std::vector<double> fused;
-                checkSamples += Consistency(fs, map, run.sweep, agree, disagree, &fused);
+                checkSamples += Consistency(fs, map, run.sweep, agree, disagree, &fused, inner);
                 std::vector<uint8_t> contradicted(n, 0);
                 for (size_t p = 0; p < n; p++) {
                     contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
@@ -2181,7 +2228,8 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
                     FillUnreliable(W, H, standing, filled);
                     std::vector<uint8_t> agreeFilled;
                     std::vector<uint8_t> disagreeFilled;
-                    checkSamples += Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled);
+                    checkSamples += Consistency(fs, filled, run.sweep, agreeFilled, disagreeFilled,
+                                                nullptr, inner);
                     for (size_t p = 0; p < n; p++) {
                         if (contradicted[p] && std::isfinite(filled[p]) &&
                             (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {
@@ -2627,7 +2675,8 @@ void CReferenceStages::Init(CZelVideoSequence& sequence, int first, int last) {
                 std::vector<uint8_t> agree;
                 std::vector<uint8_t> disagree;
                 const double tc = ThreadSeconds();
-                ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
+                ft.checkSamples +=
+                    Consistency(fs, map, run.sweep, agree, disagree, nullptr, w.inner);
                 std::vector<uint8_t> reliable(map.size());
                 for (size_t p = 0; p < map.size(); p++) {
                     // Confirmed by a neighbour and contradicted by no more than confirm it: the
@@ -2766,7 +2815,7 @@ void CReferenceStages::Optimise(CZelVideoSequence& sequence, int first, int last
                     // Pixels that no neighbour sees at their disparity got it from the
                     // aggregation alone: they take it from the seen pixels beside them instead.
                     const double tc = ThreadSeconds();
-                    FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
+                    FillUnreliable(W, H, SeenByNeighbours(fs, map, w.inner), map);
                     const double tr = ThreadSeconds();
                     ft.checks += tr - tc;
                     PrepareReference(fs, rr, w);
