@@ -672,7 +672,9 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
         const int count = std::min(kSumRows, H - y0);
         for (int k = 0; k < count; k++) {
             const int y = y0 + k;
-            const float* prev = k > 0 ? column(static_cast<size_t>(k - 1)) : first;
+            // (the first row of a block continues from the last slot, the previous block's last
+            // row: every block but the picture's last fills all slots)
+            const float* prev = column(static_cast<size_t>(k > 0 ? k : kSumRows) - 1);
             float* out = column(static_cast<size_t>(k));
             if (y == 0) {
                 std::copy(first, first + 3 * Ws, out);
@@ -680,9 +682,6 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
                 update(prev, out, y);
             }
         }
-        // The next block continues from this block's last row.
-        std::copy(column(static_cast<size_t>(count - 1)),
-                  column(static_cast<size_t>(count - 1)) + 3 * Ws, first);
         bool all = count == kSumRows;
         for (int k = 0; k < count && rows != nullptr; k++) {
             all = all && rows[y0 + k];
@@ -916,10 +915,10 @@ const size_t kFastCombineViews = 8;
 // branches, so the compiler vectorises them.
 ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
     const size_t n = w.valid.size();
-    w.sum.assign(n, 0.0f);
-    w.seen.assign(n, 0.0f);
-    w.max1.assign(n, -1.0f);
-    w.max2.assign(n, -1.0f);
+    w.sum.resize(n);
+    w.seen.resize(n);
+    w.max1.resize(n);
+    w.max2.resize(n);
     float* sum = w.sum.data();
     float* seen = w.seen.data();
     float* m1 = w.max1.data();
@@ -928,6 +927,10 @@ ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale,
     const size_t kBlock = 1024;
     for (size_t p0 = 0; p0 < n; p0 += kBlock) {
         const size_t p1 = std::min(n, p0 + kBlock);
+        std::fill(sum + p0, sum + p1, 0.0f);
+        std::fill(seen + p0, seen + p1, 0.0f);
+        std::fill(m1 + p0, m1 + p1, -1.0f);
+        std::fill(m2 + p0, m2 + p1, -1.0f);
         for (size_t j = 0; j < K; j++) {
             const float* cost = w.nbCost[j].data();
             for (size_t p = p0; p < p1; p++) {
@@ -1379,15 +1382,51 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, int ro
         // does not distort it.
         MedianFilter(fs.ref->w, fs.ref->h, kWarpMedianRadius, disparity, base, w.inner);
         std::vector<double> taken(static_cast<size_t>(kSteps), 0.0);
-        ForEachInner(w, kSteps, [&](int k, Worker& tw) {
+        auto hypotheses = [&](int k, Worker& tw) {
             const double off = (k - kSteps / 2) * stepSize;
             tw.hyp.resize(n);
             for (size_t p = 0; p < n; p++) {
                 tw.hyp[p] = static_cast<float>(base[p] + off);
             }
+        };
+        // The offsets go to the frame's threads whole; those left over when they do not divide
+        // evenly among the threads are split by neighbours instead (a neighbour's costs depend
+        // on it alone), so that no thread waits while another works on one offset more.
+        const int T = std::max(1, std::min(w.inner, static_cast<int>(K)));
+        const int whole = kSteps - kSteps % T;
+        ForEachInner(w, whole, [&](int k, Worker& tw) {
+            hypotheses(k, tw);
             taken[static_cast<size_t>(k)] = NeighbourCosts(fs, tw.hyp, geometric, sw, r, tw);
             CombineAll(tw, K, worst, cost[static_cast<size_t>(k)].data());
         });
+        for (int k = whole; k < kSteps; k++) {
+            std::vector<double> part(static_cast<size_t>(T), 0.0);
+            auto first = [&](int t) { return K * static_cast<size_t>(t) / static_cast<size_t>(T); };
+            ForEachInner(w, T, [&](int t, Worker& tw) {
+                FrameSet some;
+                some.index = fs.index;
+                some.ref = fs.ref;
+                const size_t j0 = first(t);
+                const size_t j1 = first(t + 1);
+                some.nb.assign(fs.nb.begin() + j0, fs.nb.begin() + j1);
+                some.nbGrey.assign(fs.nbGrey.begin() + j0, fs.nbGrey.begin() + j1);
+                some.rel.assign(fs.rel.begin() + j0, fs.rel.begin() + j1);
+                some.nbMap.assign(fs.nbMap.begin() + j0, fs.nbMap.begin() + j1);
+                hypotheses(k, tw);
+                part[static_cast<size_t>(t)] = NeighbourCosts(some, tw.hyp, geometric, sw, r, tw);
+            });
+            // Every thread's costs in the frame's own worker, in the neighbours' order.
+            std::vector<std::vector<float>> all(K);
+            for (int t = 0; t < T; t++) {
+                Worker& tw = t == 0 ? w : *w.helpers[static_cast<size_t>(t - 1)];
+                for (size_t j = first(t); j < first(t + 1); j++) {
+                    all[j].swap(tw.nbCost[j - first(t)]);
+                }
+                taken[static_cast<size_t>(k)] += part[static_cast<size_t>(t)];
+            }
+            w.nbCost.swap(all);
+            CombineAll(w, K, worst, cost[static_cast<size_t>(k)].data());
+        }
         for (double t : taken) {
             samples += t;
         }
