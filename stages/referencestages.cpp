@@ -1049,16 +1049,15 @@ ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPre
         acc[l] = static_cast<uint16_t>(acc[l] + o);
     };
     put(0, std::min<int>(prev[0], prev[1] + kP1));
+    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
+    // The smallest out[l] is taken along the way rather than in a pass of its own.
+    int best = std::min<int>(out[0], out[L - 1]);
     for (int l = 1; l + 1 < L; l++) {
         const int o =
             c[l] + std::min(std::min<int>(prev[l], std::min(prev[l - 1], prev[l + 1]) + kP1), cap) -
             minPrev;
         out[l] = static_cast<uint16_t>(o);
         acc[l] = static_cast<uint16_t>(acc[l] + o);
-    }
-    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
-    int best = out[0];
-    for (int l = 1; l < L; l++) {
         best = std::min<int>(best, out[l]);
     }
     return best;
@@ -1460,6 +1459,32 @@ double Refine(const FrameSet& fs, const Sweep& sw, bool geometric, int r, int ro
     return samples;
 }
 
+// Consistency's projections of row y (disparities d) into a neighbour: q0, q1, q2, u and v of
+// pixel x at Q + x, Q + W + x, ... Q + 4 W + x, and whether the disparity is finite and lands in
+// front of the camera and inside the picture (u, v are only meaningful where it does).
+ZEL_SIMD_CLONES void ProjectRow(const Relative& rel, const float* d, int W, int H, int y,
+                                double* __restrict Q, uint8_t* __restrict inside) {
+    for (int x = 0; x < W; x++) {
+        const double dd = d[x];
+        const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + dd * rel.e[0];
+        const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + dd * rel.e[1];
+        const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + dd * rel.e[2];
+        // & rather than &&: no branches.
+        const bool front = (std::fabs(dd) <= DBL_MAX) & (q2 > 1e-9);
+        const double den = front ? q2 : 1.0;
+        const double u = q0 / den;
+        const double v = q1 / den;
+        const size_t Ws = static_cast<size_t>(W);
+        Q[x] = q0;
+        Q[Ws + x] = q1;
+        Q[2 * Ws + x] = q2;
+        Q[3 * Ws + x] = u;
+        Q[4 * Ws + x] = v;
+        inside[x] =
+            static_cast<uint8_t>(front & (u >= 0.0) & (v >= 0.0) & (u <= W - 1) & (v <= H - 1));
+    }
+}
+
 // Counts the neighbours (with maps) that confirm and that contradict each pixel's disparity.
 // A neighbour that sees something nearer at the projection is neither: the pixel may be hidden
 // there.
@@ -1484,6 +1509,8 @@ double Consistency(const FrameSet& fs, const std::vector<float>& disparity, cons
         const int y0 = H * t / T;
         const int y1 = H * (t + 1) / T;
         double samples = 0.0;
+        std::vector<double> Q(5 * static_cast<size_t>(W));
+        std::vector<uint8_t> inside(static_cast<size_t>(W));
         for (size_t j = 0; j < fs.nb.size(); j++) {
             const CZelVideoFrame* map = fs.nbMap[j];
             if (map == nullptr || map->dspImg == nullptr) {
@@ -1491,23 +1518,22 @@ double Consistency(const FrameSet& fs, const std::vector<float>& disparity, cons
             }
             const Relative& rel = fs.rel[j];
             for (int y = y0; y < y1; y++) {
+                // The row's projections first, without branches (so that they vectorise); then
+                // the pixels that land inside the neighbour's picture, one by one.
+                ProjectRow(rel, &disparity[static_cast<size_t>(y) * W], W, H, y, Q.data(),
+                           inside.data());
                 for (int x = 0; x < W; x++) {
+                    if (!inside[static_cast<size_t>(x)]) {
+                        continue;
+                    }
                     const size_t p = static_cast<size_t>(y) * W + x;
                     const double d = disparity[p];
-                    if (!std::isfinite(d)) {
-                        continue;
-                    }
-                    const double q0 = rel.M[0] * x + rel.M[1] * y + rel.M[2] + d * rel.e[0];
-                    const double q1 = rel.M[3] * x + rel.M[4] * y + rel.M[5] + d * rel.e[1];
-                    const double q2 = rel.M[6] * x + rel.M[7] * y + rel.M[8] + d * rel.e[2];
-                    if (q2 <= 1e-9) {
-                        continue;
-                    }
-                    const double u = q0 / q2;
-                    const double v = q1 / q2;
-                    if (!(u >= 0.0 && v >= 0.0 && u <= W - 1 && v <= H - 1)) {
-                        continue;
-                    }
+                    const double* q = &Q[static_cast<size_t>(x)];
+                    const double q0 = q[0];
+                    const double q1 = q[static_cast<size_t>(W)];
+                    const double q2 = q[2 * static_cast<size_t>(W)];
+                    const double u = q[3 * static_cast<size_t>(W)];
+                    const double v = q[4 * static_cast<size_t>(W)];
                     const double predicted = d / q2;
                     const double seen = map->GetDisparity(u, v);
                     samples += 1.0;
