@@ -55,12 +55,20 @@ const int kPlaneConfirmations = 3;
 const int kWarpMedianRadius = 4;
 
 // Rounds of the initialisation's refinement (a quarter, then a sixteenth of a level): the bundle
-// optimisation refines every map again with all three rounds, so a third round here changes
-// the final maps by little and costs a third of the initialisation's refinement (frames 10 to
-// 19 within 2 %, three rounds against two: sample 97.45 / 97.38, noise 4 96.99 / 96.95, plain
-// room with noise 4 93.20 / 93.30, pose noise 0.1 with noise 4 96.61 / 96.63, JPEG 85 95.57 /
-// 95.49).
+// optimisation refines every map again, so a third round here changes the final maps by little and
+// costs a third of the initialisation's refinement (frames 10 to 19 within 2 %, three rounds
+// against two: sample 97.45 / 97.38, noise 4 96.99 / 96.95, plain room with noise 4 93.20 / 93.30,
+// pose noise 0.1 with noise 4 96.61 / 96.63, JPEG 85 95.57 / 95.49).
 const int kInitRefineRounds = 2;
+// Rounds of the bundle optimisation's refinement: the third round (a thirty-second of a level)
+// moved the maps by less than the thresholds measure and cost a third of the pass (frames 10 to
+// 19, within 1 / 2 %, three rounds against two: sample 96.65 / 97.40 against 96.65 / 97.44,
+// noise 4 96.48 / 97.10 against 96.45 / 97.11, JPEG 85 94.21 / 95.50 against 94.26 / 95.56,
+// plain room with noise 4 91.08 / 93.02 against 91.32 / 93.09).
+const int kOptimiseRefineRounds = 2;
+
+// Rows whose window sums WindowCosts forms together along the row.
+const int kSumRows = 2;
 
 // Marks a neighbour cost where the pixel projects outside that neighbour's picture.
 const float kOutside = 1e3f;

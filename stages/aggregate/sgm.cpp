@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "stages/simd.h"
+#include "stages/threads.h"
 
 namespace zelstages {
 
@@ -16,16 +17,15 @@ ZEL_SIMD_CLONES int PathStep(const uint16_t* c, const uint16_t* prev, int minPre
         acc[l] = static_cast<uint16_t>(acc[l] + o);
     };
     put(0, std::min<int>(prev[0], prev[1] + kP1));
+    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
+    // The smallest out[l] is taken along the way rather than in a pass of its own.
+    int best = std::min<int>(out[0], out[L - 1]);
     for (int l = 1; l + 1 < L; l++) {
         const int o =
             c[l] + std::min(std::min<int>(prev[l], std::min(prev[l - 1], prev[l + 1]) + kP1), cap) -
             minPrev;
         out[l] = static_cast<uint16_t>(o);
         acc[l] = static_cast<uint16_t>(acc[l] + o);
-    }
-    put(L - 1, std::min<int>(prev[L - 1], prev[L - 2] + kP1));
-    int best = out[0];
-    for (int l = 1; l < L; l++) {
         best = std::min<int>(best, out[l]);
     }
     return best;
@@ -116,9 +116,12 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int thre
         std::thread helper([&] { AggregatePass(C, grey, L, 1, back); });
         AggregatePass(C, grey, L, 0, S);
         helper.join();
-        for (size_t k = 0; k < S.size(); k++) {
-            S[k] = static_cast<uint16_t>(S[k] + back[k]);
-        }
+        RowBands(H, threads, [&](int y0, int y1) {
+            for (size_t k = static_cast<size_t>(y0) * W * L; k < static_cast<size_t>(y1) * W * L;
+                 k++) {
+                S[k] = static_cast<uint16_t>(S[k] + back[k]);
+            }
+        });
     } else {
         AggregatePass(C, grey, L, 0, S);
         AggregatePass(C, grey, L, 1, S);
@@ -126,27 +129,30 @@ void Aggregate(const std::vector<uint16_t>& C, const Grey& grey, int L, int thre
 
     level.assign(n, 0.0f);
     label.assign(n, 0);
-    for (size_t p = 0; p < n; p++) {
-        const uint16_t* s = &S[p * L];
-        int best = 0;
-        for (int l = 1; l < L; l++) {
-            if (s[l] < s[best]) {
-                best = l;
+    // Each pixel's winner on its own: rows split among the threads.
+    RowBands(H, threads, [&](int y0, int y1) {
+        for (size_t p = static_cast<size_t>(y0) * W; p < static_cast<size_t>(y1) * W; p++) {
+            const uint16_t* s = &S[p * L];
+            int best = 0;
+            for (int l = 1; l < L; l++) {
+                if (s[l] < s[best]) {
+                    best = l;
+                }
             }
-        }
-        float offset = 0.0f;
-        if (best > 0 && best + 1 < L) {
-            const float a = s[best - 1];
-            const float b = s[best];
-            const float c = s[best + 1];
-            const float denom = a - 2.0f * b + c;
-            if (denom > 0.0f) {
-                offset = std::min(std::max(0.5f * (a - c) / denom, -0.5f), 0.5f);
+            float offset = 0.0f;
+            if (best > 0 && best + 1 < L) {
+                const float a = s[best - 1];
+                const float b = s[best];
+                const float c = s[best + 1];
+                const float denom = a - 2.0f * b + c;
+                if (denom > 0.0f) {
+                    offset = std::min(std::max(0.5f * (a - c) / denom, -0.5f), 0.5f);
+                }
             }
+            level[p] = static_cast<float>(best) + offset;
+            label[p] = best;
         }
-        level[p] = static_cast<float>(best) + offset;
-        label[p] = best;
-    }
+    });
 }
 
 }  // namespace zelstages

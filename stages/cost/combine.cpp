@@ -70,24 +70,33 @@ ZEL_SIMD_CLONES void CombineAll(Worker& w, size_t K, float worst, float* out) {
 
 ZEL_SIMD_CLONES void CombineLevel(Worker& w, size_t K, float worst, float scale, uint16_t* out) {
     const size_t n = w.valid.size();
-    w.sum.assign(n, 0.0f);
-    w.seen.assign(n, 0.0f);
-    w.max1.assign(n, -1.0f);
-    w.max2.assign(n, -1.0f);
+    w.sum.resize(n);
+    w.seen.resize(n);
+    w.max1.resize(n);
+    w.max2.resize(n);
     float* sum = w.sum.data();
     float* seen = w.seen.data();
     float* m1 = w.max1.data();
     float* m2 = w.max2.data();
-    for (size_t j = 0; j < K; j++) {
-        const float* cost = w.nbCost[j].data();
-        for (size_t p = 0; p < n; p++) {
-            const float c = cost[p];
-            const bool in = c < kOutside;
-            const float v = in ? c : -1.0f;
-            sum[p] += in ? c : 0.0f;
-            seen[p] += in ? 1.0f : 0.0f;
-            m2[p] = std::max(m2[p], std::min(m1[p], v));
-            m1[p] = std::max(m1[p], v);
+    // Blocks of pixels, all views of a block at a time: the running values stay in the cache.
+    const size_t kBlock = 1024;
+    for (size_t p0 = 0; p0 < n; p0 += kBlock) {
+        const size_t p1 = std::min(n, p0 + kBlock);
+        std::fill(sum + p0, sum + p1, 0.0f);
+        std::fill(seen + p0, seen + p1, 0.0f);
+        std::fill(m1 + p0, m1 + p1, -1.0f);
+        std::fill(m2 + p0, m2 + p1, -1.0f);
+        for (size_t j = 0; j < K; j++) {
+            const float* cost = w.nbCost[j].data();
+            for (size_t p = p0; p < p1; p++) {
+                const float c = cost[p];
+                const bool in = c < kOutside;
+                const float v = in ? c : -1.0f;
+                sum[p] += in ? c : 0.0f;
+                seen[p] += in ? 1.0f : 0.0f;
+                m2[p] = std::max(m2[p], std::min(m1[p], v));
+                m1[p] = std::max(m1[p], v);
+            }
         }
     }
     for (size_t p = 0; p < n; p++) {

@@ -117,15 +117,23 @@ ZEL_SIMD_CLONES double NeighbourCosts(const FrameSet& fs, const std::vector<floa
             std::swap(w.invSdI, w.invSdI2);
             std::swap(w.invCount, w.invCount2);
             std::swap(w.valid, w.valid2);
-            w.cost2.assign(n, kOutside);
+            w.cost2.resize(n);  // written on the weakly textured rows, the only ones read
             WindowCosts(W, H, w.wideR, geometric, w, w.cost2, w.weakRows.data());
             std::swap(w.meanI, w.meanI2);
             std::swap(w.invSdI, w.invSdI2);
             std::swap(w.invCount, w.invCount2);
             std::swap(w.valid, w.valid2);
-            for (size_t p = 0; p < n; p++) {
-                if (w.weak[p] && w.valid2[p]) {
-                    cost[p] = w.cost2[p];
+            for (int y = 0; y < H; y++) {
+                if (!w.weakRows[static_cast<size_t>(y)]) {
+                    continue;
+                }
+                const size_t row = static_cast<size_t>(y) * W;
+                const uint8_t* weak = &w.weak[row];
+                const uint8_t* inside = &w.valid2[row];
+                const float* wide = &w.cost2[row];
+                float* out = &cost[row];
+                for (int x = 0; x < W; x++) {
+                    out[x] = (weak[x] & inside[x]) != 0 ? wide[x] : out[x];
                 }
             }
         }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "stages/simd.h"
+#include "stages/threads.h"
 
 namespace zelstages {
 
@@ -64,8 +65,8 @@ void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int
 
 void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
                   std::vector<float>& count, std::vector<float>& invCount,
-                  std::vector<float>& meanI, std::vector<float>& invSdI,
-                  std::vector<float>& column) {
+                  std::vector<float>& meanI, std::vector<float>& invSdI, std::vector<float>& column,
+                  int threads = 1) {
     const size_t n = I.size();
     meanI.resize(n);
     invSdI.resize(n);
@@ -78,15 +79,28 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
     }
     std::vector<float> sI(n);
     std::vector<float> sII(n);
-    BoxSum(ones.data(), count.data(), column, W, H, r);
-    BoxSum(I.data(), sI.data(), column, W, H, r);
-    BoxSum(sq.data(), sII.data(), column, W, H, r);
-    for (size_t p = 0; p < n; p++) {
-        invCount[p] = 1.0f / count[p];
-        meanI[p] = sI[p] * invCount[p];
-        const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
-        invSdI[p] = 1.0f / std::sqrt(var + floor);
-    }
+    // The three sums on up to three threads (each with a column buffer of its own), then the
+    // statistics of each pixel over bands of rows.
+    const float* from[3] = {ones.data(), I.data(), sq.data()};
+    float* to[3] = {count.data(), sI.data(), sII.data()};
+    const int T = std::max(1, std::min(threads, 3));
+    OnThreads(T, [&](int t) {
+        std::vector<float> own;
+        for (int k = t; k < 3; k += T) {
+            BoxSum(from[k], to[k], t == 0 ? column : own, W, H, r);
+        }
+    });
+    const int bands = std::max(1, std::min(threads, H));
+    OnThreads(bands, [&](int t) {
+        const size_t y0 = static_cast<size_t>(H * t / bands);
+        const size_t y1 = static_cast<size_t>(H * (t + 1) / bands);
+        for (size_t p = y0 * W; p < y1 * W; p++) {
+            invCount[p] = 1.0f / count[p];
+            meanI[p] = sI[p] * invCount[p];
+            const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);
+            invSdI[p] = 1.0f / std::sqrt(var + floor);
+        }
+    });
 }
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w) {
@@ -96,7 +110,7 @@ void PrepareReference(const FrameSet& fs, int r, Worker& w) {
     const float noise = fs.ref->noise;
     w.floor = kVarianceFloor + kNoiseFloor * std::max(noise * noise - kQuantisation, 0.0f);
     PrepareStats(w.I, fs.ref->w, fs.ref->h, r, w.floor, w.count, w.invCount, w.meanI, w.invSdI,
-                 w.column);
+                 w.column, w.inner);
 }
 
 void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
@@ -106,7 +120,7 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
         return;
     }
     PrepareStats(w.I, fs.ref->w, fs.ref->h, wideR, w.floor, w.count2, w.invCount2, w.meanI2,
-                 w.invSdI2, w.column);
+                 w.invSdI2, w.column, w.inner);
     w.weak.resize(w.I.size());
     const float limit = 1.0f / std::sqrt(kWeakTexture * kWeakTexture + w.floor);
     for (size_t p = 0; p < w.I.size(); p++) {
@@ -120,99 +134,109 @@ void PrepareWide(const FrameSet& fs, int wideR, Worker& w) {
     }
 }
 
+namespace {
+
+// WindowCosts' column sums of a row from those of the row above (prev; J, JJ, IJ, each
+// `count` long): adds the sums of the row entering the window (Ja, Ia) where `add` is 1 and takes
+// away those of the row leaving it (Jd, Id) where `drop` is 1. A row's terms times 0 or 1 are
+// exact, so the sums are those of adding and dropping the rows one at a time.
+ZEL_SIMD_CLONES void ColumnStep(size_t count, const float* __restrict prev,
+                                const float* __restrict Ja, const float* __restrict Ia, float add,
+                                const float* __restrict Jd, const float* __restrict Id, float drop,
+                                float* __restrict out) {
+    for (size_t x = 0; x < count; x++) {
+        const float a = Ja[x] * add;
+        const float d = Jd[x] * drop;
+        out[x] = prev[x] + a - d;
+        out[count + x] = prev[count + x] + a * Ja[x] - d * Jd[x];
+        out[2 * count + x] = prev[2 * count + x] + a * Ia[x] - d * Id[x];
+    }
+}
+
+}  // namespace
+
 ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
                                  std::vector<float>& cost, const uint8_t* rows) {
     const size_t Ws = static_cast<size_t>(W);
-    w.rowJ.resize(Ws);
-    w.rowJJ.resize(Ws);
-    w.rowIJ.resize(Ws);
-    w.colJ.assign(Ws, 0.0f);
-    w.colJJ.assign(Ws, 0.0f);
-    w.colIJ.assign(Ws, 0.0f);
-    float* cJ = w.colJ.data();
-    float* cJJ = w.colJJ.data();
-    float* cIJ = w.colIJ.data();
-    auto addRow = [&](int yy, float sign) {
-        const float* J = &w.J[static_cast<size_t>(yy) * Ws];
-        const float* I = &w.I[static_cast<size_t>(yy) * Ws];
-        for (int x = 0; x < W; x++) {
-            const float j = J[x];
-            cJ[x] += sign * j;
-            cJJ[x] += sign * j * j;
-            cIJ[x] += sign * j * I[x];
+    const size_t B = static_cast<size_t>(kSumRows);
+    // Per row of the block, at slot k: the column sums and the window sums, J then JJ then IJ.
+    w.colJ.resize(3 * B * Ws);
+    w.rowJ.resize(3 * B * Ws);
+    w.colJJ.assign(3 * Ws, 0.0f);  // the column sums before the first row
+    auto column = [&](size_t k) { return &w.colJ[3 * k * Ws]; };
+    auto sums = [&](size_t k) { return &w.rowJ[3 * k * Ws]; };
+    // The column sums of row y from those of the row above (prev): add row y + r while it lies
+    // in the picture and drop row y - r - 1 once it does.
+    auto update = [&](const float* prev, float* out, int y) {
+        const bool add = y + r < H;
+        const bool drop = y - r - 1 >= 0;
+        if (!add && !drop) {
+            std::copy(prev, prev + 3 * Ws, out);
+            return;
         }
+        const size_t ya = static_cast<size_t>(add ? y + r : 0) * Ws;
+        const size_t yd = static_cast<size_t>(drop ? y - r - 1 : 0) * Ws;
+        ColumnStep(Ws, prev, &w.J[ya], &w.I[ya], add ? 1.0f : 0.0f, &w.J[yd], &w.I[yd],
+                   drop ? 1.0f : 0.0f, out);
     };
-    for (int y = 0; y <= std::min(r, H - 1); y++) {
-        addRow(y, 1.0f);
-    }
-    for (int y = 0; y < H; y++) {
-        if (y > 0) {
-            if (y + r < H) {
-                addRow(y + r, 1.0f);
-            }
-            if (y - r - 1 >= 0) {
-                addRow(y - r - 1, -1.0f);
-            }
+    // The window sums along the rows of slots k0 .. k0 + count - 1 (count 1 or kSumRows): a
+    // running sum, kept per pixel so that the correlation below runs without branches and
+    // vectorises. Pixel x adds column x + r while it lies in the picture and drops column
+    // x - r - 1 once it does: three stretches without branches (the window may span the row).
+    const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
+    const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
+    const int both0 = std::max(1, dropStart);
+    const int both1 = std::max(both0, addEnd);
+    auto along = [&](auto rowCount, size_t k0) {
+        constexpr int R = decltype(rowCount)::value;
+        const float* c = column(k0);
+        float* s = sums(k0);
+        const size_t step = 3 * Ws;  // from one slot to the next
+        float h[3 * R];
+        for (int k = 0; k < 3 * R; k++) {
+            h[k] = 0.0f;
         }
-        if (rows != nullptr && !rows[y]) {
-            continue;
-        }
-        // The window sums along the row: a running sum, kept per pixel so that the correlation
-        // below runs without branches and vectorises.
-        float hJ = 0.0f;
-        float hJJ = 0.0f;
-        float hIJ = 0.0f;
+        // Slot k's sum of array a (J, JJ, IJ) at h[3 k + a], its columns at c + k step + a Ws.
+        auto at = [&](int k) { return static_cast<size_t>(k / 3) * step + (k % 3) * Ws; };
         for (int x = 0; x <= std::min(r, W - 1); x++) {
-            hJ += cJ[x];
-            hJJ += cJJ[x];
-            hIJ += cIJ[x];
+            for (int k = 0; k < 3 * R; k++) {
+                h[k] += c[at(k) + x];
+            }
         }
-        float* sJ = w.rowJ.data();
-        float* sJJ = w.rowJJ.data();
-        float* sIJ = w.rowIJ.data();
-        sJ[0] = hJ;
-        sJJ[0] = hJJ;
-        sIJ[0] = hIJ;
-        // Pixel x adds column x + r while it lies in the picture and drops column x - r - 1 once
-        // it does: three stretches without branches (the window may span the whole row).
-        const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
-        const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
-        const int both0 = std::max(1, dropStart);
-        const int both1 = std::max(both0, addEnd);
-        auto add = [&](int c) {
-            hJ += cJ[c];
-            hJJ += cJJ[c];
-            hIJ += cIJ[c];
-        };
-        auto drop = [&](int c) {
-            hJ -= cJ[c];
-            hJJ -= cJJ[c];
-            hIJ -= cIJ[c];
-        };
-        auto keep = [&](int x) {
-            sJ[x] = hJ;
-            sJJ[x] = hJJ;
-            sIJ[x] = hIJ;
-        };
+        for (int k = 0; k < 3 * R; k++) {
+            s[at(k)] = h[k];
+        }
         for (int x = 1; x < std::min(addEnd, both0); x++) {
-            add(x + r);
-            keep(x);
+            for (int k = 0; k < 3 * R; k++) {
+                h[k] += c[at(k) + x + r];
+                s[at(k) + x] = h[k];
+            }
         }
         for (int x = both0; x < both1; x++) {
-            add(x + r);
-            drop(x - r - 1);
-            keep(x);
+            for (int k = 0; k < 3 * R; k++) {
+                h[k] += c[at(k) + x + r];
+                h[k] -= c[at(k) + x - r - 1];
+                s[at(k) + x] = h[k];
+            }
         }
         // The rest (after the middle stretch, or where it is empty, after the first).
         for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
-            if (x < addEnd) {
-                add(x + r);
+            for (int k = 0; k < 3 * R; k++) {
+                if (x < addEnd) {
+                    h[k] += c[at(k) + x + r];
+                }
+                if (x >= dropStart) {
+                    h[k] -= c[at(k) + x - r - 1];
+                }
+                s[at(k) + x] = h[k];
             }
-            if (x >= dropStart) {
-                drop(x - r - 1);
-            }
-            keep(x);
         }
+    };
+    // The correlation of row y from the window sums in slot k.
+    auto correlate = [&](int y, size_t k) {
+        const float* sJ = sums(k);
+        const float* sJJ = sJ + Ws;
+        const float* sIJ = sJ + 2 * Ws;
         const size_t row = static_cast<size_t>(y) * Ws;
         const uint8_t* valid = &w.valid[row];
         const float* invCount = &w.invCount[row];
@@ -233,6 +257,51 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
         if (geo != nullptr) {
             for (int x = 0; x < W; x++) {
                 out[x] = valid[x] ? out[x] + kGeoWeight * geo[x] : out[x];
+            }
+        }
+    };
+    // The column sums before the first row: rows 0 .. r added to zero, one after the other.
+    float* first = w.colJJ.data();
+    for (int y = 0; y <= std::min(r, H - 1); y++) {
+        const float* J = &w.J[static_cast<size_t>(y) * Ws];
+        const float* I = &w.I[static_cast<size_t>(y) * Ws];
+        for (int x = 0; x < W; x++) {
+            const float j = J[x];
+            first[x] += j;
+            first[Ws + x] += j * j;
+            first[2 * Ws + x] += j * I[x];
+        }
+    }
+    for (int y0 = 0; y0 < H; y0 += kSumRows) {
+        const int count = std::min(kSumRows, H - y0);
+        for (int k = 0; k < count; k++) {
+            const int y = y0 + k;
+            // (the first row of a block continues from the last slot, the previous block's last
+            // row: every block but the picture's last fills all slots)
+            const float* prev = column(static_cast<size_t>(k > 0 ? k : kSumRows) - 1);
+            float* out = column(static_cast<size_t>(k));
+            if (y == 0) {
+                std::copy(first, first + 3 * Ws, out);
+            } else {
+                update(prev, out, y);
+            }
+        }
+        bool all = count == kSumRows;
+        for (int k = 0; k < count && rows != nullptr; k++) {
+            all = all && rows[y0 + k];
+        }
+        if (all) {
+            along(std::integral_constant<int, kSumRows>(), 0);
+        } else {
+            for (int k = 0; k < count; k++) {
+                if (rows == nullptr || rows[y0 + k]) {
+                    along(std::integral_constant<int, 1>(), static_cast<size_t>(k));
+                }
+            }
+        }
+        for (int k = 0; k < count; k++) {
+            if (rows == nullptr || rows[y0 + k]) {
+                correlate(y0 + k, static_cast<size_t>(k));
             }
         }
     }

@@ -16,11 +16,12 @@ namespace zelstages {
 // (the pixel's disparity scaled by what the neighbour sees over what it should see).
 double Consistency(const FrameSet& fs, const std::vector<float>& disparity, const Sweep& sw,
                    std::vector<uint8_t>& agree, std::vector<uint8_t>& disagree,
-                   std::vector<double>* fused = nullptr);
+                   std::vector<double>* fused = nullptr, int threads = 1);
 
 // Marks the pixels that, at their disparity, project inside no neighbour's picture: nothing
 // measured them, so their value is only what the aggregation carried in.
-std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<float>& disparity);
+std::vector<uint8_t> SeenByNeighbours(const FrameSet& fs, const std::vector<float>& disparity,
+                                      int threads = 1);
 
 // How sure a pixel's disparity is, 0 .. 1, from the neighbours that checked it: the share of those
 // that confirm it among those that confirm or contradict it (a neighbour that sees something

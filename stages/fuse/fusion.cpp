@@ -8,7 +8,7 @@
 namespace zelstages {
 
 double FuseFrame(const FrameSet& fs, const Sweep& sw, bool markMissing, std::vector<float>& map,
-                 std::vector<uint8_t>& marks) {
+                 std::vector<uint8_t>& marks, int threads) {
     const int W = fs.ref->w;
     const int H = fs.ref->h;
     const size_t n = map.size();
@@ -16,7 +16,7 @@ double FuseFrame(const FrameSet& fs, const Sweep& sw, bool markMissing, std::vec
     std::vector<uint8_t> agree;
     std::vector<uint8_t> disagree;
     std::vector<double> fused;
-    checkSamples += Consistency(fs, map, sw, agree, disagree, &fused);
+    checkSamples += Consistency(fs, map, sw, agree, disagree, &fused, threads);
     std::vector<uint8_t> contradicted(n, 0);
     for (size_t p = 0; p < n; p++) {
         contradicted[p] = agree[p] == 0 && disagree[p] >= kContradictions ? 1 : 0;
@@ -35,7 +35,7 @@ double FuseFrame(const FrameSet& fs, const Sweep& sw, bool markMissing, std::vec
         FillUnreliable(W, H, standing, filled);
         std::vector<uint8_t> agreeFilled;
         std::vector<uint8_t> disagreeFilled;
-        checkSamples += Consistency(fs, filled, sw, agreeFilled, disagreeFilled);
+        checkSamples += Consistency(fs, filled, sw, agreeFilled, disagreeFilled, nullptr, threads);
         for (size_t p = 0; p < n; p++) {
             if (contradicted[p] && std::isfinite(filled[p]) &&
                 (agreeFilled[p] > 0 || disagreeFilled[p] < kContradictions)) {

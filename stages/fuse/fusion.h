@@ -14,8 +14,9 @@ namespace zelstages {
 // pixels that no neighbour confirms and at least kContradictions neighbours contradict become
 // NaN, unless the disparity filled in along their row from the pixels that stand passes the
 // same check. marks receives each pixel's PixelMark: confirmed by at least kPlaneConfirmations
-// neighbours, and its confidence. Returns the map samples the checks took.
+// neighbours, and its confidence. Returns the map samples the checks took. The checks run on
+// `threads` threads (bands of rows: the same result on any number).
 double FuseFrame(const FrameSet& fs, const Sweep& sw, bool markMissing, std::vector<float>& map,
-                 std::vector<uint8_t>& marks);
+                 std::vector<uint8_t>& marks, int threads = 1);
 
 }  // namespace zelstages

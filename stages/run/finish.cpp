@@ -50,6 +50,8 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
     } else {
         run.Commit(committed);
     }
+    // Frames of a step shorter than the thread count check their pixels on several threads.
+    const int inner = InnerThreads(run.threads, static_cast<int>(step.compute.size()));
     run.InOrder(step.compute, [&](int k, int) {
         const double t0 = ThreadSeconds();
         const int i = step.compute[static_cast<size_t>(k)];
@@ -62,7 +64,7 @@ void FuseWithNeighbours(StageRun& run, const ZelStepPlan& step, const std::strin
         if (map.size() == n) {
             const FrameSet fs =
                 CheckSet(run, i, FuseNeighbours(run.Neighbours(i), limit, first, last));
-            checkSamples += FuseFrame(fs, run.sweep, markMissing, map, confirmedHere);
+            checkSamples += FuseFrame(fs, run.sweep, markMissing, map, confirmedHere, inner);
         }
         const double tk = ThreadSeconds();
         run.ReleaseMaps(i);

@@ -59,7 +59,7 @@ void CheckAndRefine(StageRun& run, const FrameSet& fs, Worker& w, std::vector<fl
     std::vector<uint8_t> agree;
     std::vector<uint8_t> disagree;
     const double tc = ThreadSeconds();
-    ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree);
+    ft.checkSamples += Consistency(fs, map, run.sweep, agree, disagree, nullptr, w.inner);
     std::vector<uint8_t> reliable(map.size());
     for (size_t p = 0; p < map.size(); p++) {
         // Confirmed by a neighbour and contradicted by no more than confirm it: the halo that

@@ -66,11 +66,12 @@ void OptimiseFrame(StageRun& run, const FrameSet& fs, Worker& w, std::vector<flo
     // Pixels that no neighbour sees at their disparity got it from the aggregation alone: they
     // take it from the seen pixels beside them instead.
     const double tc = ThreadSeconds();
-    FillUnreliable(W, H, SeenByNeighbours(fs, map), map);
+    FillUnreliable(W, H, SeenByNeighbours(fs, map, w.inner), map);
     const double tr = ThreadSeconds();
     ft.checks += tr - tc;
     PrepareReference(fs, options.refineRadius, w);
-    ft.refineSamples += Refine(fs, run.sweep, true, options.refineRadius, 3, w, map);
+    ft.refineSamples +=
+        Refine(fs, run.sweep, true, options.refineRadius, kOptimiseRefineRounds, w, map);
     ft.refinement += ThreadSeconds() - tr;
 }
 
