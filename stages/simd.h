@@ -10,3 +10,11 @@
 #else
 #define ZEL_SIMD_CLONES
 #endif
+
+// Helpers of those loops, inlined into whichever build of their caller runs, so that they are
+// built for the same instruction set.
+#if defined(__GNUC__) || defined(__clang__)
+#define ZEL_INLINE __attribute__((always_inline)) inline
+#else
+#define ZEL_INLINE inline
+#endif

@@ -153,6 +153,106 @@ ZEL_SIMD_CLONES void ColumnStep(size_t count, const float* __restrict prev,
     }
 }
 
+// The window sums along rows of column sums: R rows (slots) at once, slot k's column sums of J,
+// JJ and IJ at c + 3 k W, its window sums written at s + 3 k W. A running sum per row, kept per
+// pixel so that the correlation runs without branches and vectorises; the R rows' chains of
+// additions interleave, each in the order it has alone. Pixel x adds column x + r while it lies
+// in the picture and drops column x - r - 1 once it does: three stretches without branches (the
+// window may span the row).
+template <int R>
+ZEL_INLINE void RowWindowSums(const float* c, float* s, int W, int r) {
+    const size_t Ws = static_cast<size_t>(W);
+    const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
+    const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
+    const int both0 = std::max(1, dropStart);
+    const int both1 = std::max(both0, addEnd);
+    const size_t step = 3 * Ws;  // from one slot to the next
+    float h[3 * R];
+    for (int k = 0; k < 3 * R; k++) {
+        h[k] = 0.0f;
+    }
+    // Slot k's sum of array a (J, JJ, IJ) at h[3 k + a], its columns at c + k step + a Ws.
+    auto at = [&](int k) { return static_cast<size_t>(k / 3) * step + (k % 3) * Ws; };
+    for (int x = 0; x <= std::min(r, W - 1); x++) {
+        for (int k = 0; k < 3 * R; k++) {
+            h[k] += c[at(k) + x];
+        }
+    }
+    for (int k = 0; k < 3 * R; k++) {
+        s[at(k)] = h[k];
+    }
+    for (int x = 1; x < std::min(addEnd, both0); x++) {
+        for (int k = 0; k < 3 * R; k++) {
+            h[k] += c[at(k) + x + r];
+            s[at(k) + x] = h[k];
+        }
+    }
+    for (int x = both0; x < both1; x++) {
+        for (int k = 0; k < 3 * R; k++) {
+            h[k] += c[at(k) + x + r];
+            h[k] -= c[at(k) + x - r - 1];
+            s[at(k) + x] = h[k];
+        }
+    }
+    // The rest (after the middle stretch, or where it is empty, after the first).
+    for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
+        for (int k = 0; k < 3 * R; k++) {
+            if (x < addEnd) {
+                h[k] += c[at(k) + x + r];
+            }
+            if (x >= dropStart) {
+                h[k] -= c[at(k) + x - r - 1];
+            }
+            s[at(k) + x] = h[k];
+        }
+    }
+}
+
+// The costs of row y from its window sums (J, JJ, IJ at sJ, sJ + W, sJ + 2 W) into out.
+ZEL_INLINE void CorrelateRow(const Worker& w, const float* sJ, int W, int y, bool geometric,
+                             float* out) {
+    const size_t Ws = static_cast<size_t>(W);
+    const float* sJJ = sJ + Ws;
+    const float* sIJ = sJ + 2 * Ws;
+    const size_t row = static_cast<size_t>(y) * Ws;
+    const uint8_t* valid = &w.valid[row];
+    const float* invCount = &w.invCount[row];
+    const float* meanI = &w.meanI[row];
+    const float* invSdI = &w.invSdI[row];
+    const float* geo = geometric ? &w.geo[row] : nullptr;
+    const float floor = w.floor;
+    for (int x = 0; x < W; x++) {
+        const float inv = invCount[x];
+        const float mJ = sJ[x] * inv;
+        const float vJ = std::max(sJJ[x] * inv - mJ * mJ, 0.0f);
+        const float cov = sIJ[x] * inv - meanI[x] * mJ;
+        const float ncc = cov * invSdI[x] / std::sqrt(vJ + floor);
+        const float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
+        out[x] = valid[x] ? c : kOutside;
+    }
+    if (geo != nullptr) {
+        for (int x = 0; x < W; x++) {
+            out[x] = valid[x] ? out[x] + kGeoWeight * geo[x] : out[x];
+        }
+    }
+}
+
+// The column sums above the first row's window centre: rows 0 .. r added to zero, one after
+// the other (J, JJ, IJ at first, first + W, first + 2 W).
+ZEL_INLINE void FirstColumnSums(const Worker& w, int W, int H, int r, float* first) {
+    const size_t Ws = static_cast<size_t>(W);
+    for (int y = 0; y <= std::min(r, H - 1); y++) {
+        const float* J = &w.J[static_cast<size_t>(y) * Ws];
+        const float* I = &w.I[static_cast<size_t>(y) * Ws];
+        for (int x = 0; x < W; x++) {
+            const float j = J[x];
+            first[x] += j;
+            first[Ws + x] += j * j;
+            first[2 * Ws + x] += j * I[x];
+        }
+    }
+}
+
 }  // namespace
 
 ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
@@ -179,99 +279,8 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
         ColumnStep(Ws, prev, &w.J[ya], &w.I[ya], add ? 1.0f : 0.0f, &w.J[yd], &w.I[yd],
                    drop ? 1.0f : 0.0f, out);
     };
-    // The window sums along the rows of slots k0 .. k0 + count - 1 (count 1 or kSumRows): a
-    // running sum, kept per pixel so that the correlation below runs without branches and
-    // vectorises. Pixel x adds column x + r while it lies in the picture and drops column
-    // x - r - 1 once it does: three stretches without branches (the window may span the row).
-    const int addEnd = std::max(1, W - r);     // x < addEnd: x + r < W
-    const int dropStart = std::min(W, r + 1);  // x >= dropStart: x - r - 1 >= 0
-    const int both0 = std::max(1, dropStart);
-    const int both1 = std::max(both0, addEnd);
-    auto along = [&](auto rowCount, size_t k0) {
-        constexpr int R = decltype(rowCount)::value;
-        const float* c = column(k0);
-        float* s = sums(k0);
-        const size_t step = 3 * Ws;  // from one slot to the next
-        float h[3 * R];
-        for (int k = 0; k < 3 * R; k++) {
-            h[k] = 0.0f;
-        }
-        // Slot k's sum of array a (J, JJ, IJ) at h[3 k + a], its columns at c + k step + a Ws.
-        auto at = [&](int k) { return static_cast<size_t>(k / 3) * step + (k % 3) * Ws; };
-        for (int x = 0; x <= std::min(r, W - 1); x++) {
-            for (int k = 0; k < 3 * R; k++) {
-                h[k] += c[at(k) + x];
-            }
-        }
-        for (int k = 0; k < 3 * R; k++) {
-            s[at(k)] = h[k];
-        }
-        for (int x = 1; x < std::min(addEnd, both0); x++) {
-            for (int k = 0; k < 3 * R; k++) {
-                h[k] += c[at(k) + x + r];
-                s[at(k) + x] = h[k];
-            }
-        }
-        for (int x = both0; x < both1; x++) {
-            for (int k = 0; k < 3 * R; k++) {
-                h[k] += c[at(k) + x + r];
-                h[k] -= c[at(k) + x - r - 1];
-                s[at(k) + x] = h[k];
-            }
-        }
-        // The rest (after the middle stretch, or where it is empty, after the first).
-        for (int x = both1 > both0 ? both1 : std::min(addEnd, both0); x < W; x++) {
-            for (int k = 0; k < 3 * R; k++) {
-                if (x < addEnd) {
-                    h[k] += c[at(k) + x + r];
-                }
-                if (x >= dropStart) {
-                    h[k] -= c[at(k) + x - r - 1];
-                }
-                s[at(k) + x] = h[k];
-            }
-        }
-    };
-    // The correlation of row y from the window sums in slot k.
-    auto correlate = [&](int y, size_t k) {
-        const float* sJ = sums(k);
-        const float* sJJ = sJ + Ws;
-        const float* sIJ = sJ + 2 * Ws;
-        const size_t row = static_cast<size_t>(y) * Ws;
-        const uint8_t* valid = &w.valid[row];
-        const float* invCount = &w.invCount[row];
-        const float* meanI = &w.meanI[row];
-        const float* invSdI = &w.invSdI[row];
-        const float* geo = geometric ? &w.geo[row] : nullptr;
-        const float floor = w.floor;
-        float* out = &cost[row];
-        for (int x = 0; x < W; x++) {
-            const float inv = invCount[x];
-            const float mJ = sJ[x] * inv;
-            const float vJ = std::max(sJJ[x] * inv - mJ * mJ, 0.0f);
-            const float cov = sIJ[x] * inv - meanI[x] * mJ;
-            const float ncc = cov * invSdI[x] / std::sqrt(vJ + floor);
-            const float c = std::min(std::max(1.0f - ncc, 0.0f), 1.0f);
-            out[x] = valid[x] ? c : kOutside;
-        }
-        if (geo != nullptr) {
-            for (int x = 0; x < W; x++) {
-                out[x] = valid[x] ? out[x] + kGeoWeight * geo[x] : out[x];
-            }
-        }
-    };
-    // The column sums before the first row: rows 0 .. r added to zero, one after the other.
     float* first = w.colJJ.data();
-    for (int y = 0; y <= std::min(r, H - 1); y++) {
-        const float* J = &w.J[static_cast<size_t>(y) * Ws];
-        const float* I = &w.I[static_cast<size_t>(y) * Ws];
-        for (int x = 0; x < W; x++) {
-            const float j = J[x];
-            first[x] += j;
-            first[Ws + x] += j * j;
-            first[2 * Ws + x] += j * I[x];
-        }
-    }
+    FirstColumnSums(w, W, H, r, first);
     for (int y0 = 0; y0 < H; y0 += kSumRows) {
         const int count = std::min(kSumRows, H - y0);
         for (int k = 0; k < count; k++) {
@@ -291,17 +300,19 @@ ZEL_SIMD_CLONES void WindowCosts(int W, int H, int r, bool geometric, Worker& w,
             all = all && rows[y0 + k];
         }
         if (all) {
-            along(std::integral_constant<int, kSumRows>(), 0);
+            RowWindowSums<kSumRows>(column(0), sums(0), W, r);
         } else {
             for (int k = 0; k < count; k++) {
                 if (rows == nullptr || rows[y0 + k]) {
-                    along(std::integral_constant<int, 1>(), static_cast<size_t>(k));
+                    RowWindowSums<1>(column(static_cast<size_t>(k)), sums(static_cast<size_t>(k)),
+                                     W, r);
                 }
             }
         }
         for (int k = 0; k < count; k++) {
             if (rows == nullptr || rows[y0 + k]) {
-                correlate(y0 + k, static_cast<size_t>(k));
+                CorrelateRow(w, sums(static_cast<size_t>(k)), W, y0 + k, geometric,
+                             &cost[static_cast<size_t>(y0 + k) * Ws]);
             }
         }
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "stages/threads.h"
 
@@ -9,17 +11,14 @@ namespace zelstages {
 
 namespace {
 
-// The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
-// y0 .. y1 - 1.
-void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
-                int y1) {
-    // The window's finite values counted in buckets of their value as it slides along the row
-    // (each step takes out the column it leaves and puts in the one it enters); the median lies
-    // in the bucket where the counts pass half the window, and is picked exactly from the
-    // window's values in that bucket.
-    // (Fine buckets: on a smooth surface a window's values lie close together, and the fewer of
-    // them share the median's bucket, the less the exact pick has to sort.)
-    const int kBuckets = 4096;
+// The buckets the median filter counts values in.
+// (Fine buckets: on a smooth surface a window's values lie close together, and the fewer of
+// them share the median's bucket, the less the exact pick has to sort.)
+const int kBuckets = 4096;
+
+// Each pixel's bucket among kBuckets even steps from the smallest to the largest finite value,
+// -1 for a value that is not finite.
+std::vector<int16_t> ValueBuckets(const std::vector<float>& in) {
     float lo = std::numeric_limits<float>::max();
     float hi = std::numeric_limits<float>::lowest();
     for (const float d : in) {
@@ -31,13 +30,24 @@ void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<f
     // (A spread too small or too large for a finite scale puts every value in one bucket.)
     const float perValue = hi > lo ? static_cast<float>(kBuckets) / (hi - lo) : 0.0f;
     const float scale = std::isfinite(perValue) ? perValue : 0.0f;
-    // Each pixel's bucket, -1 for a value that is not finite.
     std::vector<int16_t> buckets(in.size());
     for (size_t p = 0; p < in.size(); p++) {
         buckets[p] = static_cast<int16_t>(
             std::isfinite(in[p]) ? std::min(kBuckets - 1, static_cast<int>((in[p] - lo) * scale))
                                  : -1);
     }
+    return buckets;
+}
+
+// The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
+// y0 .. y1 - 1.
+void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
+                int y1) {
+    // The window's finite values counted in buckets of their value as it slides along the row
+    // (each step takes out the column it leaves and puts in the one it enters); the median lies
+    // in the bucket where the counts pass half the window, and is picked exactly from the
+    // window's values in that bucket.
+    const std::vector<int16_t> buckets = ValueBuckets(in);
     std::vector<int> counts(static_cast<size_t>(kBuckets));
     std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
     for (int y = y0; y < y1; y++) {
