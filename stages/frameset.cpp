@@ -6,7 +6,7 @@
 
 namespace zelstages {
 
-void ShareReference(const Worker& from, Worker& to) {
+void ShareReference(const ReferenceStats& from, ReferenceStats& to) {
     if (to.statsVersion == from.statsVersion) {
         return;
     }

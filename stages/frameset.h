@@ -45,34 +45,51 @@ struct Sweep {
     double Level(double l) const { return dmin + l * step; }
 };
 
-struct Worker {
+// The reference's window statistics, formed once per frame and window (PrepareReference,
+// PrepareWide) and read by every window correlation; the threads helping a frame get a copy.
+struct ReferenceStats {
     float floor = kVarianceFloor;  // variance floor of the window correlation, grey levels squared
-    std::vector<float> I, meanI, invSdI, count, invCount, J, column, geo;
-    std::vector<float> colJ, colJJ, colIJ;
-    std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
-    std::vector<int32_t> at, right, down;               // SampleRow's reads: where, and steps
-    std::vector<float> fx, fy;                          // ... and its weights
-    std::vector<uint8_t> valid;
+    std::vector<float> I, meanI, invSdI, count, invCount, column;
+    // The wide window used where the reference is weakly textured (wideR > 0).
+    int wideR = 0;
+    std::vector<float> meanI2, invSdI2, count2, invCount2;
+    std::vector<uint8_t> weak, weakRows;
+    int statsVersion = 0;  // tells a helper's copy whether it is current
+};
+
+// SampleRow's reads: where, the steps to the right and down, and the weights.
+struct SampleScratch {
+    std::vector<int32_t> at, right, down;
+    std::vector<float> fx, fy;
+};
+
+// Each neighbour's cost per pixel and what their combination keeps.
+struct ViewCosts {
     std::vector<std::vector<float>> nbCost;
     std::vector<float> sum, seen, max1, max2;  // CombineLevel's per-pixel running values
     // CombineAll's sorting network for the current view count, and its block of costs.
     size_t networkViews = 0;
     std::vector<std::pair<int, int>> network;
     std::vector<float> sortBlock;
-    // The wide window used where the reference is weakly textured (wideR > 0).
-    int wideR = 0;
-    std::vector<float> meanI2, invSdI2, count2, invCount2, cost2;
-    std::vector<uint8_t> valid2, weak, weakRows;
-    std::vector<float> hyp, combined;  // one level's (or offset's) hypotheses and combined costs
+};
+
+// One thread's buffers for a frame: the reference's statistics, the warped neighbour and its
+// window sums, the neighbours' costs, the hypotheses.
+struct Worker : ReferenceStats, SampleScratch, ViewCosts {
+    std::vector<float> J, geo;  // the warped neighbour, and the geometric term per pixel
+    std::vector<float> colJ, colJJ, colIJ;
+    std::vector<float> rowU, rowV, rowJ, rowJJ, rowIJ;  // one row's projections and window sums
+    std::vector<uint8_t> valid, valid2;  // windows inside the neighbour (small, wide)
+    std::vector<float> cost2;            // the wide window's costs
+    std::vector<float> hyp, combined;    // one level's (or offset's) hypotheses and combined costs
     // Threads working on this worker's frame (when a phase has fewer frames than threads), and
     // the workers of the helping threads: copies of this one's reference statistics.
     int inner = 1;
-    int statsVersion = 0;
     std::vector<std::unique_ptr<Worker>> helpers;
 };
 
 // Gives a helping worker the frame's reference statistics (when it does not have them yet).
-void ShareReference(const Worker& from, Worker& to);
+void ShareReference(const ReferenceStats& from, ReferenceStats& to);
 
 // Runs fn(k, worker) for k = 0 .. count - 1 on w.inner threads: the frame's own worker takes
 // k = 0, inner, 2 inner ..., helper t the k = t, t + inner, ... Each k's result depends on k

@@ -29,7 +29,7 @@ std::vector<std::pair<int, int>> SortingNetwork(int count) {
     return pairs;
 }
 
-ZEL_SIMD_CLONES void CombineAll(Worker& w, size_t K, float worst, float* out) {
+ZEL_SIMD_CLONES void CombineAll(ViewCosts& w, size_t K, float worst, float* out) {
     const size_t n = w.nbCost[0].size();
     if (w.networkViews != K) {
         w.network = SortingNetwork(static_cast<int>(K));

@@ -21,7 +21,7 @@ std::vector<std::pair<int, int>> SortingNetwork(int count);
 // the best three quarters are averaged (summed in ascending order); `worst` where no view sees
 // the pixel. The costs of a block of pixels are sorted by a sorting network (minima and maxima
 // across the block, which vectorise), where the views that do not see a pixel sort to the end.
-void CombineAll(Worker& w, size_t K, float worst, float* out);
+void CombineAll(ViewCosts& w, size_t K, float worst, float* out);
 
 // Up to this many views the best three quarters leave out at most the two worst, which a
 // running maximum and second maximum find without sorting.

@@ -33,7 +33,7 @@ ZEL_SIMD_CLONES void SamplePositions(size_t count, const float* U, const float* 
 }  // namespace
 
 ZEL_SIMD_CLONES void SampleRow(const Grey& g, const float* U, const float* V, int count, float* out,
-                               Worker& w) {
+                               SampleScratch& w) {
     const size_t c = static_cast<size_t>(count);
     for (std::vector<int32_t>* v : {&w.at, &w.right, &w.down}) {
         v->resize(c);
