@@ -66,7 +66,7 @@ void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int
 void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
                   std::vector<float>& count, std::vector<float>& invCount,
                   std::vector<float>& meanI, std::vector<float>& invSdI, std::vector<float>& column,
-                  int threads = 1) {
+                  int threads) {
     const size_t n = I.size();
     meanI.resize(n);
     invSdI.resize(n);

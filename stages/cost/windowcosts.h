@@ -12,11 +12,12 @@ namespace zelstages {
 // Window sums over (2 r + 1)^2, truncated at the borders: separable running sums.
 void BoxSum(const float* src, float* dst, std::vector<float>& column, int W, int H, int r);
 
-// The window count, mean and inverse deviation of the reference over (2 r + 1)^2 at every pixel.
+// The window count, mean and inverse deviation of the reference over (2 r + 1)^2 at every pixel,
+// on `threads` threads (the same values on any number).
 void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
                   std::vector<float>& count, std::vector<float>& invCount,
-                  std::vector<float>& meanI, std::vector<float>& invSdI,
-                  std::vector<float>& column);
+                  std::vector<float>& meanI, std::vector<float>& invSdI, std::vector<float>& column,
+                  int threads = 1);
 
 void PrepareReference(const FrameSet& fs, int r, Worker& w);
 
