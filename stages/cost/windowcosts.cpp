@@ -90,11 +90,8 @@ void PrepareStats(const std::vector<float>& I, int W, int H, int r, float floor,
             BoxSum(from[k], to[k], t == 0 ? column : own, W, H, r);
         }
     });
-    const int bands = std::max(1, std::min(threads, H));
-    OnThreads(bands, [&](int t) {
-        const size_t y0 = static_cast<size_t>(H * t / bands);
-        const size_t y1 = static_cast<size_t>(H * (t + 1) / bands);
-        for (size_t p = y0 * W; p < y1 * W; p++) {
+    RowBands(H, threads, [&](int y0, int y1) {
+        for (size_t p = static_cast<size_t>(y0) * W; p < static_cast<size_t>(y1) * W; p++) {
             invCount[p] = 1.0f / count[p];
             meanI[p] = sI[p] * invCount[p];
             const float var = std::max(sII[p] * invCount[p] - meanI[p] * meanI[p], 0.0f);

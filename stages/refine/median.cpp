@@ -41,13 +41,13 @@ std::vector<int16_t> ValueBuckets(const std::vector<float>& in) {
 
 // The median of the finite values of each (2 r + 1)^2 window (the value itself when none), rows
 // y0 .. y1 - 1.
-void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out, int y0,
-                int y1) {
+// `buckets` holds each pixel's bucket (ValueBuckets).
+void MedianRows(int W, int H, int r, const std::vector<float>& in,
+                const std::vector<int16_t>& buckets, std::vector<float>& out, int y0, int y1) {
     // The window's finite values counted in buckets of their value as it slides along the row
     // (each step takes out the column it leaves and puts in the one it enters); the median lies
     // in the bucket where the counts pass half the window, and is picked exactly from the
     // window's values in that bucket.
-    const std::vector<int16_t> buckets = ValueBuckets(in);
     std::vector<int> counts(static_cast<size_t>(kBuckets));
     std::vector<float> picked(static_cast<size_t>((2 * r + 1) * (2 * r + 1)));
     for (int y = y0; y < y1; y++) {
@@ -114,7 +114,8 @@ void MedianRows(int W, int H, int r, const std::vector<float>& in, std::vector<f
 void MedianFilter(int W, int H, int r, const std::vector<float>& in, std::vector<float>& out,
                   int threads) {
     out.resize(in.size());
-    RowBands(H, threads, [&](int y0, int y1) { MedianRows(W, H, r, in, out, y0, y1); });
+    const std::vector<int16_t> buckets = ValueBuckets(in);
+    RowBands(H, threads, [&](int y0, int y1) { MedianRows(W, H, r, in, buckets, out, y0, y1); });
 }
 
 }  // namespace zelstages
