@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <random>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "stages/aggregate/sgm.h"
 #include "stages/cost/combine.h"
 #include "stages/cost/windowcosts.h"
+#include "stages/fuse/fill.h"
+#include "stages/refine/median.h"
 #include "stages/threads.h"
 #include "stages/tuning.h"
 
@@ -198,4 +201,60 @@ TEST(ParallelInOrder, HandsOnAPositionThatRunsOutOfMemory) {
         EXPECT_EQ(ran.load(), 4);
         EXPECT_EQ(failed, std::vector<int>{2});
     }
+}
+
+// The median of each window's finite values (the upper one of an even count, the pixel's own
+// value where the window has none), on one and on two threads alike; values far apart and close
+// together share the buckets the filter counts in.
+TEST(MedianFilter, EqualsThePlainMedianOfEachWindowsFiniteValues) {
+    const int W = 9;
+    const int H = 7;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> in = SmallIntegers(W * H, 5);
+    for (size_t p = 0; p < in.size(); p++) {
+        in[p] = p % 7 == 3 ? nan : 1.0f + 0.001f * in[p] + (p % 11 == 0 ? 500.0f : 0.0f);
+    }
+    for (int x = 0; x < 3; x++) {
+        for (int y = 0; y < 3; y++) {
+            in[static_cast<size_t>(y) * W + x] = nan;  // a corner with no finite value near
+        }
+    }
+    in[0] = nan;
+    for (int threads : {1, 2}) {
+        std::vector<float> out;
+        MedianFilter(W, H, 1, in, out, threads);
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                std::vector<float> v;
+                for (int yy = std::max(0, y - 1); yy <= std::min(H - 1, y + 1); yy++) {
+                    for (int xx = std::max(0, x - 1); xx <= std::min(W - 1, x + 1); xx++) {
+                        const float d = in[static_cast<size_t>(yy) * W + xx];
+                        if (std::isfinite(d)) {
+                            v.push_back(d);
+                        }
+                    }
+                }
+                const size_t p = static_cast<size_t>(y) * W + x;
+                std::sort(v.begin(), v.end());
+                const float expected = v.empty() ? in[p] : v[v.size() / 2];
+                if (std::isnan(expected)) {
+                    EXPECT_TRUE(std::isnan(out[p])) << x << ", " << y;
+                } else {
+                    EXPECT_EQ(out[p], expected) << x << ", " << y << " threads " << threads;
+                }
+            }
+        }
+    }
+}
+
+// By hand: a row's gap takes the farther (smaller) of the disparities on its two sides, a row
+// open at one end the one side's, and a row without a reliable pixel its column's.
+TEST(FillUnreliable, TakesTheFartherSideAlongRowsThenColumns) {
+    const int W = 4;
+    const int H = 3;
+    std::vector<float> d = {5, 0, 0, 2, 0, 0, 0, 0, 0, 3, 0, 0};
+    const std::vector<uint8_t> reliable = {1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0};
+    const std::vector<uint8_t> filled = FillUnreliable(W, H, reliable, d);
+    EXPECT_EQ(d, (std::vector<float>{5, 2, 2, 2, 3, 2, 2, 2, 3, 3, 3, 3}));
+    EXPECT_EQ(filled, std::vector<uint8_t>(12, 1));
 }
